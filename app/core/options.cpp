@@ -1,0 +1,143 @@
+#include "app/core/options.h"
+
+#include "foundation/host.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+QCommandLineOption dbOption()
+{
+    return {QStringLiteral("db"), QStringLiteral("Database: a SQLite file or a postgresql:// URL."),
+            QStringLiteral("DB")};
+}
+QCommandLineOption regionOption()
+{
+    return {QStringLiteral("user-region"), QStringLiteral("The user's region code (gs_userqybm)."),
+            QStringLiteral("CODE")};
+}
+QCommandLineOption periodOption()
+{
+    return {QStringLiteral("period"), QStringLiteral("Current accounting period (gs_kjqj), default this month."),
+            QStringLiteral("YYYYMM")};
+}
+QCommandLineOption grantOption()
+{
+    return {QStringLiteral("grant"), QStringLiteral("Rights string (gs_usergrant)."), QStringLiteral("RIGHTS")};
+}
+QCommandLineOption hooksOption()
+{
+    return {QStringLiteral("hooks"), QStringLiteral("Folder of the host routines' SQL files."),
+            QStringLiteral("DIR")};
+}
+
+QSettings settings()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("allstats"),
+                     QStringLiteral("allstats"));
+}
+
+} // namespace
+
+void addSessionOptions(QCommandLineParser& parser)
+{
+    parser.addOption(dbOption());
+    parser.addOption(regionOption());
+    parser.addOption(periodOption());
+    parser.addOption(grantOption());
+    parser.addOption(hooksOption());
+}
+
+SessionOptions readSessionOptions(const QCommandLineParser& parser)
+{
+    SessionOptions o;
+    QSettings s = settings();
+    o.db = s.value(QStringLiteral("session/db")).toString();
+    o.userRegion = s.value(QStringLiteral("session/userRegion")).toString();
+    o.period = s.value(QStringLiteral("session/period")).toString();
+    if (s.contains(QStringLiteral("session/grant")))
+        o.grant = s.value(QStringLiteral("session/grant")).toString();
+    o.hooksDir = s.value(QStringLiteral("session/hooks")).toString();
+
+    if (parser.isSet(QStringLiteral("db")))
+        o.db = parser.value(QStringLiteral("db"));
+    if (parser.isSet(QStringLiteral("user-region")))
+        o.userRegion = parser.value(QStringLiteral("user-region")).trimmed();
+    if (parser.isSet(QStringLiteral("period")))
+        o.period = parser.value(QStringLiteral("period")).trimmed();
+    if (parser.isSet(QStringLiteral("grant")))
+        o.grant = parser.value(QStringLiteral("grant"));
+        if (o.grant.isNull())
+            o.grant = QStringLiteral("");
+    if (parser.isSet(QStringLiteral("hooks")))
+        o.hooksDir = parser.value(QStringLiteral("hooks"));
+
+    if (o.userRegion.isNull())
+        o.userRegion = QStringLiteral("");
+    if (o.period.isEmpty())
+        o.period = currentPeriod();
+    if (o.hooksDir.isEmpty())
+        o.hooksDir = defaultHooksDir();
+    return o;
+}
+
+void saveSessionOptions(const SessionOptions& o)
+{
+    QSettings s = settings();
+    s.setValue(QStringLiteral("session/db"), o.db);
+    s.setValue(QStringLiteral("session/userRegion"), o.userRegion);
+    // The period follows the calendar unless the user fixed it.
+    if (o.period == currentPeriod())
+        s.remove(QStringLiteral("session/period"));
+    else
+        s.setValue(QStringLiteral("session/period"), o.period);
+    if (o.grant.isNull())
+        s.remove(QStringLiteral("session/grant"));
+    else
+        s.setValue(QStringLiteral("session/grant"), o.grant);
+    s.setValue(QStringLiteral("session/hooks"), o.hooksDir);
+}
+
+QString demoDatabasePath()
+{
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/allstats/demo.sqlite");
+}
+
+QString defaultHooksDir()
+{
+    const QString app = QCoreApplication::applicationDirPath();
+    for (const QString& candidate : {app + QStringLiteral("/hooks"), app + QStringLiteral("/../share/allstats/hooks")}) {
+        if (QDir(candidate).exists())
+            return QDir(candidate).canonicalPath();
+    }
+    return {};
+}
+
+QString outputDir()
+{
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    const QString dir = base + QStringLiteral("/allstats/out");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+bool isValidPeriod(const QString& period)
+{
+    if (period.size() != 6)
+        return false;
+    bool ok = false;
+    const int year = period.left(4).toInt(&ok);
+    if (!ok || year < 1900)
+        return false;
+    const int month = period.mid(4).toInt(&ok);
+    return ok && month >= 1 && month <= 12;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "foundation/host.h"
+
+#include <QString>
+#include <QVariantMap>
+
+// The application's own host routines: each runs the SQL file <routine>.sql of
+// the hooks folder when it exists and does nothing otherwise. Statements are
+// separated by semicolons; the routine's arguments are bound by name
+// (:flag, :period, :region, :table, :opening, :cumulative). A failing hook
+// names its file and the database's text and leaves nothing written.
+class SqlHost : public Host
+{
+public:
+    SqlHost(Sqlca& sqlca, QString hooksDir);
+
+    Sqlca& sqlca() override { return m_sqlca; }
+    QString hooksDir() const { return m_hooksDir; }
+    void setHooksDir(const QString& dir) { m_hooksDir = dir; }
+
+    Status uf_zzye(int flag) override;
+    Status uf_yqmx(const QString& period, int flag) override;
+    Status uf_ysss(const QString& period) override;
+    Status uf_allstats(const QString& region, const QString& period) override;
+    Status uf_update_report(const QString& table, const QString& opening, const QString& cumulative) override;
+
+    // Runs <routine>.sql with the given arguments (exposed for tests and tools).
+    Status runHook(const QString& routine, const QVariantMap& args);
+
+    // Splits a script at semicolons outside quotes and comments.
+    static QStringList splitStatements(const QString& script);
+
+private:
+    Sqlca& m_sqlca;
+    QString m_hooksDir;
+};

@@ -1,0 +1,23 @@
+#include "app/core/cli.h"
+#include "app/ui/desktop.h"
+#include "foundation/fonts.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("allstats"));
+    QCoreApplication::setApplicationName(QStringLiteral("allstats"));
+    if (argc > 1 && isBatchCommand(QString::fromLocal8Bit(argv[1]))) {
+        // Batch commands paint PDFs but never open a window.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        installFontSubstitutions();
+        return runBatch(app.arguments());
+    }
+    QApplication app(argc, argv);
+    installFontSubstitutions();
+    return runDesktop(app.arguments());
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+class Sqlca;
+
+namespace demo {
+
+// Fills an empty database (tables created) with the demo province: regions,
+// the indicator catalogue, two kind-1 schemes and 24 months of figures ending
+// at `lastPeriod` (YYYYMM). Refuses a database that already holds regions.
+bool populate(Sqlca& sqlca, const QString& lastPeriod, QString* error);
+
+} // namespace demo

@@ -1,0 +1,79 @@
+#include "foundation/dialect.h"
+
+QString Dialect::isnull(const QString& expr, const QString& replacement) const
+{
+    return QStringLiteral("coalesce(%1, %2)").arg(expr, replacement);
+}
+
+QString Dialect::left(const QString& expr, const QString& n) const
+{
+    if (isSQLite())
+        return QStringLiteral("substr(%1, 1, %2)").arg(expr, n);
+    return QStringLiteral("left(%1, %2)").arg(expr, n);
+}
+
+QString Dialect::money(const QString& expr) const
+{
+    if (isSQLite())
+        return QStringLiteral("round2(%1)").arg(expr);
+    return expr;
+}
+
+QString Dialect::insertSelect(const QString& table, const QString& columns, const QString& select) const
+{
+    return QStringLiteral("INSERT INTO %1 (%2) %3").arg(table, columns, select);
+}
+
+QString Dialect::joinedDelete(const QString& target, const QString& other, const QString& condition) const
+{
+    if (isSQLite())
+        return QStringLiteral("DELETE FROM %1 WHERE EXISTS (SELECT 1 FROM %2 WHERE %3)")
+            .arg(target, other, condition);
+    return QStringLiteral("DELETE FROM %1 USING %2 WHERE %3").arg(target, other, condition);
+}
+
+QString Dialect::joinedUpdate(const QString& target, const QString& assignments, const QString& other,
+                              const QString& condition) const
+{
+    // Both SQLite (3.33 and later) and PostgreSQL accept UPDATE ... FROM.
+    return QStringLiteral("UPDATE %1 SET %2 FROM %3 WHERE %4").arg(target, assignments, other, condition);
+}
+
+QString Dialect::prefixRange(const QString& column) const
+{
+    return QStringLiteral("%1 >= ? AND %1 < ?").arg(column);
+}
+
+QString Dialect::prefixUpperBound(const QString& prefix)
+{
+    // Every code that starts with the prefix sorts below prefix + U+FFFF in a
+    // binary (C) collation; unit codes are digits, so this is a tight bound.
+    return prefix + QChar(0xFFFF);
+}
+
+QString Dialect::moneyType() const
+{
+    return isSQLite() ? QStringLiteral("NUMERIC") : QStringLiteral("NUMERIC(18,2)");
+}
+
+QString Dialect::figureType() const
+{
+    return isSQLite() ? QStringLiteral("NUMERIC") : QStringLiteral("NUMERIC(18,4)");
+}
+
+QString Dialect::textType(int length) const
+{
+    if (isSQLite())
+        return QStringLiteral("TEXT");
+    return QStringLiteral("VARCHAR(%1)").arg(length);
+}
+
+QString Dialect::beginExclusive() const
+{
+    return isSQLite() ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
+}
+
+QString Dialect::lockWorkingTable() const
+{
+    return isSQLite() ? QString() : QStringLiteral("LOCK TABLE t_stat IN EXCLUSIVE MODE");
+}

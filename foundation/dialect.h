@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+enum class Backend
+{
+    SQLite,
+    PostgreSQL,
+};
+
+// Every SQL difference between the two backends lives here, chosen once from
+// the connection. Statements elsewhere are written with these pieces.
+class Dialect final
+{
+public:
+    explicit Dialect(Backend backend) : m_backend(backend) {}
+    Backend backend() const { return m_backend; }
+    bool isSQLite() const { return m_backend == Backend::SQLite; }
+
+    // isnull(expr, replacement)
+    QString isnull(const QString& expr, const QString& replacement) const;
+    // left(text, n): the first n characters
+    QString left(const QString& expr, const QString& n) const;
+    // A money figure on its way into a decimal(2) column: exact on PostgreSQL
+    // (the numeric column rounds half away from zero), rounded the same way on SQLite.
+    QString money(const QString& expr) const;
+    // INSERT INTO table (columns) SELECT ...
+    QString insertSelect(const QString& table, const QString& columns, const QString& select) const;
+    // DELETE target FROM target, other WHERE condition
+    QString joinedDelete(const QString& target, const QString& other, const QString& condition) const;
+    // UPDATE target SET assignments FROM target, other WHERE condition
+    QString joinedUpdate(const QString& target, const QString& assignments, const QString& other,
+                         const QString& condition) const;
+    // The half-open text range [prefix, prefix + U+FFFF) as a condition on a column,
+    // so a prefix test is an index range scan. The bound values are (prefix, upper).
+    QString prefixRange(const QString& column) const;
+    static QString prefixUpperBound(const QString& prefix);
+
+    // Column types for the schema.
+    QString moneyType() const;  // decimal(2)
+    QString figureType() const; // figures of H_stat
+    QString textType(int length) const;
+
+    // Starting a transaction that holds the working table exclusively.
+    QString beginExclusive() const;
+    QString lockWorkingTable() const; // empty when begin already locks
+
+private:
+    Backend m_backend;
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+class Sqlca;
+
+// The outcome of a host routine or a command: ok, or the text that says what failed.
+struct Status
+{
+    bool ok = true;
+    QString error;
+    static Status success() { return {}; }
+    static Status failure(QString text) { return {false, std::move(text)}; }
+    explicit operator bool() const { return ok; }
+};
+
+// The parameter a window is opened with, and the string a picker window leaves behind.
+struct Message
+{
+    QVariant numberParm;
+    QString stringParm;
+    void clear()
+    {
+        numberParm.clear();
+        stringParm.clear();
+    }
+};
+
+// The host application's globals and the routines the statistics run needs.
+// Windows and layout routines are added by the desktop host (app/ui).
+class Host
+{
+public:
+    virtual ~Host() = default;
+
+    // Rights string; a null string lets the user in everywhere.
+    QString gs_usergrant;
+    // Current accounting period, YYYYMM.
+    QString gs_kjqj;
+    // The user's region code; 12 characters for a village user.
+    QString gs_userqybm;
+    Message message;
+
+    virtual Sqlca& sqlca() = 0;
+
+    // Refresh of the current period's per-unit figures.
+    virtual Status uf_zzye(int flag) = 0;
+    virtual Status uf_yqmx(const QString& period, int flag) = 0;
+    virtual Status uf_ysss(const QString& period) = 0;
+    virtual Status uf_allstats(const QString& region, const QString& period) = 0;
+    // Derived figures of the working table, after the aggregation.
+    virtual Status uf_update_report(const QString& table, const QString& opening, const QString& cumulative) = 0;
+
+    // The wait notice shown while a statistics run works; the batch command shows none.
+    virtual void openWaitNotice(const QString& /*text*/) {}
+    virtual void closeWaitNotice() {}
+};
+
+// YYYYMM of today.
+QString currentPeriod();
+// True when `grant` denies the screen guarded by the 1-based position.
+bool rightsDenied(const QString& grant, int position);

@@ -1,0 +1,419 @@
+#include "foundation/sqlca.h"
+
+#include "foundation/decimal.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <sqlite3.h>
+
+namespace {
+
+QAtomicInt g_connectionCounter;
+
+QString errorText(const QSqlError& e)
+{
+    QString text = e.databaseText().trimmed();
+    if (text.isEmpty())
+        text = e.text().trimmed();
+    if (text.isEmpty())
+        text = QStringLiteral("unknown database error");
+    return text;
+}
+
+// round2(x): two decimals, half away from zero, computed on the decimal form of
+// the value so that 1.625 and 2.675 both round up as they do in PostgreSQL.
+void sqliteRound2(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_NULL:
+        sqlite3_result_null(ctx);
+        return;
+    case SQLITE_INTEGER:
+        sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]));
+        return;
+    default:
+        break;
+    }
+    const auto* raw = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    QVariant v = sqlite3_value_type(argv[0]) == SQLITE_FLOAT ? QVariant(sqlite3_value_double(argv[0]))
+                                                             : QVariant(QString::fromUtf8(raw));
+    const auto d = Decimal::fromVariant(v);
+    if (!d) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const Decimal r = d->rounded(2);
+    if (r.units() % Decimal::One == 0)
+        sqlite3_result_int64(ctx, r.units() / Decimal::One);
+    else
+        sqlite3_result_double(ctx, r.toString(2).toDouble());
+}
+
+bool registerSqliteFunctions(QSqlDatabase& db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3* h = *static_cast<sqlite3* const*>(handle.data());
+    if (!h)
+        return false;
+    return sqlite3_create_function(h, "round2", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, sqliteRound2,
+                                   nullptr, nullptr) == SQLITE_OK;
+}
+
+QString quoteIdent(const QString& name)
+{
+    QString n = name;
+    n.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + n + u'"';
+}
+
+} // namespace
+
+Sqlca::Sqlca(const QString& connectionName, Backend backend)
+    : m_connectionName(connectionName), m_dialect(backend)
+{
+}
+
+Sqlca::~Sqlca()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (db.isOpen()) {
+            if (m_depth > 0)
+                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QSqlDatabase Sqlca::database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error)
+{
+    auto fail = [&](const QString& text) -> std::unique_ptr<Sqlca> {
+        if (error)
+            *error = text;
+        return nullptr;
+    };
+    const QString name = QStringLiteral("allstats-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1));
+    const QString text = dbText.trimmed();
+    if (text.isEmpty())
+        return fail(QStringLiteral("no database given"));
+
+    if (text.startsWith(QStringLiteral("postgres://")) || text.startsWith(QStringLiteral("postgresql://"))) {
+        const QUrl url(text, QUrl::StrictMode);
+        const QString dbName = url.path().mid(1);
+        if (!url.isValid() || url.host().isEmpty() || dbName.isEmpty())
+            return fail(QStringLiteral("not a valid PostgreSQL URL: %1 (expected postgresql://user@host:port/database)")
+                            .arg(text));
+        std::unique_ptr<Sqlca> s(new Sqlca(name, Backend::PostgreSQL));
+        s->m_description = QStringLiteral("PostgreSQL %1:%2/%3").arg(url.host()).arg(url.port(5432)).arg(dbName);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(url.host());
+        db.setPort(url.port(5432));
+        db.setDatabaseName(dbName);
+        db.setUserName(url.userName());
+        db.setPassword(url.password());
+        db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        db.setNumericalPrecisionPolicy(QSql::HighPrecision);
+        if (!db.open())
+            return fail(QStringLiteral("cannot open the database %1: %2").arg(s->m_description, errorText(db.lastError())));
+        const QString schema = QUrlQuery(url).queryItemValue(QStringLiteral("schema"));
+        if (!s->rawExec(QStringLiteral("SET client_min_messages TO warning")))
+            return fail(s->SQLErrText);
+        if (!schema.isEmpty()) {
+            if (!s->rawExec(QStringLiteral("CREATE SCHEMA IF NOT EXISTS %1").arg(quoteIdent(schema))) ||
+                !s->rawExec(QStringLiteral("SET search_path TO %1").arg(quoteIdent(schema))))
+                return fail(s->SQLErrText);
+        }
+        return s;
+    }
+
+    QString path = text;
+    if (path.startsWith(QStringLiteral("sqlite:")))
+        path = path.mid(7);
+    const QFileInfo info(path);
+    if (!info.absoluteDir().exists())
+        return fail(QStringLiteral("cannot open the database %1: the folder %2 does not exist")
+                        .arg(path, info.absolutePath()));
+    if (info.exists() && !info.isFile())
+        return fail(QStringLiteral("cannot open the database %1: not a file").arg(path));
+    std::unique_ptr<Sqlca> s(new Sqlca(name, Backend::SQLite));
+    s->m_description = QStringLiteral("SQLite %1").arg(info.absoluteFilePath());
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
+    db.setNumericalPrecisionPolicy(QSql::HighPrecision);
+    if (!db.open())
+        return fail(QStringLiteral("cannot open the database %1: %2").arg(path, errorText(db.lastError())));
+    // A file that is not a database only shows itself on the first read.
+    if (!s->rawExec(QStringLiteral("PRAGMA journal_mode=WAL")))
+        return fail(QStringLiteral("cannot open the database %1: %2").arg(path, s->SQLErrText));
+    if (!registerSqliteFunctions(db))
+        return fail(QStringLiteral("cannot register the SQL functions on %1").arg(path));
+    s->setOk();
+    return s;
+}
+
+void Sqlca::setError(const QString& text)
+{
+    SQLCode = -1;
+    SQLErrText = text;
+    SQLNRows = 0;
+}
+
+void Sqlca::setOk(int code)
+{
+    SQLCode = code;
+    SQLErrText.clear();
+}
+
+bool Sqlca::rawExec(const QString& sql)
+{
+    QSqlQuery q(database());
+    if (!q.exec(sql)) {
+        setError(errorText(q.lastError()));
+        return false;
+    }
+    setOk();
+    SQLNRows = q.numRowsAffected();
+    return true;
+}
+
+bool Sqlca::run(QSqlQuery& q, const QString& sql, const QVariantList& binds)
+{
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) {
+        setError(errorText(q.lastError()));
+        return false;
+    }
+    for (int i = 0; i < binds.size(); ++i) {
+        QVariant v = binds[i];
+        if (v.metaType() == QMetaType::fromType<Decimal>())
+            v = v.value<Decimal>().toPlainString();
+        q.bindValue(i, v);
+    }
+    if (!q.exec()) {
+        setError(errorText(q.lastError()));
+        return false;
+    }
+    setOk();
+    SQLNRows = q.isSelect() ? 0 : q.numRowsAffected();
+    return true;
+}
+
+bool Sqlca::execute(const QString& sql, const QVariantList& binds)
+{
+    if (binds.isEmpty())
+        return executeImmediate(sql);
+    QSqlQuery q(database());
+    return run(q, sql, binds);
+}
+
+bool Sqlca::executeImmediate(const QString& sql)
+{
+    return rawExec(sql);
+}
+
+std::optional<QVariantList> Sqlca::selectRow(const QString& sql, const QVariantList& binds)
+{
+    QSqlQuery q(database());
+    if (!run(q, sql, binds))
+        return std::nullopt;
+    if (!q.next()) {
+        if (q.lastError().isValid())
+            setError(errorText(q.lastError()));
+        else
+            setOk(100);
+        return std::nullopt;
+    }
+    QVariantList row;
+    const int n = q.record().count();
+    row.reserve(n);
+    for (int i = 0; i < n; ++i)
+        row.append(q.value(i));
+    setOk();
+    return row;
+}
+
+QVariant Sqlca::selectValue(const QString& sql, const QVariantList& binds)
+{
+    const auto row = selectRow(sql, binds);
+    if (!row || row->isEmpty())
+        return {};
+    return row->first();
+}
+
+std::optional<QList<QVariantList>> Sqlca::selectAll(const QString& sql, const QVariantList& binds)
+{
+    QSqlQuery q(database());
+    if (!run(q, sql, binds))
+        return std::nullopt;
+    QList<QVariantList> rows;
+    const int n = q.record().count();
+    while (q.next()) {
+        QVariantList row;
+        row.reserve(n);
+        for (int i = 0; i < n; ++i)
+            row.append(q.value(i));
+        rows.append(std::move(row));
+    }
+    if (q.lastError().isValid()) {
+        setError(errorText(q.lastError()));
+        return std::nullopt;
+    }
+    setOk();
+    return rows;
+}
+
+bool Sqlca::begin(bool exclusive)
+{
+    bool ok;
+    if (m_depth == 0) {
+        ok = rawExec(exclusive ? m_dialect.beginExclusive() : QStringLiteral("BEGIN"));
+        if (ok && exclusive && !m_dialect.lockWorkingTable().isEmpty()) {
+            ok = rawExec(m_dialect.lockWorkingTable());
+            if (!ok) {
+                const QString why = SQLErrText;
+                rawExec(QStringLiteral("ROLLBACK"));
+                setError(why);
+                return false;
+            }
+        }
+    } else {
+        ok = rawExec(QStringLiteral("SAVEPOINT sp_%1").arg(m_depth));
+    }
+    if (ok)
+        ++m_depth;
+    return ok;
+}
+
+bool Sqlca::commit()
+{
+    if (m_depth == 0) {
+        setOk();
+        return true;
+    }
+    bool ok;
+    if (m_depth == 1)
+        ok = rawExec(QStringLiteral("COMMIT"));
+    else
+        ok = rawExec(QStringLiteral("RELEASE SAVEPOINT sp_%1").arg(m_depth - 1));
+    if (ok)
+        --m_depth;
+    return ok;
+}
+
+bool Sqlca::rollback()
+{
+    if (m_depth == 0) {
+        setOk();
+        return true;
+    }
+    bool ok;
+    if (m_depth == 1) {
+        ok = rawExec(QStringLiteral("ROLLBACK"));
+        // Whatever the server said, the transaction is over.
+        --m_depth;
+        return ok;
+    }
+    ok = rawExec(QStringLiteral("ROLLBACK TO SAVEPOINT sp_%1").arg(m_depth - 1)) &&
+         rawExec(QStringLiteral("RELEASE SAVEPOINT sp_%1").arg(m_depth - 1));
+    --m_depth;
+    return ok;
+}
+
+Cursor::Cursor(Sqlca& sqlca, QString sql, QVariantList binds)
+    : m_sqlca(sqlca), m_sql(std::move(sql)), m_binds(std::move(binds))
+{
+}
+
+Cursor::~Cursor() = default;
+
+bool Cursor::open()
+{
+    m_query = std::make_unique<QSqlQuery>(m_sqlca.database());
+    if (!m_sqlca.run(*m_query, m_sql, m_binds)) {
+        m_query.reset();
+        return false;
+    }
+    return true;
+}
+
+bool Cursor::fetch(QVariantList& row)
+{
+    row.clear();
+    if (!m_query) {
+        m_sqlca.setError(QStringLiteral("cursor is not open"));
+        return false;
+    }
+    if (!m_query->next()) {
+        if (m_query->lastError().isValid())
+            m_sqlca.setError(errorText(m_query->lastError()));
+        else
+            m_sqlca.setOk(100);
+        return false;
+    }
+    const int n = m_query->record().count();
+    for (int i = 0; i < n; ++i)
+        row.append(m_query->value(i));
+    m_sqlca.setOk();
+    return true;
+}
+
+void Cursor::close()
+{
+    m_query.reset();
+}
+
+TransactionGuard::TransactionGuard(Sqlca& sqlca, bool exclusive) : m_sqlca(sqlca)
+{
+    m_active = m_sqlca.begin(exclusive);
+}
+
+TransactionGuard::~TransactionGuard()
+{
+    if (m_active) {
+        // Keep the error of the failed step, not that of the rollback.
+        const int code = m_sqlca.SQLCode;
+        const QString text = m_sqlca.SQLErrText;
+        m_sqlca.rollback();
+        m_sqlca.SQLCode = code;
+        m_sqlca.SQLErrText = text;
+    }
+}
+
+bool TransactionGuard::commit()
+{
+    if (!m_active)
+        return false;
+    m_active = false;
+    if (!m_sqlca.commit()) {
+        const QString why = m_sqlca.SQLErrText;
+        m_sqlca.rollback();
+        m_sqlca.setError(why);
+        return false;
+    }
+    return true;
+}
+
+void TransactionGuard::rollback()
+{
+    if (m_active) {
+        m_active = false;
+        m_sqlca.rollback();
+    }
+}

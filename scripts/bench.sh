@@ -1,0 +1,2 @@
+#!/usr/bin/env bash
+echo "The benchmark is not available yet."
