@@ -1,0 +1,109 @@
+#pragma once
+
+#include "foundation/gridlayout.h"
+
+#include <QObject>
+
+#include <functional>
+#include <optional>
+
+class Sqlca;
+
+// The rows of a grid and the operations the screens use on them, named as the
+// screens call them. Rows count from 1 and are the rows passing the filter, in
+// shown order. Every row keeps its original values and a status; Update writes
+// changed rows, hidden ones included, by their original key values.
+class GridBuffer final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(GridBuffer)
+
+public:
+    explicit GridBuffer(GridLayout layout, QObject* parent = nullptr);
+    ~GridBuffer() override;
+
+    const GridLayout& layout() const { return m_layout; }
+    QString objectNameOfLayout() const { return m_layout.name; }
+
+    void SetTransObject(Sqlca* sqlca) { m_sqlca = sqlca; }
+    Sqlca* transObject() const { return m_sqlca; }
+
+    // Replaces all rows; runs retrieveStart before the query and retrieveEnd
+    // after the rows are in. Returns the row count, or -1 (error left in sqlca).
+    long Retrieve(const QVariantList& args = {});
+    long RowCount() const;
+    QString GetItemString(long row, const QString& column) const; // null for null
+    std::optional<Decimal> GetItemDecimal(long row, const QString& column) const;
+    QVariant GetItem(long row, const QString& column) const;
+    // Program writes: stored at once, marks the row modified when the value
+    // differs from the original; no item-changed hook. 1 or -1.
+    int SetItem(long row, const QString& column, const QVariant& value);
+    // A user's edit: runs itemChanged first (which may re-sort the rows), then
+    // stores the value into the same row (found by identity, not position).
+    int SetText(long row, const QString& column, const QVariant& value);
+    // The row's current values in column order.
+    QVariantList Primary(long row) const;
+
+    int SetFilter(const QString& expression); // "xz = 0", "xz = 1", "" for none
+    int Filter();
+    int SetSort(const QString& expression);   // "hh asc", "hh desc, zbbm asc"
+    int Sort();                               // stable
+    int AcceptText();                         // asks the view to store the cell being edited
+    long ModifiedCount() const;               // modified rows, hidden ones included
+    int Reset();                              // drops all rows, writes nothing
+    void SetRedraw(bool on);
+    bool redrawOn() const { return m_redraw; }
+    int Update();                             // 1 success, -1 failure (error in sqlca)
+
+    // Header and title texts by object name (t_qijian, t_qymc, t_biaoti, ...).
+    void setText(const QString& objectName, const QString& text);
+    QString text(const QString& objectName) const;
+
+    // Print and preview attributes.
+    bool preview = false;
+    bool previewOutline = true;
+    bool previewRulers = false;
+    int orientation = 2; // 1 landscape, 2 portrait
+    void setPreview(bool on);
+    void setOrientation(int o);
+    void setPreviewOutline(bool on);
+    void setPreviewRulers(bool on);
+    // Alternating row colours (uf_bgcolor switches them).
+    bool rowColors() const { return m_rowColors; }
+    void setRowColors(bool on);
+
+    // What the grid shows in a cell: masks applied, null blank.
+    QString displayText(long row, const QString& column) const;
+    QString maskFor(long row, const QString& column) const;
+    QRgb rowBackground(long row) const; // white when row colours are off
+
+    // Handlers of the screen.
+    std::function<void()> retrieveStart;
+    std::function<void(long rows)> retrieveEnd;
+    // Before a user's edit is stored; false rejects the value.
+    std::function<bool(long row, const QString& column, const QVariant& oldValue, const QVariant& newValue)>
+        itemChanged;
+    // Installed by the view: stores the value of the cell being edited.
+    std::function<void()> acceptTextHandler;
+
+signals:
+    void rowsChanged();       // rows replaced, filtered, sorted, reset, redraw back on
+    void itemValueChanged(long row, const QString& column);
+    void appearanceChanged(); // texts, preview, orientation, colours
+
+private:
+    struct Row;
+    void notifyRows();
+    long rowIndexOf(long row) const; // shown position -> index into m_rows; -1 when out of range
+    QVariant coerce(int column, const QVariant& value) const;
+
+    GridLayout m_layout;
+    Sqlca* m_sqlca = nullptr;
+    QList<Row*> m_rows;     // all rows, in buffer order
+    QList<Row*> m_shown;    // rows passing the filter, in shown order
+    QString m_filter;
+    QString m_sort;
+    bool m_redraw = true;
+    bool m_rowColors = true;
+    QHash<QString, QString> m_texts;
+};
