@@ -25,11 +25,9 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
-
 #include <algorithm>
-#include <functional>
-
 #include <fcntl.h>
+#include <functional>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -188,7 +186,8 @@ bool measureBackend(const QString& db, const benchdata::Size& size, int reps, QL
             break;
 
         for (int i = 0; i < reps && error.isEmpty(); ++i) {
-            timed(line.run, run, &error) && timed(line.literal, literal, &error) && timed(line.floor, floor, &error);
+            timed(line.run, run, &error) && timed(line.literal, literal, &error) &&
+                timed(line.floor, floor, &error);
         }
         if (!error.isEmpty())
             break;
@@ -255,14 +254,27 @@ QList<Memory> measureMemory(const QString& allstats, const QString& db, const be
     const QString period = benchdata::lastPeriod(size);
     for (const QString& format : {QStringLiteral("pdf"), QStringLiteral("json")}) {
         const QStringList args = {
-            QStringLiteral("report"),        QStringLiteral("--db"),          db,
-            QStringLiteral("--region"),      benchdata::provinceCode(),      QStringLiteral("--scheme"),
-            benchdata::fullSchemeName(),     QStringLiteral("--year"),        period.left(4),
-            QStringLiteral("--month"),       QString::number(period.mid(4).toInt()),
-            QStringLiteral("--period"),      period,
-            QStringLiteral("--user-region"), benchdata::provinceCode(),      QStringLiteral("--hooks"),
-            dir.path(),                      QStringLiteral("--format"),      format,
-            QStringLiteral("--out"),         dir.filePath(QStringLiteral("report.") + format),
+            QStringLiteral("report"),
+            QStringLiteral("--db"),
+            db,
+            QStringLiteral("--region"),
+            benchdata::provinceCode(),
+            QStringLiteral("--scheme"),
+            benchdata::fullSchemeName(),
+            QStringLiteral("--year"),
+            period.left(4),
+            QStringLiteral("--month"),
+            QString::number(period.mid(4).toInt()),
+            QStringLiteral("--period"),
+            period,
+            QStringLiteral("--user-region"),
+            benchdata::provinceCode(),
+            QStringLiteral("--hooks"),
+            dir.path(),
+            QStringLiteral("--format"),
+            format,
+            QStringLiteral("--out"),
+            dir.filePath(QStringLiteral("report.") + format),
         };
         result << peakMemory(allstats, args, format);
     }
@@ -277,7 +289,8 @@ QString cell(const QString& text, int width, bool right = true)
 QString ms(const Timing& t)
 {
     // median, and half the range as the spread
-    return QStringLiteral("%1 ±%2").arg(t.median(), 0, 'f', t.median() < 10 ? 2 : 1)
+    return QStringLiteral("%1 ±%2")
+        .arg(t.median(), 0, 'f', t.median() < 10 ? 2 : 1)
         .arg((t.max() - t.min()) / 2, 0, 'f', t.median() < 10 ? 2 : 1);
 }
 
@@ -332,12 +345,15 @@ int measure(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("size"), QStringLiteral("Data set size."), QStringLiteral("SIZE")});
-    parser.addOption({QStringLiteral("db"), QStringLiteral("A loaded database (repeatable)."), QStringLiteral("DB")});
+    parser.addOption(
+        {QStringLiteral("db"), QStringLiteral("A loaded database (repeatable)."), QStringLiteral("DB")});
     parser.addOption({QStringLiteral("reps"), QStringLiteral("Repetitions (default 5)."), QStringLiteral("N"),
                       QStringLiteral("5")});
-    parser.addOption({QStringLiteral("json"), QStringLiteral("Write the results here."), QStringLiteral("FILE")});
-    parser.addOption({QStringLiteral("allstats"), QStringLiteral("The allstats executable, for the peak memory "
-                                                                 "of its batch report on the first database."),
+    parser.addOption(
+        {QStringLiteral("json"), QStringLiteral("Write the results here."), QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("allstats"),
+                      QStringLiteral("The allstats executable, for the peak memory "
+                                     "of its batch report on the first database."),
                       QStringLiteral("EXE")});
     parser.addOption({QStringLiteral("label"), QStringLiteral("Recorded in the JSON (e.g. the commit)."),
                       QStringLiteral("TEXT")});
@@ -351,15 +367,15 @@ int measure(const QStringList& args)
     const QStringList dbs = parser.values(QStringLiteral("db"));
     const int reps = parser.value(QStringLiteral("reps")).toInt();
     if (!size || dbs.isEmpty() || reps < 1) {
-        err() << "measure: --size (" << benchdata::sizeNames().join(u'|') << "), --db and --reps >= 1 are needed"
-              << Qt::endl;
+        err() << "measure: --size (" << benchdata::sizeNames().join(u'|')
+              << "), --db and --reps >= 1 are needed" << Qt::endl;
         return Usage;
     }
 
     out() << "statistics run benchmark: size " << size->name << ", " << size->villages() << " villages x "
-          << benchdata::IndicatorCount << " indicators x " << size->months << " months = " << size->figureRows()
-          << " H_stat rows; period " << benchdata::lastPeriod(*size) << "; " << reps << " repetitions"
-          << Qt::endl;
+          << benchdata::IndicatorCount << " indicators x " << size->months
+          << " months = " << size->figureRows() << " H_stat rows; period " << benchdata::lastPeriod(*size)
+          << "; " << reps << " repetitions" << Qt::endl;
     QList<Line> lines;
     for (const QString& db : dbs)
         if (!measureBackend(db, *size, reps, lines))
@@ -373,17 +389,19 @@ int measure(const QStringList& args)
     out() << Qt::endl;
     for (const Memory& m : memory) {
         if (m.error.isEmpty())
-            out() << "peak memory, allstats report --format " << m.format << " on the province: "
-                  << QString::number(double(m.maxRssKb) / 1024.0, 'f', 1) << " MB" << Qt::endl;
-        else
-            out() << "peak memory, allstats report --format " << m.format << ": not measured (" << m.error << ")"
+            out() << "peak memory, allstats report --format " << m.format
+                  << " on the province: " << QString::number(double(m.maxRssKb) / 1024.0, 'f', 1) << " MB"
                   << Qt::endl;
+        else
+            out() << "peak memory, allstats report --format " << m.format << ": not measured (" << m.error
+                  << ")" << Qt::endl;
     }
     const QList<Target> ts = targets(lines, memory);
     out() << Qt::endl << "targets:" << Qt::endl;
     for (const Target& t : ts)
-        out() << "  " << (t.met() ? "met     " : "MISSED  ") << t.what << ": " << QString::number(t.value, 'f', 3)
-              << t.unit << " (limit " << t.limit << t.unit << ")" << Qt::endl;
+        out() << "  " << (t.met() ? "met     " : "MISSED  ") << t.what << ": "
+              << QString::number(t.value, 'f', 3) << t.unit << " (limit " << t.limit << t.unit << ")"
+              << Qt::endl;
     bool allSame = true;
     for (const Line& l : lines)
         allSame = allSame && l.sameRows;
@@ -462,8 +480,8 @@ int load(const QStringList& args)
         err() << "load: " << s.error << Qt::endl;
         return Failed;
     }
-    out() << "loaded " << size->figureRows() << " H_stat rows in " << QString::number(t.elapsed() / 1000.0, 'f', 1)
-          << " s" << Qt::endl;
+    out() << "loaded " << size->figureRows() << " H_stat rows in "
+          << QString::number(t.elapsed() / 1000.0, 'f', 1) << " s" << Qt::endl;
     return Done;
 }
 
@@ -482,8 +500,9 @@ int main(int argc, char** argv)
         return load(args);
     if (command == u"measure")
         return measure(args);
-    err() << "usage: allstats_bench version | load --size SIZE --db DB | measure --size SIZE --db DB [--db DB] "
-             "[--reps N] [--json FILE] [--allstats EXE] [--label TEXT]"
-          << Qt::endl;
+    err()
+        << "usage: allstats_bench version | load --size SIZE --db DB | measure --size SIZE --db DB [--db DB] "
+           "[--reps N] [--json FILE] [--allstats EXE] [--label TEXT]"
+        << Qt::endl;
     return Usage;
 }

@@ -3,12 +3,17 @@
 // comparisons only mean something if the forms compute the same rows, and if
 // the bulk loads put the same province into both backends: checked here on
 // the tiny province, against figures worked out independently in memory.
+#include "app/core/sqlhost.h"
 #include "bench/benchdata.h"
 #include "bench/forms.h"
+#include "foundation/gridbuffer.h"
+#include "report/d_xmjdzl.h"
+#include "report/statsrun.h"
 #include "support/testdb.h"
 
 #include <QHash>
 #include <QMap>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -185,6 +190,33 @@ TEST_P(BenchFormsTest, LiteralFormAggregatesEveryKindOverTheRegion)
     expectSameRows(none, expectedRows(QStringLiteral("4199"), benchdata::fullSchemeName()),
                    QStringLiteral("4199"));
     EXPECT_EQ(none.size(), 6);
+}
+
+TEST_P(BenchFormsTest, RunAndLiteralFormLeaveTheSameWorkingRows)
+{
+    // The run as the benchmark drives it: no host routines, a province user.
+    QTemporaryDir hooks;
+    SqlHost host(sqlca(), hooks.path());
+    host.gs_kjqj = period;
+    host.gs_userqybm = benchdata::provinceCode();
+    GridBuffer grid(d_xmjdzl());
+    attachReportTidying(grid);
+    grid.SetTransObject(&sqlca());
+    for (const benchdata::BenchRegion& r : benchdata::benchRegions(size)) {
+        for (const QString& scheme : {benchdata::fullSchemeName(), QStringLiteral("重点指标")}) {
+            const QString what = QStringLiteral("%1 %2 %3").arg(r.level, r.code, scheme);
+            const QList<StatRow> expected = literal(r.code, scheme);
+            ReportRequest request{r.code, r.name, period.left(4), QString::number(period.mid(4).toInt()),
+                                  scheme};
+            const RunOutcome outcome = runStatistics(host, grid, request);
+            ASSERT_EQ(outcome.kind, RunOutcome::Done) << outcome.message.toStdString();
+            const auto rows = benchforms::workingRows(sqlca());
+            ASSERT_TRUE(rows) << sqlca().SQLErrText.toStdString();
+            expectSameRows(*rows, expected, what);
+            // Both leave t_stat to the next statement: nothing is held open.
+            EXPECT_FALSE(sqlca().inTransaction()) << what.toStdString();
+        }
+    }
 }
 
 TEST_P(BenchFormsTest, FloorReadsExactlyTheRegionsRows)
