@@ -2,9 +2,10 @@
 
 #include "foundation/gridlayout.h"
 
+#include <QHash>
 #include <QObject>
-
 #include <functional>
+#include <memory>
 #include <optional>
 
 class Sqlca;
@@ -40,20 +41,28 @@ public:
     int SetItem(long row, const QString& column, const QVariant& value);
     // A user's edit: runs itemChanged first (which may re-sort the rows), then
     // stores the value into the same row (found by identity, not position).
+    // 1 stored, 0 rejected by itemChanged, -1 no such row or column, or a value
+    // the column cannot hold.
     int SetText(long row, const QString& column, const QVariant& value);
+    // True when the shown row differs from what was read (or last written).
+    bool IsRowModified(long row) const;
+    // The value the row had when it was read (or last written).
+    QVariant GetItemOriginal(long row, const QString& column) const;
+    QString filterExpression() const { return m_filter; }
+    QString sortExpression() const { return m_sort; }
     // The row's current values in column order.
     QVariantList Primary(long row) const;
 
     int SetFilter(const QString& expression); // "xz = 0", "xz = 1", "" for none
     int Filter();
-    int SetSort(const QString& expression);   // "hh asc", "hh desc, zbbm asc"
-    int Sort();                               // stable
-    int AcceptText();                         // asks the view to store the cell being edited
-    long ModifiedCount() const;               // modified rows, hidden ones included
-    int Reset();                              // drops all rows, writes nothing
+    int SetSort(const QString& expression); // "hh asc", "hh desc, zbbm asc"
+    int Sort();                             // stable
+    int AcceptText();                       // asks the view to store the cell being edited
+    long ModifiedCount() const;             // modified rows, hidden ones included
+    int Reset();                            // drops all rows, writes nothing
     void SetRedraw(bool on);
     bool redrawOn() const { return m_redraw; }
-    int Update();                             // 1 success, -1 failure (error in sqlca)
+    int Update(); // 1 success, -1 failure (error in sqlca)
 
     // Header and title texts by object name (t_qijian, t_qymc, t_biaoti, ...).
     void setText(const QString& objectName, const QString& text);
@@ -87,23 +96,33 @@ public:
     std::function<void()> acceptTextHandler;
 
 signals:
-    void rowsChanged();       // rows replaced, filtered, sorted, reset, redraw back on
+    void rowsChanged(); // rows replaced, filtered, sorted, reset, redraw back on
     void itemValueChanged(long row, const QString& column);
     void appearanceChanged(); // texts, preview, orientation, colours
 
 private:
     struct Row;
+    using RowPtr = std::shared_ptr<Row>;
+    struct FilterRule;
+    struct SortKey;
     void notifyRows();
-    long rowIndexOf(long row) const; // shown position -> index into m_rows; -1 when out of range
-    QVariant coerce(int column, const QVariant& value) const;
+    void notifyItem(const RowPtr& row, int column);
+    void applyFilter();
+    RowPtr shownRow(long row) const; // null when out of range
+    long shownPosition(const RowPtr& row) const;
+    // The value in the column's own type; nullopt when it cannot be held.
+    std::optional<QVariant> coerce(int column, const QVariant& value) const;
+    bool sameValue(int column, const QVariant& a, const QVariant& b) const;
+    int store(const RowPtr& row, int column, const QVariant& value);
 
     GridLayout m_layout;
     Sqlca* m_sqlca = nullptr;
-    QList<Row*> m_rows;     // all rows, in buffer order
-    QList<Row*> m_shown;    // rows passing the filter, in shown order
+    QList<RowPtr> m_rows;  // all rows, in buffer order (Sort reorders them)
+    QList<RowPtr> m_shown; // rows passing the filter, in shown order
     QString m_filter;
     QString m_sort;
     bool m_redraw = true;
+    bool m_rowsDirty = false;
     bool m_rowColors = true;
     QHash<QString, QString> m_texts;
 };

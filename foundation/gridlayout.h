@@ -2,10 +2,12 @@
 
 #include "foundation/decimal.h"
 
+#include <QColor>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <optional>
 
 class Dialect;
 
@@ -22,15 +24,15 @@ enum class ColumnType
 
 struct GridColumn
 {
-    QString name;         // as the grid carries it, e.g. s_zbfa_zbmc
-    QString source;       // the stored column it is written back to, e.g. zbmc; empty when read-only
+    QString name;   // as the grid carries it, e.g. s_zbfa_zbmc
+    QString source; // the stored column it is written back to, e.g. zbmc; empty when read-only
     ColumnType type = ColumnType::Text;
-    QString header;       // column header text; empty for a hidden column
-    int width = 300;      // design width in layout units (1 unit ≈ 1/4 mm on paper)
-    bool key = false;     // part of the update key
+    QString header;   // column header text; empty for a hidden column
+    int width = 300;  // design width in layout units (1 unit ≈ 1/4 mm on paper)
+    bool key = false; // part of the update key
     bool updatable = false;
     bool editable = false;
-    int editLimit = 0;    // characters; 0 = no limit
+    int editLimit = 0;     // characters; 0 = no limit
     bool checkBox = false; // edited as a check box: ticked 1, clear 0
     bool visible = true;
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
@@ -38,6 +40,11 @@ struct GridColumn
     // is "###%" for rows whose maskByColumn is 1 and "0.00" otherwise.
     QString format = QStringLiteral("[general]");
     QString maskByColumn;
+
+    // The stored column name: `source`, or the grid name when no source is given.
+    QString storedName() const { return source.isEmpty() ? name : source; }
+    // Written back by Update: marked updatable or given a source.
+    bool writesBack() const { return updatable || !source.isEmpty(); }
 };
 
 // A text object of the title or header band (t_1, t_biaoti, t_qijian, t_qymc, ...).
