@@ -3,6 +3,7 @@
 #include "app/core/cli.h"
 #include "app/core/options.h"
 #include "app/core/sqlhost.h"
+#include "app/core/xlsxexport.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/host.h"
 #include "foundation/sqlca.h"
@@ -10,10 +11,6 @@
 #include "report/output.h"
 #include "report/statsrun.h"
 
-#if __has_include("app/core/xlsxexport.h")
-#include "app/core/xlsxexport.h"
-#define ALLSTATS_HAVE_XLSX 1
-#endif
 #if __has_include("foundation/gridprint.h")
 #include "foundation/gridprint.h"
 #define ALLSTATS_HAVE_PDF 1
@@ -223,12 +220,15 @@ int runReport(const QStringList& args)
     } else if (format == u"csv") {
         written = writeBytes(out, reportCsv(grid), &error);
     } else if (format == u"xlsx") {
-#ifdef ALLSTATS_HAVE_XLSX
         written = writeFileFormat(
-            out, format, [&](const QString& path, QString* e) { return writeXlsx(grid, path, e); }, &error);
-#else
-        error = QStringLiteral("spreadsheet output is not available in this build");
-#endif
+            out, format,
+            [&](const QString& path, QString* e) {
+                const Status s = writeXlsx(grid, path);
+                if (!s)
+                    *e = s.error;
+                return s.ok;
+            },
+            &error);
     } else {
 #ifdef ALLSTATS_HAVE_PDF
         written = writeFileFormat(

@@ -170,6 +170,12 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
                                                QStringLiteral("leiji"));
         !s)
         return failed(s.error);
+    // The host may write figures with more decimals; t_stat holds cents on
+    // every backend, so a figure the host left at 0.004 is zero (and blank) everywhere.
+    if (!sqlca.execute(QStringLiteral("UPDATE t_stat SET qichu = %1, fasheng = %2, leiji = %3")
+                           .arg(d.money(QStringLiteral("qichu")), d.money(QStringLiteral("fasheng")),
+                                d.money(QStringLiteral("leiji")))))
+        return failed(sqlca.SQLErrText);
 
     // What the scheme switches off goes; the rest takes the scheme's row order.
     if (!sqlca.execute(d.joinedDelete(QStringLiteral("t_stat"), QStringLiteral("s_zbfa"),

@@ -1,0 +1,783 @@
+#include "foundation/ui/gridview.h"
+
+#include "app/core/options.h"
+#include "foundation/ui/gridview_p.h"
+#include "foundation/ui/messages.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+#if __has_include("foundation/gridprint.h")
+#include "foundation/gridprint.h"
+#define ALLSTATS_HAVE_GRIDPRINT 1
+#endif
+
+namespace {
+
+// Screen pixels per layout unit for column widths.
+constexpr double kColumnScale = 0.28;
+// The thin rules of the reports: rgb(0,128,128), a little lighter on screen.
+const QColor kRule(0x7f, 0xbf, 0xbf);
+const QColor kHeaderBack(0xe9, 0xf3, 0xf3);
+
+QString g_printFolder;
+
+QFont cellFont()
+{
+    QFont f(QStringLiteral("宋体"));
+    f.setPointSize(10);
+    return f;
+}
+
+bool isFigure(ColumnType t)
+{
+    return t == ColumnType::Decimal || t == ColumnType::Integer || t == ColumnType::Number;
+}
+
+QString fileSafe(QString text)
+{
+    static const QString bad = QStringLiteral("/\\:*?\"<>|\t\r\n");
+    for (QChar& c : text)
+        if (bad.contains(c))
+            c = u'_';
+    text = text.trimmed();
+    return text.isEmpty() ? QStringLiteral("报表") : text;
+}
+
+} // namespace
+
+namespace gridview_detail {
+
+// ---------------------------------------------------------------- model
+
+GridModel::GridModel(GridBuffer& buffer, QObject* parent) : QAbstractTableModel(parent), m_buffer(buffer)
+{
+    const GridLayout& l = buffer.layout();
+    if (l.rowNumber)
+        m_columns << -1;
+    for (int i = 0; i < l.columns.size(); ++i)
+        if (l.columns[i].visible && !l.columns[i].header.isEmpty())
+            m_columns << i;
+    m_rows = int(buffer.RowCount());
+}
+
+int GridModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_rows;
+}
+
+int GridModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+int GridModel::modelColumn(const QString& gridColumn) const
+{
+    const int c = m_buffer.layout().columnIndex(gridColumn);
+    return c < 0 ? -1 : int(m_columns.indexOf(c));
+}
+
+bool GridModel::isEditable(int modelColumn) const
+{
+    const int c = layoutColumn(modelColumn);
+    return c >= 0 && m_buffer.layout().columns[c].editable;
+}
+
+bool GridModel::isCheckBox(int modelColumn) const
+{
+    const int c = layoutColumn(modelColumn);
+    return c >= 0 && m_buffer.layout().columns[c].checkBox;
+}
+
+int GridModel::editLimit(int modelColumn) const
+{
+    const int c = layoutColumn(modelColumn);
+    return c < 0 ? 0 : m_buffer.layout().columns[c].editLimit;
+}
+
+int GridModel::designWidth(int modelColumn) const
+{
+    const int c = layoutColumn(modelColumn);
+    return c < 0 ? m_buffer.layout().rowNumberWidth : m_buffer.layout().columns[c].width;
+}
+
+void GridModel::reload()
+{
+    beginResetModel();
+    m_rows = int(m_buffer.RowCount());
+    endResetModel();
+}
+
+void GridModel::rowChanged(long row)
+{
+    if (row >= 1 && row <= m_rows)
+        emit dataChanged(index(int(row) - 1, 0), index(int(row) - 1, columnCount() - 1));
+}
+
+QVariant GridModel::data(const QModelIndex& index, int role) const
+{
+    const long row = index.row() + 1;
+    // While redraw is off the buffer may hold fewer rows than the model last saw.
+    if (!index.isValid() || row > m_buffer.RowCount())
+        return {};
+    const int c = layoutColumn(index.column());
+    if (role == Qt::BackgroundRole)
+        return QColor::fromRgb(m_buffer.rowBackground(row));
+    if (c < 0) {
+        if (role == Qt::DisplayRole)
+            return QString::number(row);
+        if (role == Qt::TextAlignmentRole)
+            return int(Qt::AlignCenter);
+        return {};
+    }
+    const GridColumn& col = m_buffer.layout().columns[c];
+    switch (role) {
+    case Qt::DisplayRole:
+        return col.checkBox ? QVariant() : QVariant(m_buffer.displayText(row, col.name));
+    case Qt::EditRole:
+        if (col.type == ColumnType::Decimal) {
+            const auto d = m_buffer.GetItemDecimal(row, col.name);
+            return d ? d->toString(2) : QString();
+        }
+        return m_buffer.GetItemString(row, col.name);
+    case Qt::CheckStateRole:
+        if (!col.checkBox)
+            return {};
+        return m_buffer.GetItem(row, col.name).toInt() == 1 ? Qt::Checked : Qt::Unchecked;
+    case Qt::TextAlignmentRole:
+        if (isFigure(col.type))
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return int(col.alignment);
+    case Qt::ToolTipRole: {
+        const QString text = m_buffer.displayText(row, col.name);
+        return text.size() > 24 ? QVariant(text) : QVariant();
+    }
+    default:
+        return {};
+    }
+}
+
+QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_columns.size())
+        return {};
+    const int c = m_columns[section];
+    if (role == Qt::DisplayRole)
+        return c < 0 ? m_buffer.layout().rowNumberHeader : m_buffer.layout().columns[c].header;
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    return {};
+}
+
+Qt::ItemFlags GridModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (isCheckBox(index.column()) && isEditable(index.column()))
+        f |= Qt::ItemIsUserCheckable;
+    else if (isEditable(index.column()))
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    const int c = layoutColumn(index.column());
+    if (c < 0 || !isEditable(index.column()))
+        return false;
+    const QString name = m_buffer.layout().columns[c].name;
+    const long row = index.row() + 1;
+    if (role == Qt::CheckStateRole)
+        return m_buffer.SetText(row, name, value.toInt() == Qt::Checked ? 1 : 0) == 1;
+    if (role != Qt::EditRole)
+        return false;
+    // An unchanged cell is not an edit: it must not mark the row or run the hook.
+    if (value.toString() == data(index, Qt::EditRole).toString())
+        return true;
+    const QString text = value.toString();
+    return m_buffer.SetText(row, name, text.isEmpty() ? QVariant() : QVariant(text)) == 1;
+}
+
+// ---------------------------------------------------------------- delegate
+
+QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setFrame(false);
+    edit->setFont(cellFont());
+    if (const int limit = m_model->editLimit(index.column()); limit > 0)
+        edit->setMaxLength(limit);
+    edit->setAlignment(Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt()));
+    edit->setProperty("column", index.column());
+    m_editor = edit;
+    return edit;
+}
+
+void GridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
+{
+    if (auto* edit = qobject_cast<QLineEdit*>(editor)) {
+        edit->setText(index.data(Qt::EditRole).toString());
+        edit->selectAll();
+    }
+}
+
+void GridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
+{
+    if (auto* edit = qobject_cast<QLineEdit*>(editor))
+        model->setData(index, edit->text(), Qt::EditRole);
+}
+
+void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QVariant back = index.data(Qt::BackgroundRole);
+    if (back.isValid())
+        painter->fillRect(option.rect, back.value<QColor>());
+    if (!m_model->isCheckBox(index.column())) {
+        QStyleOptionViewItem opt = option;
+        opt.rect.adjust(4, 0, -4, 0); // a little air between text and rules
+        QStyledItemDelegate::paint(painter, opt, index);
+        return;
+    }
+    // A check box centred in its cell, without a label.
+    if (option.state & QStyle::State_Selected)
+        painter->fillRect(option.rect, option.palette.highlight().color().lighter(170));
+    QStyleOptionButton box;
+    const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+    const QRect indicator = style->subElementRect(QStyle::SE_CheckBoxIndicator, &box, option.widget);
+    box.rect = QRect(option.rect.center() - QPoint(indicator.width() / 2, indicator.height() / 2),
+                     indicator.size());
+    box.state = QStyle::State_Enabled |
+                (index.data(Qt::CheckStateRole).toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off);
+    style->drawControl(QStyle::CE_CheckBox, &box, painter, option.widget);
+}
+
+bool GridDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                               const QModelIndex& index)
+{
+    if (!m_model->isCheckBox(index.column()) || !(index.flags() & Qt::ItemIsUserCheckable))
+        return QStyledItemDelegate::editorEvent(event, model, option, index);
+    bool toggle = false;
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* me = static_cast<QMouseEvent*>(event);
+        toggle = me->button() == Qt::LeftButton && option.rect.contains(me->position().toPoint());
+    } else if (event->type() == QEvent::MouseButtonDblClick) {
+        return true; // no editor for a check box
+    } else if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        toggle = key == Qt::Key_Space || key == Qt::Key_Select;
+    }
+    if (!toggle)
+        return false;
+    const bool on = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    return model->setData(index, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+}
+
+// ---------------------------------------------------------------- table
+
+GridTable::GridTable(GridModel* model, QWidget* parent)
+    : QTableView(parent), m_model(model), m_delegate(new GridDelegate(model, this))
+{
+    setModel(model);
+    setItemDelegate(m_delegate);
+    setFont(cellFont());
+    setFrameShape(QFrame::NoFrame);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::DoubleClicked |
+                    QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    setTabKeyNavigation(true);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    verticalScrollBar()->setTracking(true); // rows move while the thumb is dragged
+    horizontalScrollBar()->setTracking(true);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    setCornerButtonEnabled(false);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 10);
+    QHeaderView* h = horizontalHeader();
+    QFont hf = cellFont();
+    hf.setBold(true);
+    h->setFont(hf);
+    h->setHighlightSections(false);
+    h->setSectionsClickable(false);
+    h->setDefaultAlignment(Qt::AlignCenter);
+    h->setMinimumHeight(QFontMetrics(hf).height() + 14);
+    h->setStretchLastSection(true);
+    setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; background: white; "
+                                 "selection-background-color: #cfe3f7; selection-color: black; }"
+                                 "QHeaderView::section { background: %2; color: #103c3c; border: none; "
+                                 "border-right: 1px solid %1; border-bottom: 1px solid %1; padding: 2px 4px; }")
+                      .arg(kRule.name(), kHeaderBack.name()));
+}
+
+void GridTable::commitOpenEditor()
+{
+    QWidget* editor = m_delegate->openEditor();
+    if (state() != QAbstractItemView::EditingState || !editor)
+        return;
+    commitData(editor);
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
+QModelIndex GridTable::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    if (action != MoveNext && action != MovePrevious)
+        return QTableView::moveCursor(action, modifiers);
+    // Tab walks the editable cells in the layout's column order, row by row.
+    QList<int> editable;
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        if (m_model->isEditable(c))
+            editable << c;
+    const int rows = m_model->rowCount();
+    if (editable.isEmpty() || rows == 0)
+        return QTableView::moveCursor(action, modifiers);
+    QModelIndex cur = currentIndex();
+    int row = cur.isValid() ? cur.row() : 0;
+    int pos = cur.isValid() ? int(editable.indexOf(cur.column())) : -1;
+    if (action == MoveNext) {
+        if (pos < 0) {
+            // From a non-editable cell: the first editable cell to its right (in layout order).
+            pos = -1;
+            for (int i = 0; i < editable.size(); ++i)
+                if (cur.isValid() && m_model->layoutColumn(editable[i]) > m_model->layoutColumn(cur.column())) {
+                    pos = i - 1;
+                    break;
+                }
+        }
+        if (++pos >= editable.size()) {
+            pos = 0;
+            row = (row + 1) % rows;
+        }
+    } else {
+        if (pos < 0)
+            pos = int(editable.size());
+        if (--pos < 0) {
+            pos = int(editable.size()) - 1;
+            row = (row - 1 + rows) % rows;
+        }
+    }
+    return m_model->index(row, editable[pos]);
+}
+
+// ---------------------------------------------------------------- title band
+
+TitleBand::TitleBand(const GridBuffer& buffer, QWidget* parent) : QWidget(parent), m_buffer(buffer)
+{
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+static QFont fontOf(const GridText& t)
+{
+    QFont f(t.family);
+    f.setPointSize(t.pointSize);
+    f.setBold(t.bold);
+    return f;
+}
+
+QList<TitleBand::Line> TitleBand::lines() const
+{
+    QMap<int, Line> byLine;
+    for (const GridText& t : m_buffer.layout().texts) {
+        Line& l = byLine[t.line];
+        l.texts << &t;
+        l.height = qMax(l.height, QFontMetrics(fontOf(t)).height() + (t.pointSize >= 14 ? 16 : 6));
+    }
+    return byLine.values();
+}
+
+QSize TitleBand::sizeHint() const
+{
+    int h = 0;
+    for (const Line& l : lines())
+        h += l.height;
+    return {400, h > 0 ? h + 8 : 0};
+}
+
+void TitleBand::refresh()
+{
+    updateGeometry();
+    update();
+}
+
+void TitleBand::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    int y = 4;
+    const QRect area = rect().adjusted(12, 0, -12, 0);
+    bool first = true;
+    for (const Line& l : lines()) {
+        for (const GridText* t : l.texts) {
+            p.setFont(fontOf(*t));
+            p.setPen(t->pointSize >= 14 ? QColor(0x10, 0x2a, 0x2a) : QColor(0x30, 0x30, 0x30));
+            p.drawText(QRect(area.left(), y, area.width(), l.height), int(t->alignment) | Qt::AlignVCenter,
+                       m_buffer.text(t->name));
+        }
+        y += l.height;
+        if (first && l.texts.size() == 1 && l.texts.first()->pointSize >= 14) {
+            // The title's double rule, as on the printed page.
+            const int w = qMin(area.width(), QFontMetrics(fontOf(*l.texts.first()))
+                                                     .horizontalAdvance(m_buffer.text(l.texts.first()->name)) +
+                                                 80);
+            const int x = area.left() + (area.width() - w) / 2;
+            p.setPen(QPen(QColor(0, 128, 128), 1.2));
+            p.drawLine(x, y - 6, x + w, y - 6);
+            p.setPen(QPen(QColor(0, 128, 128), 0.6));
+            p.drawLine(x, y - 3, x + w, y - 3);
+        }
+        first = false;
+    }
+}
+
+// ---------------------------------------------------------------- preview
+
+PreviewPages::PreviewPages(const GridBuffer& buffer, QWidget* parent) : QWidget(parent), m_buffer(buffer)
+{
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor(0x8a, 0x93, 0x99));
+    setPalette(p);
+}
+
+namespace {
+constexpr int kDeskMargin = 24;
+constexpr double kPreviewZoom = 96.0 / 72.0 * 0.85; // screen pixels per point
+
+QPageLayout pageLayoutOf(const GridBuffer& buffer)
+{
+    return QPageLayout(QPageSize(QPageSize::A4),
+                       buffer.orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait,
+                       QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+}
+} // namespace
+
+QSizeF PreviewPages::pagePixels() const
+{
+    const QSizeF points = pageLayoutOf(m_buffer).fullRectPoints().size();
+    return points * kPreviewZoom;
+}
+
+void PreviewPages::refresh()
+{
+#ifdef ALLSTATS_HAVE_GRIDPRINT
+    m_pageCount = GridPrinter(m_buffer).pageCount(pageLayoutOf(m_buffer));
+#else
+    m_pageCount = 1;
+#endif
+    updateGeometry();
+    adjustSize();
+    update();
+}
+
+QSize PreviewPages::sizeHint() const
+{
+    const QSizeF page = pagePixels();
+    const int n = qMax(1, m_pageCount);
+    return {int(page.width()) + 2 * kDeskMargin, int(n * (page.height() + kDeskMargin) + kDeskMargin)};
+}
+
+void PreviewPages::paintEvent(QPaintEvent* event)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    const QPageLayout layout = pageLayoutOf(m_buffer);
+    const QSizeF page = pagePixels();
+    const double x0 = qMax<double>(kDeskMargin, (width() - page.width()) / 2);
+    for (int i = 0; i < qMax(1, m_pageCount); ++i) {
+        const QRectF sheet(x0, kDeskMargin + i * (page.height() + kDeskMargin), page.width(), page.height());
+        if (!event->rect().intersects(sheet.toAlignedRect().adjusted(-6, -6, 6, 6)))
+            continue;
+        p.fillRect(sheet.translated(4, 4), QColor(0, 0, 0, 60)); // shadow
+        p.fillRect(sheet, Qt::white);
+        p.setPen(QColor(0x60, 0x60, 0x60));
+        p.drawRect(sheet);
+        const QRectF paper = layout.fullRectPoints();
+        const QRectF paintRect = layout.paintRectPoints();
+        p.save();
+        p.translate(sheet.topLeft());
+        p.scale(kPreviewZoom, kPreviewZoom);
+#ifdef ALLSTATS_HAVE_GRIDPRINT
+        GridPrinter(m_buffer).paintPage(p, i, paper);
+#endif
+        if (m_buffer.previewOutline) {
+            // The margins, as a dotted frame.
+            QPen pen(QColor(0x55, 0x88, 0xcc), 0.6, Qt::DotLine);
+            p.setPen(pen);
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(paintRect);
+        }
+        if (m_buffer.previewRulers) {
+            // Millimetre rulers along the top and left edges of the sheet.
+            const double mm = 72.0 / 25.4;
+            p.setPen(QPen(QColor(0x40, 0x40, 0x40), 0.4));
+            QFont f(QStringLiteral("Tahoma"));
+            f.setPointSizeF(4.5);
+            p.setFont(f);
+            for (int m = 0; m * mm < paper.width(); ++m) {
+                const double len = m % 10 == 0 ? 8 : m % 5 == 0 ? 5 : 3;
+                p.drawLine(QPointF(m * mm, 0), QPointF(m * mm, len));
+                if (m % 10 == 0 && m > 0)
+                    p.drawText(QPointF(m * mm + 1, 13), QString::number(m / 10));
+            }
+            for (int m = 0; m * mm < paper.height(); ++m) {
+                const double len = m % 10 == 0 ? 8 : m % 5 == 0 ? 5 : 3;
+                p.drawLine(QPointF(0, m * mm), QPointF(len, m * mm));
+                if (m % 10 == 0 && m > 0)
+                    p.drawText(QPointF(9, m * mm + 2), QString::number(m / 10));
+            }
+        }
+        p.restore();
+    }
+}
+
+} // namespace gridview_detail
+
+using namespace gridview_detail;
+
+// ---------------------------------------------------------------- GridView
+
+GridView::GridView(const QString& controlName, GridLayout layout, QWidget* parent)
+    : QWidget(parent), m_buffer(new GridBuffer(std::move(layout), this))
+{
+    setObjectName(controlName);
+    setAttribute(Qt::WA_StyledBackground);
+    m_model = new GridModel(*m_buffer, this);
+
+    m_sheet = new QWidget(this);
+    m_sheet->setObjectName(QStringLiteral("sheet"));
+    m_sheet->setAutoFillBackground(true);
+    QPalette pal = m_sheet->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    m_sheet->setPalette(pal);
+    auto* sheetLayout = new QVBoxLayout(m_sheet);
+    sheetLayout->setContentsMargins(0, 0, 0, 0);
+    sheetLayout->setSpacing(0);
+    m_title = new TitleBand(*m_buffer, m_sheet);
+    m_table = new GridTable(m_model, m_sheet);
+    m_table->setObjectName(QStringLiteral("table"));
+    sheetLayout->addWidget(m_title);
+    sheetLayout->addWidget(m_table, 1);
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        m_table->setColumnWidth(c, qMax(28, int(m_model->designWidth(c) * kColumnScale)));
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("preview"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(false);
+    scroll->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    scroll->setBackgroundRole(QPalette::Dark);
+    m_pages = new PreviewPages(*m_buffer, scroll);
+    scroll->setWidget(m_pages);
+    m_previewArea = scroll;
+
+    m_stack = new QStackedLayout(this);
+    m_stack->setContentsMargins(1, 1, 1, 1);
+    m_stack->addWidget(m_sheet);
+    m_stack->addWidget(m_previewArea);
+    setStyleSheet(QStringLiteral("GridView { border: 1px solid #8a9a9a; background: white; }"));
+
+    m_buffer->acceptTextHandler = [this] { commitOpenEditor(); };
+    connect(m_buffer, &GridBuffer::rowsChanged, this, [this] {
+        m_model->reload();
+        if (previewShown())
+            m_pages->refresh();
+    });
+    connect(m_buffer, &GridBuffer::itemValueChanged, this, [this](long row, const QString&) {
+        m_model->rowChanged(row);
+        if (previewShown())
+            m_pages->update();
+    });
+    connect(m_buffer, &GridBuffer::appearanceChanged, this, &GridView::syncAppearance);
+    syncAppearance();
+}
+
+GridView::~GridView()
+{
+    m_buffer->acceptTextHandler = nullptr;
+}
+
+QTableView* GridView::table() const
+{
+    return m_table;
+}
+
+bool GridView::previewShown() const
+{
+    return m_stack->currentWidget() == m_previewArea;
+}
+
+void GridView::commitOpenEditor()
+{
+    m_table->commitOpenEditor();
+}
+
+void GridView::syncAppearance()
+{
+    m_title->refresh();
+    m_table->viewport()->update();
+    if (m_buffer->preview) {
+        if (!previewShown())
+            m_table->commitOpenEditor();
+        m_pages->refresh();
+        m_stack->setCurrentWidget(m_previewArea);
+    } else {
+        m_stack->setCurrentWidget(m_sheet);
+    }
+}
+
+static bool truthy(const QVariant& v)
+{
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool();
+    const QString s = v.toString().trimmed().toLower();
+    return s == QStringLiteral("yes") || s == QStringLiteral("true") || s == QStringLiteral("1");
+}
+
+QString GridView::Modify(const QString& path, const QVariant& value)
+{
+    const QString p = path.trimmed().toLower();
+    if (p == QStringLiteral("datawindow.print.preview")) {
+        m_buffer->setPreview(truthy(value));
+    } else if (p == QStringLiteral("datawindow.print.preview.outline")) {
+        m_buffer->setPreviewOutline(truthy(value));
+    } else if (p == QStringLiteral("datawindow.print.preview.rulers")) {
+        m_buffer->setPreviewRulers(truthy(value));
+    } else if (p == QStringLiteral("datawindow.print.orientation")) {
+        bool ok = false;
+        const int o = value.toInt(&ok);
+        if (!ok || (o != 1 && o != 2))
+            return QStringLiteral("orientation must be 1 or 2");
+        m_buffer->setOrientation(o);
+    } else if (p.endsWith(QStringLiteral(".text"))) {
+        const QString object = path.trimmed().chopped(5);
+        if (!m_buffer->layout().text(object))
+            return QStringLiteral("no text object ") + object;
+        m_buffer->setText(object, value.toString());
+    } else {
+        return QStringLiteral("unknown attribute ") + path;
+    }
+    return {};
+}
+
+QString GridView::Describe(const QString& path) const
+{
+    const QString p = path.trimmed().toLower();
+    auto yesNo = [](bool on) { return on ? QStringLiteral("yes") : QStringLiteral("no"); };
+    if (p == QStringLiteral("datawindow.print.preview"))
+        return yesNo(m_buffer->preview);
+    if (p == QStringLiteral("datawindow.print.preview.outline"))
+        return yesNo(m_buffer->previewOutline);
+    if (p == QStringLiteral("datawindow.print.preview.rulers"))
+        return yesNo(m_buffer->previewRulers);
+    if (p == QStringLiteral("datawindow.print.orientation"))
+        return QString::number(m_buffer->orientation);
+    if (p.endsWith(QStringLiteral(".text")))
+        return m_buffer->text(path.trimmed().chopped(5));
+    return QStringLiteral("!");
+}
+
+QString GridView::title() const
+{
+    const GridText* best = nullptr;
+    for (const GridText& t : m_buffer->layout().texts)
+        if (!best || t.pointSize > best->pointSize)
+            best = &t;
+    const QString text = best ? m_buffer->text(best->name).trimmed() : QString();
+    return text.isEmpty() ? m_buffer->layout().name : text;
+}
+
+void GridView::setPrintFolder(const QString& folder)
+{
+    g_printFolder = folder;
+}
+
+int GridView::Print()
+{
+    m_buffer->AcceptText();
+    const QPrinterInfo printerInfo = g_printFolder.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
+    QString error;
+    if (printerInfo.isNull()) {
+        // No printer: the pages go to a PDF file the user is told about.
+        const QString folder = g_printFolder.isEmpty() ? outputDir() : g_printFolder;
+        QDir().mkpath(folder);
+        const QString stem = fileSafe(title()) + QStringLiteral("_") +
+                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+        QString path = QDir(folder).filePath(stem + QStringLiteral(".pdf"));
+        for (int n = 2; QFileInfo::exists(path); ++n)
+            path = QDir(folder).filePath(stem + QStringLiteral("_%1.pdf").arg(n));
+        bool ok = false;
+#ifdef ALLSTATS_HAVE_GRIDPRINT
+        ok = writePdf(*m_buffer, path, &error);
+#else
+        error = QStringLiteral("printing is not available");
+#endif
+        if (!ok) {
+            messages().MessageBox(QStringLiteral("提示信息"),
+                                  QStringLiteral("打印失败：") + error);
+            return -1;
+        }
+        m_lastPrintTarget = path;
+        messages().MessageBox(QStringLiteral("提示信息"),
+                              QStringLiteral("没有找到打印机，报表已保存为PDF文件：\n") + QDir::toNativeSeparators(path));
+        emit printed(path);
+        return 1;
+    }
+    QPrinter printer(printerInfo, QPrinter::HighResolution);
+    printer.setDocName(title());
+    printer.setPageOrientation(m_buffer->orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait);
+    bool ok = false;
+#ifdef ALLSTATS_HAVE_GRIDPRINT
+    ok = GridPrinter(*m_buffer).print(printer, &error);
+#else
+    error = QStringLiteral("printing is not available");
+#endif
+    if (!ok) {
+        messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("打印失败：") + error);
+        return -1;
+    }
+    m_lastPrintTarget = printerInfo.printerName();
+    emit printed(m_lastPrintTarget);
+    return 1;
+}
+
+void GridView::setColumnOrder(const QStringList& columns)
+{
+    QHeaderView* h = m_table->horizontalHeader();
+    int visual = m_buffer->layout().rowNumber ? 1 : 0;
+    for (const QString& name : columns) {
+        const int logical = m_model->modelColumn(name);
+        if (logical < 0)
+            continue;
+        h->moveSection(h->visualIndex(logical), visual++);
+    }
+}
+
+void GridView::BringToTop()
+{
+    raise();
+    m_broughtToTop = true;
+}
+
+int GridView::columnForGrid(int modelColumn) const
+{
+    return m_model->layoutColumn(modelColumn);
+}
