@@ -146,7 +146,12 @@ bool measureBackend(const QString& db, const benchdata::Size& size, int reps, QL
     attachReportTidying(grid);
     grid.SetTransObject(sqlca.get());
 
-    for (const benchdata::BenchRegion& region : benchdata::benchRegions(size)) {
+    // Besides the four levels, a region without units: what a run costs
+    // whatever the amount of data (statements, round trips, the commit).
+    QList<benchdata::BenchRegion> regions = benchdata::benchRegions(size);
+    regions << benchdata::BenchRegion{QStringLiteral("empty"), QStringLiteral("4100"),
+                                      QStringLiteral("无单位区域")};
+    for (const benchdata::BenchRegion& region : regions) {
         Line line;
         line.backend = backendName(sqlca->backend());
         line.region = region;
@@ -305,8 +310,9 @@ void printTable(const QList<Line>& lines)
     for (const Line& l : lines) {
         out() << cell(l.backend, 11, false) << cell(l.region.level + u' ' + l.region.code, 24, false)
               << cell(QString::number(l.rows), 9) << cell(ms(l.run), 17) << cell(ms(l.literal), 17)
-              << cell(ms(l.floor), 17) << cell(QString::number(l.runPerFloor(), 'f', 2), 10)
-              << cell(QString::number(l.runPerLiteral(), 'f', 3), 12)
+              << cell(ms(l.floor), 17)
+              << cell(l.rows ? QString::number(l.runPerFloor(), 'f', 2) : QStringLiteral("-"), 10)
+              << cell(l.rows ? QString::number(l.runPerLiteral(), 'f', 3) : QStringLiteral("-"), 12)
               << cell(l.sameRows ? QStringLiteral("yes") : QStringLiteral("NO"), 10) << Qt::endl;
     }
 }
