@@ -6,6 +6,7 @@
 #include <QRectF>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class GridBuffer;
 class QFontMetricsF;
@@ -71,12 +72,16 @@ private:
         QList<int> pageStarts; // first row (from 1) of each page
     };
 
-    Plan plan(const QSizeF& content) const;
+    // The plan for this page size, laid out again when the grid has changed.
+    const Plan& plan(const QSizeF& content) const;
+    Plan makePlan(const QSizeF& content) const;
     void fitColumns(QList<Column>& columns, qreal width, const QFontMetricsF& fm, long rows) const;
     QStringList cellTexts(long row, const QList<Column>& columns) const;
     QFont fontFor(const QString& family, qreal points, bool bold, const QPainter* painter) const;
 
     const GridBuffer& m_grid;
+    mutable std::optional<Plan> m_plan;
+    mutable quint64 m_planRevision = 0;
 };
 
 // Writes the whole grid as a PDF file (A4, the grid's orientation). False with
