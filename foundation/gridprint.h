@@ -30,14 +30,22 @@ public:
     int pageCount() const { return pageCount(pageLayout()); }
     int pageCount(const QPageLayout& layout) const;
 
-    // Paints page `page` (from 1) into `contentRect`, the printable area inside
-    // the margins, in the painter's user units taken as points.
+    // Paints page `page` (counted from 1, like rows) into `contentRect`: the
+    // printable area inside the margins (pageLayout().paintRectPoints() when
+    // the painter's origin is the paper's corner), in the painter's user units
+    // taken as points. Pages out of range paint nothing.
     void paintPage(QPainter& painter, int page, const QRectF& contentRect) const;
 
     // Paints a preview of page `page` as a sheet of paper filling `target`
     // (in widget pixels): the paper with a shadow, optionally the margin outline
     // and rulers in centimetres.
     void paintPreview(QPainter& painter, int page, const QRectF& target, bool outline, bool rulers) const;
+    // The same at a scale (widget pixels per point), the sheet's top left at `topLeft`.
+    void paintPreview(QPainter& painter, int page, const QPointF& topLeft, qreal scale, bool outline,
+                      bool rulers) const
+    {
+        paintPreview(painter, page, QRectF(topLeft, paperSize() * scale), outline, rulers);
+    }
     // Paper size in points, for the preview's layout of sheets.
     QSizeF paperSize() const;
 
