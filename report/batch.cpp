@@ -5,16 +5,13 @@
 #include "app/core/sqlhost.h"
 #include "app/core/xlsxexport.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/gridprint.h"
 #include "foundation/host.h"
 #include "foundation/sqlca.h"
 #include "report/d_xmjdzl.h"
 #include "report/output.h"
 #include "report/statsrun.h"
 
-#if __has_include("foundation/gridprint.h")
-#include "foundation/gridprint.h"
-#define ALLSTATS_HAVE_PDF 1
-#endif
 
 #include <QCommandLineParser>
 #include <QDate>
@@ -234,12 +231,8 @@ int runReport(const QStringList& args)
             },
             &error);
     } else {
-#ifdef ALLSTATS_HAVE_PDF
         written = writeFileFormat(
             out, format, [&](const QString& path, QString* e) { return writePdf(grid, path, e); }, &error);
-#else
-        error = QStringLiteral("PDF output is not available in this build");
-#endif
     }
     if (!written) {
         err() << "report: " << error << Qt::endl;
