@@ -145,6 +145,22 @@ TEST_P(ReportBatchTest, SpreadsheetAndExplicitFormat)
     EXPECT_TRUE(readFile(out).startsWith("PK"));
 }
 
+TEST_P(ReportBatchTest, PdfTakesTheOrientation)
+{
+    const QString portrait = hooks.filePath(QStringLiteral("p.pdf"));
+    const QString landscape = hooks.filePath(QStringLiteral("l.pdf"));
+    ASSERT_EQ(runReport(good({QStringLiteral("--out"), portrait})), ExitDone);
+    ASSERT_EQ(runReport(good({QStringLiteral("--format"), QStringLiteral("pdf"),
+                              QStringLiteral("--landscape"), QStringLiteral("--out"), landscape})),
+              ExitDone);
+    const QByteArray p = readFile(portrait);
+    const QByteArray l = readFile(landscape);
+    ASSERT_TRUE(p.startsWith("%PDF"));
+    ASSERT_TRUE(l.startsWith("%PDF"));
+    EXPECT_TRUE(p.contains("/MediaBox [0 0 595")) << "A4 upright";
+    EXPECT_TRUE(l.contains("/MediaBox [0 0 842")) << "A4 across";
+}
+
 ALLSTATS_ON_ALL_BACKENDS(ReportBatchTest);
 
 // The real executable: messages on standard error, the report on standard output.
