@@ -5,16 +5,13 @@
 #include "app/core/sqlhost.h"
 #include "app/core/xlsxexport.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/gridprint.h"
 #include "foundation/host.h"
 #include "foundation/sqlca.h"
 #include "report/d_xmjdzl.h"
 #include "report/output.h"
 #include "report/statsrun.h"
 
-#if __has_include("foundation/gridprint.h")
-#include "foundation/gridprint.h"
-#define ALLSTATS_HAVE_PDF 1
-#endif
 
 #include <QCommandLineParser>
 #include <QDate>
@@ -96,13 +93,16 @@ int runReport(const QStringList& args)
     addSessionOptions(parser); // --db, --user-region, --period, --grant, --hooks
     parser.addOption({QStringLiteral("scheme"), QStringLiteral("Indicator scheme name (kind 1)."),
                       QStringLiteral("NAME")});
-    parser.addOption({QStringLiteral("year"), QStringLiteral("Year of the report, YYYY."), QStringLiteral("YYYY")});
-    parser.addOption({QStringLiteral("month"), QStringLiteral("Month of the report, 1 to 12."), QStringLiteral("M")});
-    parser.addOption({QStringLiteral("region"), QStringLiteral("Region code, a code of s_qybm."),
-                      QStringLiteral("CODE")});
+    parser.addOption(
+        {QStringLiteral("year"), QStringLiteral("Year of the report, YYYY."), QStringLiteral("YYYY")});
+    parser.addOption(
+        {QStringLiteral("month"), QStringLiteral("Month of the report, 1 to 12."), QStringLiteral("M")});
+    parser.addOption(
+        {QStringLiteral("region"), QStringLiteral("Region code, a code of s_qybm."), QStringLiteral("CODE")});
     parser.addOption({QStringLiteral("format"), QStringLiteral("json (default), csv, xlsx or pdf."),
                       QStringLiteral("FORMAT")});
-    parser.addOption({QStringLiteral("out"), QStringLiteral("Output file, or - for standard output (default)."),
+    parser.addOption({QStringLiteral("out"),
+                      QStringLiteral("Output file, or - for standard output (default)."),
                       QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("landscape"), QStringLiteral("Print the PDF across the page.")});
 
@@ -141,7 +141,8 @@ int runReport(const QStringList& args)
         err() << "report: --month must be a month from 1 to 12: " << value("month") << Qt::endl;
         return ExitUsage;
     }
-    const QString period = parser.isSet(QStringLiteral("period")) ? value("period").trimmed() : currentPeriod();
+    const QString period =
+        parser.isSet(QStringLiteral("period")) ? value("period").trimmed() : currentPeriod();
     if (!isValidPeriod(period)) {
         err() << "report: --period must be YYYYMM with a month from 01 to 12: " << period << Qt::endl;
         return ExitUsage;
@@ -194,8 +195,8 @@ int runReport(const QStringList& args)
 
     SqlHost host(*sqlca, parser.isSet(QStringLiteral("hooks")) ? value("hooks") : defaultHooksDir());
     host.gs_kjqj = period;
-    host.gs_userqybm = parser.isSet(QStringLiteral("user-region")) ? value("user-region").trimmed()
-                                                                  : QStringLiteral("");
+    host.gs_userqybm =
+        parser.isSet(QStringLiteral("user-region")) ? value("user-region").trimmed() : QStringLiteral("");
     host.gs_usergrant = grant;
 
     GridBuffer grid(d_xmjdzl());
@@ -230,12 +231,8 @@ int runReport(const QStringList& args)
             },
             &error);
     } else {
-#ifdef ALLSTATS_HAVE_PDF
         written = writeFileFormat(
             out, format, [&](const QString& path, QString* e) { return writePdf(grid, path, e); }, &error);
-#else
-        error = QStringLiteral("PDF output is not available in this build");
-#endif
     }
     if (!written) {
         err() << "report: " << error << Qt::endl;

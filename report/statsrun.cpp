@@ -18,7 +18,10 @@ const QString kSchemeMissing = QStringLiteral("请选择指标方案");
 class WaitNotice final
 {
 public:
-    explicit WaitNotice(Host& host) : m_host(host) { m_host.openWaitNotice(QStringLiteral("正在统计，请稍候……")); }
+    explicit WaitNotice(Host& host) : m_host(host)
+    {
+        m_host.openWaitNotice(QStringLiteral("正在统计，请稍候……"));
+    }
     ~WaitNotice() { m_host.closeWaitNotice(); }
     WaitNotice(const WaitNotice&) = delete;
     WaitNotice& operator=(const WaitNotice&) = delete;
@@ -169,7 +172,8 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
             if (const GridText* t = grid.layout().text(name))
                 grid.setText(name, t->text);
         }
-        return RunOutcome{RunOutcome::Failed, text.isEmpty() ? QStringLiteral("unknown database error") : text, 0};
+        return RunOutcome{RunOutcome::Failed,
+                          text.isEmpty() ? QStringLiteral("unknown database error") : text, 0};
     };
 
     // The current period of a village user is brought up to date first.
@@ -187,8 +191,12 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
 
     // t_stat is shared by every user: hold it exclusively from emptying it to
     // the end of the retrieve, so each run reads exactly its own rows.
+    const bool nested = sqlca.inTransaction();
     TransactionGuard tx(sqlca, /*exclusive*/ true);
     if (!tx.active())
+        return failed(sqlca.SQLErrText);
+    // Inside a caller's transaction the guard only takes a savepoint: lock explicitly.
+    if (nested && !d.lockWorkingTable().isEmpty() && !sqlca.execute(d.lockWorkingTable()))
         return failed(sqlca.SQLErrText);
 
     if (!sqlca.execute(QStringLiteral("DELETE FROM t_stat")))
@@ -198,8 +206,8 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
     if (!sqlca.execute(zeroRowsStatement(d)))
         return failed(sqlca.SQLErrText);
 
-    if (const Status s = host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"),
-                                               QStringLiteral("leiji"));
+    if (const Status s =
+            host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"), QStringLiteral("leiji"));
         !s)
         return failed(s.error);
     // The host may write figures with more decimals; t_stat holds cents on

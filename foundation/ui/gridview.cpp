@@ -18,6 +18,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #if __has_include("foundation/gridprint.h")
@@ -295,8 +296,10 @@ GridTable::GridTable(GridModel* model, QWidget* parent)
     setFrameShape(QFrame::NoFrame);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
-    setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::DoubleClicked |
-                    QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    // The caret goes into an editable cell the user clicks or tabs to; a cell
+    // that only becomes current (the view getting focus, a retrieve) stays shown.
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                    QAbstractItemView::AnyKeyPressed);
     setTabKeyNavigation(true);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
@@ -333,10 +336,34 @@ void GridTable::commitOpenEditor()
     closeEditor(editor, QAbstractItemDelegate::NoHint);
 }
 
+void GridTable::mousePressEvent(QMouseEvent* event)
+{
+    m_userMove = event->button() == Qt::LeftButton;
+    QTableView::mousePressEvent(event);
+    m_userMove = false;
+}
+
+void GridTable::keyPressEvent(QKeyEvent* event)
+{
+    // The editor follows the tab key.
+    m_userMove = event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab;
+    QTableView::keyPressEvent(event);
+    m_userMove = false;
+}
+
+void GridTable::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (m_userMove && current.isValid() && (current.flags() & Qt::ItemIsEditable) &&
+        state() != QAbstractItemView::EditingState)
+        edit(current);
+}
+
 QModelIndex GridTable::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
 {
     if (action != MoveNext && action != MovePrevious)
         return QTableView::moveCursor(action, modifiers);
+
     // Tab walks the editable cells in the layout's column order, row by row.
     QList<int> editable;
     for (int c = 0; c < m_model->columnCount(); ++c)

@@ -19,15 +19,18 @@ protected:
         BackendTest::SetUp();
         if (!db)
             return;
-        db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('4101', ?)"), {QStringLiteral("郑州市")});
-        db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES ('0001', ?, ?, 1, 0), "
-                                "('0002', ?, ?, 1, 1)"),
+        db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('4101', ?)"),
+                 {QStringLiteral("郑州市")});
+        db->exec(QStringLiteral(
+                     "INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES ('0001', ?, ?, 1, 0), "
+                     "('0002', ?, ?, 1, 1)"),
                  {QStringLiteral("资金"), QStringLiteral("互助金, \"总额\""), QStringLiteral("比率"),
                   QStringLiteral("还款率")});
-        db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, xz, flag2) VALUES "
-                                "(1, 1, ?, 10, '0001', ?, ?, 1, 0), (1, 1, ?, 20, '0002', ?, ?, 1, 1)"),
-                 {QStringLiteral("月报"), QStringLiteral("资金"), QStringLiteral("互助金, \"总额\""),
-                  QStringLiteral("月报"), QStringLiteral("比率"), QStringLiteral("还款率")});
+        db->exec(
+            QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, xz, flag2) VALUES "
+                           "(1, 1, ?, 10, '0001', ?, ?, 1, 0), (1, 1, ?, 20, '0002', ?, ?, 1, 1)"),
+            {QStringLiteral("月报"), QStringLiteral("资金"), QStringLiteral("互助金, \"总额\""),
+             QStringLiteral("月报"), QStringLiteral("比率"), QStringLiteral("还款率")});
         db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES "
                                 "('410101000001', '202409', '0001', 1234.5, 0, 1234.5), "
                                 "('410101000001', '202409', '0002', 0.875, 0, 0.5)"));
@@ -35,7 +38,8 @@ protected:
 
     QStringList args(const QStringList& more) const
     {
-        QStringList a = {QStringLiteral("allstats"), QStringLiteral("report"), QStringLiteral("--db"), db->url(),
+        QStringList a = {QStringLiteral("allstats"), QStringLiteral("report"),
+                         QStringLiteral("--db"),     db->url(),
                          QStringLiteral("--hooks"),  hooks.path()};
         return a + more;
     }
@@ -93,10 +97,11 @@ TEST_P(ReportBatchTest, ExitCodes)
     EXPECT_EQ(run(with(QStringLiteral("--region"), QStringLiteral("  "))), ExitRefused);
     EXPECT_EQ(run(without(QStringLiteral("--scheme"))), ExitRefused);
     EXPECT_EQ(run(with(QStringLiteral("--region"), QStringLiteral("9999"))), ExitRefused);
-    EXPECT_EQ(run(with(QStringLiteral("--region"), QStringLiteral("410"))), ExitRefused); // a prefix is no code
+    EXPECT_EQ(run(with(QStringLiteral("--region"), QStringLiteral("410"))),
+              ExitRefused); // a prefix is no code
     const QString denied = QString(24, u'1') + u'0';
     EXPECT_EQ(run(good({QStringLiteral("--grant"), denied})), ExitRefused);
-    EXPECT_EQ(run(good({QStringLiteral("--grant"), QString(24, u'1')})), ExitDone);          // too short: allowed
+    EXPECT_EQ(run(good({QStringLiteral("--grant"), QString(24, u'1')})), ExitDone); // too short: allowed
     EXPECT_EQ(run(good({QStringLiteral("--grant"), QString(23, u'1') + u'0' + u'1'})), ExitDone); // 24th only
 
     // Database and hook errors.
@@ -129,14 +134,31 @@ TEST_P(ReportBatchTest, CsvIsUtf8WithAByteOrderMarkAndQuotedCells)
 TEST_P(ReportBatchTest, SpreadsheetAndExplicitFormat)
 {
     const QString out = hooks.filePath(QStringLiteral("report.bin"));
-    ASSERT_EQ(runReport(good({QStringLiteral("--format"), QStringLiteral("xlsx"), QStringLiteral("--out"), out})),
-              ExitDone);
+    ASSERT_EQ(
+        runReport(good({QStringLiteral("--format"), QStringLiteral("xlsx"), QStringLiteral("--out"), out})),
+        ExitDone);
     EXPECT_TRUE(readFile(out).startsWith("PK")); // a zip container
     // A failed run leaves an earlier file alone.
-    ASSERT_EQ(runReport(good({QStringLiteral("--format"), QStringLiteral("xlsx"), QStringLiteral("--out"), out,
-                              QStringLiteral("--scheme"), QString()})),
+    ASSERT_EQ(runReport(good({QStringLiteral("--format"), QStringLiteral("xlsx"), QStringLiteral("--out"),
+                              out, QStringLiteral("--scheme"), QString()})),
               ExitRefused);
     EXPECT_TRUE(readFile(out).startsWith("PK"));
+}
+
+TEST_P(ReportBatchTest, PdfTakesTheOrientation)
+{
+    const QString portrait = hooks.filePath(QStringLiteral("p.pdf"));
+    const QString landscape = hooks.filePath(QStringLiteral("l.pdf"));
+    ASSERT_EQ(runReport(good({QStringLiteral("--out"), portrait})), ExitDone);
+    ASSERT_EQ(runReport(good({QStringLiteral("--format"), QStringLiteral("pdf"),
+                              QStringLiteral("--landscape"), QStringLiteral("--out"), landscape})),
+              ExitDone);
+    const QByteArray p = readFile(portrait);
+    const QByteArray l = readFile(landscape);
+    ASSERT_TRUE(p.startsWith("%PDF"));
+    ASSERT_TRUE(l.startsWith("%PDF"));
+    EXPECT_TRUE(p.contains("/MediaBox [0 0 595")) << "A4 upright";
+    EXPECT_TRUE(l.contains("/MediaBox [0 0 842")) << "A4 across";
 }
 
 ALLSTATS_ON_ALL_BACKENDS(ReportBatchTest);
@@ -152,17 +174,18 @@ TEST_P(ReportCommandTest, WritesToStandardOutputAndSaysWhyItRefuses)
     if (!QFile::exists(exe))
         GTEST_SKIP() << "the allstats executable is not built";
     db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('41', ?)"), {QStringLiteral("河南省")});
-    db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES ('0001', ?, ?, 0, 0)"),
-             {QStringLiteral("资金"), QStringLiteral("互助金总额")});
+    db->exec(
+        QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES ('0001', ?, ?, 0, 0)"),
+        {QStringLiteral("资金"), QStringLiteral("互助金总额")});
     db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, xz) VALUES "
                             "(1, 1, ?, 10, '0001', ?, ?, 1)"),
              {QStringLiteral("月报"), QStringLiteral("资金"), QStringLiteral("互助金总额")});
     QTemporaryDir hooks;
     auto run = [&](const QStringList& more, QByteArray* out, QByteArray* err) {
         QProcess p;
-        p.start(exe, QStringList{QStringLiteral("report"), QStringLiteral("--db"), db->url(), QStringLiteral("--hooks"),
-                                 hooks.path(), QStringLiteral("--year"), QStringLiteral("2024"),
-                                 QStringLiteral("--month"), QStringLiteral("3")} +
+        p.start(exe, QStringList{QStringLiteral("report"), QStringLiteral("--db"), db->url(),
+                                 QStringLiteral("--hooks"), hooks.path(), QStringLiteral("--year"),
+                                 QStringLiteral("2024"), QStringLiteral("--month"), QStringLiteral("3")} +
                          more);
         p.waitForFinished(60000);
         *out = p.readAllStandardOutput();
@@ -188,19 +211,20 @@ TEST_P(ReportCommandTest, WritesToStandardOutputAndSaysWhyItRefuses)
     EXPECT_TRUE(out.isEmpty());
     ASSERT_EQ(run({QStringLiteral("--region"), QStringLiteral("41")}, &out, &err), 1);
     EXPECT_EQ(QString::fromUtf8(err).trimmed(), QStringLiteral("请选择指标方案"));
-    ASSERT_EQ(run({QStringLiteral("--region"), QStringLiteral("41"), QStringLiteral("--scheme"), QStringLiteral("月报"),
-                   QStringLiteral("--grant"), QString(24, u'1') + u'0'},
+    ASSERT_EQ(run({QStringLiteral("--region"), QStringLiteral("41"), QStringLiteral("--scheme"),
+                   QStringLiteral("月报"), QStringLiteral("--grant"), QString(24, u'1') + u'0'},
                   &out, &err),
               1);
     EXPECT_EQ(QString::fromUtf8(err).trimmed(), QStringLiteral("你无权限执行该操作,请询问系统管理员"));
-    ASSERT_EQ(run({QStringLiteral("--region"), QStringLiteral("4100"), QStringLiteral("--scheme"), QStringLiteral("月报")},
+    ASSERT_EQ(run({QStringLiteral("--region"), QStringLiteral("4100"), QStringLiteral("--scheme"),
+                   QStringLiteral("月报")},
                   &out, &err),
               1);
     EXPECT_TRUE(err.contains("4100")) << err.toStdString();
 
     // Binary formats on standard output too.
-    ASSERT_EQ(run({QStringLiteral("--region"), QStringLiteral("41"), QStringLiteral("--scheme"), QStringLiteral("月报"),
-                   QStringLiteral("--format"), QStringLiteral("xlsx")},
+    ASSERT_EQ(run({QStringLiteral("--region"), QStringLiteral("41"), QStringLiteral("--scheme"),
+                   QStringLiteral("月报"), QStringLiteral("--format"), QStringLiteral("xlsx")},
                   &out, &err),
               0)
         << err.toStdString();

@@ -88,9 +88,10 @@ TEST_P(ReportGolden, MatchesTheExpectedReport)
         QStringList columns;
         for (const QJsonValue& c : table.value(QStringLiteral("columns")).toArray())
             columns << c.toString();
-        const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                .arg(t.key(), columns.join(QStringLiteral(", ")),
-                                     QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
+        const QString sql =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(t.key(), columns.join(QStringLiteral(", ")),
+                     QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
         for (const QJsonValue& row : table.value(QStringLiteral("rows")).toArray()) {
             QVariantList binds;
             for (const QJsonValue& v : row.toArray())
@@ -116,10 +117,11 @@ TEST_P(ReportGolden, MatchesTheExpectedReport)
         const QJsonObject run = runValue.toObject();
         SCOPED_TRACE("run " + std::to_string(++n));
         const QString out = hooks.filePath(QStringLiteral("out-%1.json").arg(n));
-        QStringList args = {QStringLiteral("allstats"), QStringLiteral("report"),  QStringLiteral("--db"),
-                            db->url(),                  QStringLiteral("--hooks"), hooks.path(),
-                            QStringLiteral("--format"), QStringLiteral("json"),    QStringLiteral("--out"),
-                            out};
+        QStringList args = {QStringLiteral("allstats"), QStringLiteral("report"),
+                            QStringLiteral("--db"),     db->url(),
+                            QStringLiteral("--hooks"),  hooks.path(),
+                            QStringLiteral("--format"), QStringLiteral("json"),
+                            QStringLiteral("--out"),    out};
         for (const QJsonValue& a : run.value(QStringLiteral("args")).toArray())
             args << a.toString();
         const int expectedExit = run.value(QStringLiteral("exit")).toInt(0);
@@ -128,10 +130,11 @@ TEST_P(ReportGolden, MatchesTheExpectedReport)
             continue;
         QString actualText, expectedText;
         const QJsonDocument actual = readJson(out, &actualText);
-        const QJsonDocument expected =
-            readJson(caseDir + u'/' + run.value(QStringLiteral("expected")).toString(QStringLiteral("expected.json")),
-                     &expectedText);
-        EXPECT_EQ(actual, expected) << "expected:\n" << expectedText.toStdString() << "actual:\n"
+        const QJsonDocument expected = readJson(
+            caseDir + u'/' + run.value(QStringLiteral("expected")).toString(QStringLiteral("expected.json")),
+            &expectedText);
+        EXPECT_EQ(actual, expected) << "expected:\n"
+                                    << expectedText.toStdString() << "actual:\n"
                                     << actualText.toStdString();
     }
 }
@@ -143,7 +146,8 @@ std::string paramName(const ::testing::TestParamInfo<Param>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReportGolden,
-                         ::testing::Combine(::testing::ValuesIn(allBackends()), ::testing::ValuesIn(caseNames())),
+                         ::testing::Combine(::testing::ValuesIn(allBackends()),
+                                            ::testing::ValuesIn(caseNames())),
                          paramName);
 
 } // namespace
