@@ -55,20 +55,21 @@ QStringList villageCodes(const Size& size)
 }
 
 // The figures of one unit, period and indicator, in hundredths. Ratios lie
-// between 0 and 1; amounts up to a million, one in twenty all zero (the
-// report blanks those).
-void figuresOf(int unit, int period, int indicator, bool ratio, std::int64_t& q, std::int64_t& f,
+// between 0 and 1; amounts up to a million, of the summed ones one in twenty
+// all zero (the report blanks those; a zero in every region would leave the
+// minima blank too).
+void figuresOf(int unit, int period, int indicator, const Indicator& kind, std::int64_t& q, std::int64_t& f,
                std::int64_t& l)
 {
     const std::uint64_t h =
         mix((std::uint64_t(unit) << 32) | (std::uint64_t(period) << 12) | std::uint64_t(indicator));
-    if (ratio) {
+    if (kind.flag2 == 1) {
         q = std::int64_t(h % 101);
         f = std::int64_t((h >> 8) % 101);
         l = std::int64_t((h >> 16) % 101);
         return;
     }
-    if ((h >> 50) % 20 == 0) {
+    if (kind.flag1 == 1 && (h >> 50) % 20 == 0) {
         q = f = l = 0;
         return;
     }
@@ -223,7 +224,7 @@ void forEachFigure(const Size& size, const std::function<void(const Figure&)>& v
             f.unit = &units[u];
             for (int i = 0; i < inds.size(); ++i) {
                 f.indicator = &inds[i].code;
-                figuresOf(u, p, i, inds[i].flag2 == 1, f.qichu, f.fasheng, f.leiji);
+                figuresOf(u, p, i, inds[i], f.qichu, f.fasheng, f.leiji);
                 visit(f);
             }
         }

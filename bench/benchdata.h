@@ -20,7 +20,7 @@ namespace benchdata {
 
 // Raised whenever the rows produced for a size change, so cached data sets
 // built by an older generator are not reused.
-constexpr int GeneratorVersion = 1;
+constexpr int GeneratorVersion = 2;
 
 struct Size
 {
