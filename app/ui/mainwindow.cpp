@@ -103,12 +103,12 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
         return nullptr;
     }
     if (!missing.isEmpty()) {
-        const int answer = messages().MessageBox(
-            kNotice,
-            QStringLiteral("数据库 %1 缺少数据表：%2。\n\n现在创建这些数据表吗？\n"
-                           "（是：创建数据表；否：不创建，另选数据库）")
-                .arg(sqlca->description(), missing.join(QStringLiteral("、"))),
-            msg::Icon::Question, msg::Buttons::YesNo);
+        const int answer =
+            messages().MessageBox(kNotice,
+                                  QStringLiteral("数据库 %1 缺少数据表：%2。\n\n现在创建这些数据表吗？\n"
+                                                 "（是：创建数据表；否：不创建，另选数据库）")
+                                      .arg(sqlca->description(), missing.join(QStringLiteral("、"))),
+                                  msg::Icon::Question, msg::Buttons::YesNo);
         if (answer != msg::Yes)
             return nullptr;
         if (!schema::create(*sqlca, &error)) {
@@ -246,7 +246,8 @@ void MainWindow::buildCentre()
     auto* row = new QHBoxLayout(shortcuts);
     row->setSpacing(16);
     const QList<QPair<QString, QIcon>> icons = {
-        {QStringLiteral("w_xmjdzl"), pictureIcon(QStringLiteral("BALLOON.ico"), QStyle::SP_FileDialogContentsView)},
+        {QStringLiteral("w_xmjdzl"),
+         pictureIcon(QStringLiteral("BALLOON.ico"), QStyle::SP_FileDialogContentsView)},
         {QStringLiteral("w_zbfa_set"), style()->standardIcon(QStyle::SP_FileDialogDetailedView)},
         {QStringLiteral("w_guide_set"), style()->standardIcon(QStyle::SP_FileDialogListView)},
     };
@@ -301,8 +302,8 @@ void MainWindow::applyGlobals()
     h.gs_userqybm = m_session.userRegion.trimmed();
     // Without a region of their own the user starts at the top of the region tree.
     if (h.gs_userqybm.isEmpty() && m_sqlca) {
-        const QVariant top = m_sqlca->selectValue(
-            QStringLiteral("SELECT qybm FROM s_qybm ORDER BY length(qybm), qybm"));
+        const QVariant top =
+            m_sqlca->selectValue(QStringLiteral("SELECT qybm FROM s_qybm ORDER BY length(qybm), qybm"));
         h.gs_userqybm = top.toString().trimmed();
     }
 }
@@ -396,8 +397,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
 // ---------------------------------------------------------------- session dialog
 
 SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, QWidget* parent)
-    : QDialog(parent), m_base(session), m_host(host), m_db(new QLineEdit(this)), m_region(new QLineEdit(this)),
-      m_year(new QSpinBox(this)), m_month(new QComboBox(this)),
+    : QDialog(parent), m_base(session), m_host(host), m_db(new QLineEdit(this)),
+      m_region(new QLineEdit(this)), m_year(new QSpinBox(this)), m_month(new QComboBox(this)),
       m_limitRights(new QCheckBox(QStringLiteral("限制权限"), this)), m_grant(new QLineEdit(this)),
       m_hooks(new QLineEdit(this))
 {
@@ -411,8 +412,9 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     auto* browse = new QPushButton(QStringLiteral("浏览…"), this);
     browse->setObjectName(QStringLiteral("cb_browse"));
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("选择数据库"), m_db->text(),
-                                                          QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
+        const QString file =
+            QFileDialog::getOpenFileName(this, QStringLiteral("选择数据库"), m_db->text(),
+                                         QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
         if (!file.isEmpty())
             m_db->setText(file);
     });
@@ -463,7 +465,8 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     m_grant->setObjectName(QStringLiteral("sle_grant"));
     m_grant->setText(session.grant);
     m_grant->setEnabled(m_limitRights->isChecked());
-    m_grant->setToolTip(QStringLiteral("每个字符对应一个功能，“0”表示无权限（第10位：指标与方案，第25位：报表）"));
+    m_grant->setToolTip(
+        QStringLiteral("每个字符对应一个功能，“0”表示无权限（第10位：指标与方案，第25位：报表）"));
     connect(m_limitRights, &QCheckBox::toggled, m_grant, &QWidget::setEnabled);
     auto* grantRow = new QHBoxLayout;
     grantRow->addWidget(m_limitRights);
@@ -483,7 +486,8 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     QPushButton* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("cb_ok"));
     ok->setDefault(true);
-    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("cb_cancel"));
+    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("cb_cancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &SessionDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -498,7 +502,9 @@ SessionOptions SessionDialog::options() const
     SessionOptions o = m_base;
     o.db = m_db->text().trimmed();
     o.userRegion = m_region->text().trimmed();
-    o.period = QStringLiteral("%1%2").arg(m_year->value(), 4, 10, QLatin1Char('0')).arg(m_month->currentData().toInt(), 2, 10, QLatin1Char('0'));
+    o.period = QStringLiteral("%1%2")
+                   .arg(m_year->value(), 4, 10, QLatin1Char('0'))
+                   .arg(m_month->currentData().toInt(), 2, 10, QLatin1Char('0'));
     o.grant = m_limitRights->isChecked() ? m_grant->text() : QString();
     if (m_limitRights->isChecked() && o.grant.isNull())
         o.grant = QStringLiteral("");

@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QMainWindow>
 #include <QPointer>
-
 #include <memory>
 
 class QCheckBox;
