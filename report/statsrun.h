@@ -34,3 +34,14 @@ struct RunOutcome
 // the retrieve (with row tidying) and the two header lines. One exclusive
 // transaction on t_stat from emptying it to the end of the retrieve.
 RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& request);
+
+// The pieces of the run the screens and tests share.
+// Period YYYYMM from the year and month texts: "2008" and "9" give "200809".
+QString reportPeriod(const QString& year, const QString& month);
+// "报表期间：2008年9月": the trimmed year, the month without a leading zero.
+QString periodHeader(const QString& year, const QString& month);
+// "单位：<name>贫困社区互助社" for a village (12-character code), else "项目区：<name>".
+QString unitHeader(const QString& region, const QString& regionName);
+// The refresh routines run only for the current period of a village user
+// (gs_userqybm of exactly 12 characters; a null fails the test).
+bool refreshDue(const Host& host, const QString& period);

@@ -1,0 +1,219 @@
+#include "report/statsrun.h"
+
+#include "foundation/gridbuffer.h"
+#include "foundation/sqlca.h"
+
+#include <functional>
+#include <initializer_list>
+
+namespace {
+
+// The report reads kind-1 schemes only.
+constexpr int kReportKind = 1;
+
+const QString kRegionMissing = QStringLiteral("请选择查询区域");
+const QString kSchemeMissing = QStringLiteral("请选择指标方案");
+
+// Opens the host's wait notice and closes it however the run ends.
+class WaitNotice final
+{
+public:
+    explicit WaitNotice(Host& host) : m_host(host)
+    {
+        m_host.openWaitNotice(QStringLiteral("正在统计，请稍候……"));
+    }
+    ~WaitNotice() { m_host.closeWaitNotice(); }
+    WaitNotice(const WaitNotice&) = delete;
+    WaitNotice& operator=(const WaitNotice&) = delete;
+
+private:
+    Host& m_host;
+};
+
+// One figure column of the working row, chosen by the indicator's flag1:
+// 1 sum, 2 average, 3 maximum, 4 minimum over the region's units.
+//
+// On PostgreSQL the aggregates are exact numerics and the numeric(18,2)
+// column rounds half away from zero. SQLite holds the figures as doubles, so
+// the sum and the average are taken over whole ten-thousandths (the figures
+// carry four decimals) in 64-bit integers, and the average is rounded to
+// cents half away from zero in integer arithmetic: no summation error can
+// move a figure across a half cent, whatever the number of units.
+QString aggregateFigure(const Dialect& d, const QString& column)
+{
+    const QString h = QStringLiteral("H_stat.") + column;
+    if (!d.isSQLite()) {
+        return d.money(QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN sum(%1) WHEN 2 THEN avg(%1) "
+                                      "WHEN 3 THEN max(%1) ELSE min(%1) END")
+                           .arg(h));
+    }
+    const QString units = QStringLiteral("sum(CAST(round(%1 * 10000) AS INTEGER))").arg(h);
+    const QString count = QStringLiteral("count(%1)").arg(h);
+    // cents = sign(s) * floor((2|s| + 100n) / (200n)), s in ten-thousandths over n values
+    const QString avgCents = QStringLiteral("(CASE WHEN %1 < 0 THEN -1 ELSE 1 END) * "
+                                            "((2 * abs(%1) + 100 * %2) / (200 * %2))")
+                                 .arg(units, count);
+    // round2 reads a text argument as an exact decimal ("26750e-4" is 2.675).
+    return QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN %1 WHEN 2 THEN %2 WHEN 3 THEN %3 ELSE %4 END")
+        .arg(d.money(QStringLiteral("(%1 || 'e-4')").arg(units)),
+             d.money(QStringLiteral("(%1 || 'e-2')").arg(avgCents)),
+             d.money(QStringLiteral("max(%1)").arg(h)), d.money(QStringLiteral("min(%1)").arg(h)));
+}
+
+// The four aggregation kinds in one pass over the region's rows of the period.
+// The region is a range of the index H_stat(kjqj, number, …): exactly the units
+// whose code starts with the region code.
+QString aggregationStatement(const Dialect& d)
+{
+    const QString select =
+        QStringLiteral("SELECT H_stat.zbbm, %1, %2, %3 FROM H_stat, S_zbbm "
+                       "WHERE H_stat.kjqj = ? AND %4 AND H_stat.zbbm = S_zbbm.number "
+                       "AND S_zbbm.flag1 IN (1, 2, 3, 4) GROUP BY H_stat.zbbm, S_zbbm.flag1")
+            .arg(aggregateFigure(d, QStringLiteral("qichu")), aggregateFigure(d, QStringLiteral("fasheng")),
+                 aggregateFigure(d, QStringLiteral("leiji")), d.prefixRange(QStringLiteral("H_stat.number")));
+    return d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"), select);
+}
+
+// Indicators without aggregation get one row of zeros (uf_update_report may fill them).
+QString zeroRowsStatement(const Dialect& d)
+{
+    return d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"),
+                          QStringLiteral("SELECT S_zbbm.number, 0, 0, 0 FROM S_zbbm WHERE S_zbbm.flag1 = 0"));
+}
+
+QString monthText(const QString& month)
+{
+    bool ok = false;
+    const int m = month.trimmed().toInt(&ok);
+    return ok ? QString::number(m) : month.trimmed();
+}
+
+RunOutcome refused(const QString& message)
+{
+    return {RunOutcome::Refused, message, 0};
+}
+
+} // namespace
+
+QString reportPeriod(const QString& year, const QString& month)
+{
+    return year.trimmed() + (QStringLiteral("0") + month.trimmed()).right(2);
+}
+
+QString periodHeader(const QString& year, const QString& month)
+{
+    return QStringLiteral("报表期间：") + year.trimmed() + QStringLiteral("年") + monthText(month) +
+           QStringLiteral("月");
+}
+
+QString unitHeader(const QString& region, const QString& regionName)
+{
+    if (region.trimmed().size() == 12)
+        return QStringLiteral("单位：") + regionName + QStringLiteral("贫困社区互助社");
+    return QStringLiteral("项目区：") + regionName;
+}
+
+bool refreshDue(const Host& host, const QString& period)
+{
+    return !host.gs_kjqj.isNull() && period == host.gs_kjqj && !host.gs_userqybm.isNull() &&
+           host.gs_userqybm.size() == 12;
+}
+
+RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& request)
+{
+    const QString region = request.region.trimmed();
+    const QString period = reportPeriod(request.year, request.month);
+    if (region.isEmpty())
+        return refused(kRegionMissing);
+    if (request.scheme.isEmpty())
+        return refused(kSchemeMissing);
+
+    WaitNotice notice(host);
+    Sqlca& sqlca = host.sqlca();
+    const Dialect& d = sqlca.dialect();
+    // The grid must read through the run's own transaction.
+    grid.SetTransObject(&sqlca);
+
+    // A failed run shows its error and no rows: never a partial report.
+    auto failed = [&](const QString& text) {
+        grid.Reset();
+        for (const QString& name : {QStringLiteral("t_qijian"), QStringLiteral("t_qymc")}) {
+            if (const GridText* t = grid.layout().text(name))
+                grid.setText(name, t->text);
+        }
+        return RunOutcome{RunOutcome::Failed,
+                          text.isEmpty() ? QStringLiteral("unknown database error") : text, 0};
+    };
+
+    // The current period of a village user is brought up to date first.
+    if (refreshDue(host, period)) {
+        for (const auto& refresh : std::initializer_list<std::function<Status()>>{
+                 [&] { return host.uf_zzye(0); },
+                 [&] { return host.uf_yqmx(host.gs_kjqj, 0); },
+                 [&] { return host.uf_ysss(host.gs_kjqj); },
+                 [&] { return host.uf_allstats(region, host.gs_kjqj); },
+             }) {
+            if (const Status s = refresh(); !s)
+                return failed(s.error);
+        }
+    }
+
+    // t_stat is shared by every user: hold it exclusively from emptying it to
+    // the end of the retrieve, so each run reads exactly its own rows.
+    const bool nested = sqlca.inTransaction();
+    TransactionGuard tx(sqlca, /*exclusive*/ true);
+    if (!tx.active())
+        return failed(sqlca.SQLErrText);
+    // Inside a caller's transaction the guard only takes a savepoint: lock explicitly.
+    if (nested && !d.lockWorkingTable().isEmpty() && !sqlca.execute(d.lockWorkingTable()))
+        return failed(sqlca.SQLErrText);
+
+    if (!sqlca.execute(QStringLiteral("DELETE FROM t_stat")))
+        return failed(sqlca.SQLErrText);
+    if (!sqlca.execute(aggregationStatement(d), {period, region, Dialect::prefixUpperBound(region)}))
+        return failed(sqlca.SQLErrText);
+    if (!sqlca.execute(zeroRowsStatement(d)))
+        return failed(sqlca.SQLErrText);
+
+    if (const Status s =
+            host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"), QStringLiteral("leiji"));
+        !s)
+        return failed(s.error);
+    // The host may write figures with more decimals; t_stat holds cents on
+    // every backend, so a figure the host left at 0.004 is zero (and blank) everywhere.
+    if (!sqlca.execute(QStringLiteral("UPDATE t_stat SET qichu = %1, fasheng = %2, leiji = %3")
+                           .arg(d.money(QStringLiteral("qichu")), d.money(QStringLiteral("fasheng")),
+                                d.money(QStringLiteral("leiji")))))
+        return failed(sqlca.SQLErrText);
+
+    // What the scheme switches off goes; the rest takes the scheme's row order.
+    if (!sqlca.execute(d.joinedDelete(QStringLiteral("t_stat"), QStringLiteral("s_zbfa"),
+                                      QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.xz = 0 "
+                                                     "AND s_zbfa.famc = ? AND s_zbfa.falx = ?")),
+                       {request.scheme, kReportKind}))
+        return failed(sqlca.SQLErrText);
+    if (!sqlca.execute(d.joinedUpdate(QStringLiteral("t_stat"), QStringLiteral("hh = s_zbfa.hh"),
+                                      QStringLiteral("s_zbfa"),
+                                      QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.famc = ? "
+                                                     "AND s_zbfa.falx = ?")),
+                       {request.scheme, kReportKind}))
+        return failed(sqlca.SQLErrText);
+
+    // The scheme code; 0 (no rows) when the name matches no kind-1 scheme.
+    const QVariant code =
+        sqlca.selectValue(QStringLiteral("SELECT min(fabm) FROM s_zbfa WHERE falx = ? AND famc = ?"),
+                          {kReportKind, request.scheme});
+    if (sqlca.SQLCode == -1)
+        return failed(sqlca.SQLErrText);
+    const int fabm = code.isNull() ? 0 : code.toInt();
+
+    const long rows = grid.Retrieve({fabm});
+    if (rows < 0)
+        return failed(sqlca.SQLErrText);
+    if (!tx.commit())
+        return failed(sqlca.SQLErrText);
+
+    grid.setText(QStringLiteral("t_qijian"), periodHeader(request.year, request.month));
+    grid.setText(QStringLiteral("t_qymc"), unitHeader(region, request.regionName));
+    return {RunOutcome::Done, QString(), grid.RowCount()};
+}

@@ -1,0 +1,315 @@
+// The statistics run as the report screen calls it: which host routines run
+// and when, the checks, errors rolled back and shown, t_stat after the run, and
+// two users running the report at the same time.
+#include "foundation/gridbuffer.h"
+#include "report/d_xmjdzl.h"
+#include "report/statsrun.h"
+#include "report/tidy.h"
+#include "support/testdb.h"
+
+#include <thread>
+
+namespace {
+
+// A host that records the routines it is asked to run. Its uf_allstats
+// writes the refreshed figures of the current period, as the real one does.
+class RecordingHost final : public Host
+{
+public:
+    explicit RecordingHost(Sqlca& sqlca) : m_sqlca(sqlca) {}
+    Sqlca& sqlca() override { return m_sqlca; }
+
+    Status uf_zzye(int flag) override { return record(QStringLiteral("uf_zzye(%1)").arg(flag)); }
+    Status uf_yqmx(const QString& period, int flag) override
+    {
+        return record(QStringLiteral("uf_yqmx(%1,%2)").arg(period).arg(flag));
+    }
+    Status uf_ysss(const QString& period) override
+    {
+        return record(QStringLiteral("uf_ysss(%1)").arg(period));
+    }
+    Status uf_allstats(const QString& region, const QString& period) override
+    {
+        const Status s = record(QStringLiteral("uf_allstats(%1,%2)").arg(region, period));
+        if (s &&
+            !m_sqlca.execute(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                                            "VALUES (?, ?, '0001', 1000, 0, 0)"),
+                             {region, period}))
+            return Status::failure(m_sqlca.SQLErrText);
+        return s;
+    }
+    Status uf_update_report(const QString& table, const QString& opening, const QString& cumulative) override
+    {
+        const Status s = record(QStringLiteral("uf_update_report(%1,%2,%3)").arg(table, opening, cumulative));
+        if (s && !updateSql.isEmpty() && !m_sqlca.execute(updateSql))
+            return Status::failure(m_sqlca.SQLErrText);
+        return s;
+    }
+    void openWaitNotice(const QString&) override { calls << QStringLiteral("open w_message"); }
+    void closeWaitNotice() override { calls << QStringLiteral("close w_message"); }
+
+    QStringList calls;
+    QString failOn;    // a routine name that fails
+    QString updateSql; // what uf_update_report does to t_stat
+
+private:
+    Status record(const QString& call)
+    {
+        calls << call;
+        if (!failOn.isEmpty() && call.startsWith(failOn))
+            return Status::failure(failOn + QStringLiteral(": the host could not refresh"));
+        return Status::success();
+    }
+    Sqlca& m_sqlca;
+};
+
+class ReportRunTest : public BackendTest
+{
+protected:
+    void SetUp() override
+    {
+        BackendTest::SetUp();
+        if (!db)
+            return;
+        db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('4101', ?), ('410102003004', ?)"),
+                 {QStringLiteral("郑州市"), QStringLiteral("杨庄村")});
+        db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES "
+                                "('0001', ?, ?, 1, 0), ('0002', ?, ?, 0, 0)"),
+                 {QStringLiteral("资金"), QStringLiteral("互助金总额"), QStringLiteral("质量"),
+                  QStringLiteral("逾期率")});
+        db->exec(
+            QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, xz, flag2) VALUES "
+                           "(1, 1, ?, 10, '0001', ?, ?, 1, 0), (1, 1, ?, 20, '0002', ?, ?, 1, 0)"),
+            {QStringLiteral("月报"), QStringLiteral("资金"), QStringLiteral("互助金总额"),
+             QStringLiteral("月报"), QStringLiteral("质量"), QStringLiteral("逾期率")});
+        for (const auto& [unit, period, value] :
+             {std::tuple{"410101000001", "202409", "10"}, std::tuple{"410102003004", "202409", "20"},
+              std::tuple{"410102003004", "202410", "40"}})
+            db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                                    "VALUES (?, ?, '0001', ?, 1, 2)"),
+                     {QString::fromLatin1(unit), QString::fromLatin1(period), QString::fromLatin1(value)});
+    }
+
+    ReportRequest request(const QString& region = QStringLiteral("4101"),
+                          const QString& month = QStringLiteral("9"))
+    {
+        ReportRequest r;
+        r.region = region;
+        r.regionName = region.size() == 12 ? QStringLiteral("杨庄村") : QStringLiteral("郑州市");
+        r.year = QStringLiteral("2024");
+        r.month = month;
+        r.scheme = QStringLiteral("月报");
+        return r;
+    }
+
+    static std::unique_ptr<GridBuffer> reportGrid()
+    {
+        auto grid = std::make_unique<GridBuffer>(d_xmjdzl());
+        attachReportTidying(*grid);
+        return grid;
+    }
+
+    int tStatRows(Sqlca& s) { return s.selectValue(QStringLiteral("SELECT count(*) FROM t_stat")).toInt(); }
+};
+
+TEST_P(ReportRunTest, RefreshRunsOnlyForTheCurrentPeriodOfAVillageUser)
+{
+    struct Case
+    {
+        const char* kjqj;
+        const char* userRegion; // nullptr: null
+        const char* month;
+        bool refresh;
+    };
+    const QList<Case> cases = {
+        {"202409", "410102003004", "9", true},   // current period, village user
+        {"202409", "410102003004", "09", true},  // the month list may read 09 as 9
+        {"202410", "410102003004", "9", false},  // another period
+        {"202409", "41010200300", "9", false},   // 11 characters
+        {"202409", "4101020030045", "9", false}, // 13 characters
+        {"202409", "", "9", false},              // empty
+        {"202409", nullptr, "9", false},         // null
+        {nullptr, "410102003004", "9", false},   // no current period
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.kjqj ? c.kjqj : "null") + " / " + (c.userRegion ? c.userRegion : "null") +
+                     " / " + c.month);
+        RecordingHost host(sqlca());
+        host.gs_kjqj = c.kjqj ? QString::fromLatin1(c.kjqj) : QString();
+        host.gs_userqybm = c.userRegion ? QString::fromLatin1(c.userRegion) : QString();
+        auto grid = reportGrid();
+        const RunOutcome o = runStatistics(
+            host, *grid, request(QStringLiteral(" 410102003004 "), QString::fromLatin1(c.month)));
+        ASSERT_EQ(o.kind, RunOutcome::Done) << o.message.toStdString();
+        QStringList expected = {QStringLiteral("open w_message")};
+        if (c.refresh)
+            expected << QStringLiteral("uf_zzye(0)") << QStringLiteral("uf_yqmx(202409,0)")
+                     << QStringLiteral("uf_ysss(202409)")
+                     << QStringLiteral("uf_allstats(410102003004,202409)");
+        expected << QStringLiteral("uf_update_report(T_stat,qichu,leiji)")
+                 << QStringLiteral("close w_message");
+        EXPECT_EQ(host.calls, expected);
+        // The refreshed figures are what the report aggregates.
+        EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")),
+                  c.refresh ? QStringLiteral("1020.00") : QStringLiteral("20.00"));
+        db->exec(QStringLiteral("DELETE FROM H_stat WHERE qichu = 1000"));
+    }
+}
+
+TEST_P(ReportRunTest, ChecksRefuseBeforeAnythingHappens)
+{
+    db->exec(
+        QStringLiteral("INSERT INTO t_stat (zbbm, qichu, fasheng, leiji, hh) VALUES ('0001', 5, 5, 5, 1)"));
+    RecordingHost host(sqlca());
+    host.gs_kjqj = QStringLiteral("202409");
+    host.gs_userqybm = QStringLiteral("410102003004");
+    auto grid = reportGrid();
+
+    for (const QString& region : {QString(), QStringLiteral(""), QStringLiteral("   ")}) {
+        ReportRequest r = request(region);
+        r.scheme.clear(); // the region is checked first
+        const RunOutcome o = runStatistics(host, *grid, r);
+        EXPECT_EQ(o.kind, RunOutcome::Refused);
+        EXPECT_EQ(o.message, QStringLiteral("请选择查询区域"));
+    }
+    for (const QString& scheme : {QString(), QStringLiteral("")}) {
+        ReportRequest r = request();
+        r.scheme = scheme;
+        const RunOutcome o = runStatistics(host, *grid, r);
+        EXPECT_EQ(o.kind, RunOutcome::Refused);
+        EXPECT_EQ(o.message, QStringLiteral("请选择指标方案"));
+    }
+    EXPECT_TRUE(host.calls.isEmpty()) << host.calls.join(u' ').toStdString(); // not even the wait notice
+    EXPECT_EQ(tStatRows(sqlca()), 1);
+    EXPECT_EQ(grid->RowCount(), 0);
+}
+
+TEST_P(ReportRunTest, TheWorkingTableKeepsTheLastRunForEveryone)
+{
+    RecordingHost host(sqlca());
+    auto grid = reportGrid();
+    ASSERT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done);
+    EXPECT_EQ(grid->RowCount(), 2);
+    EXPECT_EQ(grid->text(QStringLiteral("t_qijian")), QStringLiteral("报表期间：2024年9月"));
+    EXPECT_EQ(grid->text(QStringLiteral("t_qymc")), QStringLiteral("项目区：郑州市"));
+    // Committed: another connection sees the run's rows, in the scheme's order.
+    auto other = db->connectAgain();
+    ASSERT_TRUE(other);
+    EXPECT_FALSE(sqlca().inTransaction());
+    const auto rows = other->selectAll(QStringLiteral("SELECT zbbm, hh, qichu FROM t_stat ORDER BY hh"));
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 2);
+    EXPECT_EQ((*rows)[0][0].toString(), QStringLiteral("0001"));
+    EXPECT_EQ((*rows)[0][1].toInt(), 10);
+    EXPECT_EQ(Decimal::fromVariant((*rows)[0][2])->toString(2), QStringLiteral("30.00"));
+    EXPECT_EQ((*rows)[1][0].toString(), QStringLiteral("0002"));
+    EXPECT_EQ((*rows)[1][1].toInt(), 20);
+}
+
+TEST_P(ReportRunTest, AFailingRoutineRollsBackAndShowsItsText)
+{
+    RecordingHost host(sqlca());
+    auto grid = reportGrid();
+    ASSERT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done); // t_stat holds this run
+
+    // The derived figures fail half-way: the aggregation is undone too.
+    host.updateSql = QStringLiteral("UPDATE t_stat SET leiji = 1 WHERE no_such_column = 0");
+    RunOutcome o = runStatistics(host, *grid, request(QStringLiteral("410102003004")));
+    EXPECT_EQ(o.kind, RunOutcome::Failed);
+    EXPECT_TRUE(o.message.contains(QStringLiteral("no_such_column"))) << o.message.toStdString();
+    EXPECT_EQ(grid->RowCount(), 0); // no partial report
+    EXPECT_EQ(grid->text(QStringLiteral("t_qymc")), QStringLiteral("区域名称："));
+    EXPECT_FALSE(sqlca().inTransaction());
+    EXPECT_EQ(Decimal::fromVariant(
+                  sqlca().selectValue(QStringLiteral("SELECT qichu FROM t_stat WHERE zbbm = '0001'")))
+                  ->toString(2),
+              QStringLiteral("30.00")); // still the earlier run
+    EXPECT_EQ(host.calls.last(), QStringLiteral("close w_message"));
+
+    // A refresh routine that fails stops the run before t_stat is touched.
+    host.updateSql.clear();
+    host.failOn = QStringLiteral("uf_ysss");
+    host.gs_kjqj = QStringLiteral("202409");
+    host.gs_userqybm = QStringLiteral("410102003004");
+    host.calls.clear();
+    o = runStatistics(host, *grid, request());
+    EXPECT_EQ(o.kind, RunOutcome::Failed);
+    EXPECT_EQ(o.message, QStringLiteral("uf_ysss: the host could not refresh"));
+    EXPECT_FALSE(host.calls.contains(QStringLiteral("uf_allstats(4101,202409)")));
+    EXPECT_FALSE(host.calls.contains(QStringLiteral("uf_update_report(T_stat,qichu,leiji)")));
+    EXPECT_EQ(tStatRows(sqlca()), 2);
+
+    // A database error inside the run is reported with the database's text.
+    host.failOn.clear();
+    db->exec(QStringLiteral("ALTER TABLE s_zbbm RENAME TO s_zbbm_away"));
+    o = runStatistics(host, *grid, request());
+    EXPECT_EQ(o.kind, RunOutcome::Failed);
+    EXPECT_TRUE(o.message.contains(QStringLiteral("zbbm"), Qt::CaseInsensitive)) << o.message.toStdString();
+    EXPECT_EQ(tStatRows(sqlca()), 2);
+    db->exec(QStringLiteral("ALTER TABLE s_zbbm_away RENAME TO s_zbbm"));
+    EXPECT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done);
+}
+
+// Two users run the report at once, each on their own connection: each sees
+// exactly the rows of their own region, never the other's nor a mix.
+TEST_P(ReportRunTest, TwoUsersAtOnceEachGetTheirOwnRows)
+{
+    const QString url = db->url();
+    auto user = [url](const QString& region, const QString& expected, int runs, QStringList* seen) {
+        QString error;
+        auto sqlca = Sqlca::connect(url, &error); // a connection belongs to its thread
+        if (!sqlca) {
+            seen->append(QStringLiteral("connect: ") + error);
+            return;
+        }
+        RecordingHost host(*sqlca);
+        GridBuffer grid(d_xmjdzl());
+        attachReportTidying(grid);
+        ReportRequest r;
+        r.region = region;
+        r.regionName = region;
+        r.year = QStringLiteral("2024");
+        r.month = QStringLiteral("9");
+        r.scheme = QStringLiteral("月报");
+        for (int i = 0; i < runs; ++i) {
+            const RunOutcome o = runStatistics(host, grid, r);
+            QString got = o.kind == RunOutcome::Done ? QString() : o.message;
+            for (long row = 1; row <= grid.RowCount(); ++row)
+                got += grid.displayText(row, QStringLiteral("qichu")) + u'|';
+            if (got != expected)
+                seen->append(got);
+        }
+    };
+    QStringList seenA, seenB;
+    std::thread a(user, QStringLiteral("4101"), QStringLiteral("30.00||"), 25, &seenA);
+    std::thread b(user, QStringLiteral("410102003004"), QStringLiteral("20.00||"), 25, &seenB);
+    a.join();
+    b.join();
+    EXPECT_TRUE(seenA.isEmpty()) << seenA.join(QStringLiteral(" / ")).toStdString();
+    EXPECT_TRUE(seenB.isEmpty()) << seenB.join(QStringLiteral(" / ")).toStdString();
+}
+
+TEST_P(ReportRunTest, TidyingLeavesAnEmptyGridAlone)
+{
+    auto grid = reportGrid();
+    grid->SetTransObject(&sqlca());
+    int repaints = 0;
+    QObject::connect(grid.get(), &GridBuffer::rowsChanged, [&] { ++repaints; });
+    tidyReportRows(*grid);
+    EXPECT_EQ(repaints, 0);
+    EXPECT_TRUE(grid->redrawOn());
+
+    // A single row: its zero figures go blank, its label stays, redraw is back on.
+    db->exec(QStringLiteral(
+        "INSERT INTO t_stat (zbbm, qichu, fasheng, leiji, hh) VALUES ('0002', 0, 0.00, 0.01, 1)"));
+    ASSERT_EQ(grid->Retrieve({1}), 1);
+    EXPECT_TRUE(grid->GetItem(1, QStringLiteral("qichu")).isNull());
+    EXPECT_TRUE(grid->GetItem(1, QStringLiteral("fasheng")).isNull());
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("leiji")), QStringLiteral("0.01"));
+    EXPECT_EQ(grid->GetItemString(1, QStringLiteral("s_zbfa_zblx")), QStringLiteral("质量"));
+    EXPECT_TRUE(grid->redrawOn());
+}
+
+ALLSTATS_ON_ALL_BACKENDS(ReportRunTest);
+
+} // namespace
