@@ -233,6 +233,9 @@ void MainWindow::buildCentre()
     form->addRow(QStringLiteral("用户区域："), m_regionInfo);
     form->addRow(QStringLiteral("当前期间："), m_periodInfo);
     form->addRow(QStringLiteral("权限："), m_grantInfo);
+    m_dataInfo = new QLabel(info);
+    m_dataInfo->setObjectName(QStringLiteral("st_data"));
+    form->addRow(QStringLiteral("数据："), m_dataInfo);
     auto* change = new QPushButton(QStringLiteral("会话设置…"), info);
     change->setObjectName(QStringLiteral("cb_session"));
     connect(change, &QPushButton::clicked, this, &MainWindow::editSession);
@@ -292,6 +295,29 @@ QString MainWindow::regionName(const QString& code)
         .trimmed();
 }
 
+QString MainWindow::dataSummary()
+{
+    if (!m_sqlca)
+        return {};
+    const auto row = m_sqlca->selectRow(QStringLiteral(
+        "SELECT (SELECT count(*) FROM s_qybm WHERE length(qybm) = 12), (SELECT count(*) FROM s_zbbm), "
+        "(SELECT count(*) FROM (SELECT DISTINCT falx, fabm FROM s_zbfa) x), (SELECT min(kjqj) FROM H_stat), "
+        "(SELECT max(kjqj) FROM H_stat)"));
+    if (!row)
+        return m_sqlca->SQLCode == -1 ? m_sqlca->SQLErrText : QString();
+    QString text = QStringLiteral("%1 个村 · %2 项指标 · %3 个方案")
+                       .arg(row->value(0).toInt())
+                       .arg(row->value(1).toInt())
+                       .arg(row->value(2).toInt());
+    const QString first = row->value(3).toString().trimmed();
+    const QString last = row->value(4).toString().trimmed();
+    if (!first.isEmpty())
+        text += QStringLiteral(" · 数据期间 %1—%2").arg(periodText(first), periodText(last));
+    else
+        text += QStringLiteral(" · 尚无统计数据");
+    return text;
+}
+
 void MainWindow::applyGlobals()
 {
     DesktopHost& h = *m_host;
@@ -320,6 +346,7 @@ void MainWindow::refreshInfo()
     m_periodInfo->setText(periodText(h.gs_kjqj));
     // An empty rights string denies nothing, like a missing one.
     m_grantInfo->setText(h.gs_usergrant.isEmpty() ? QStringLiteral("不限") : h.gs_usergrant);
+    m_dataInfo->setText(dataSummary());
     m_dbStatus->setText(QStringLiteral("数据库：%1").arg(db));
     m_regionStatus->setText(QStringLiteral("区域：%1").arg(region));
     m_periodStatus->setText(QStringLiteral("期间：%1").arg(periodText(h.gs_kjqj)));

@@ -16,12 +16,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -355,6 +358,32 @@ TEST_P(HostTest, SessionChangesReachTheGlobalsAndTheSettings)
     QSettings saved(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("allstats"),
                     QStringLiteral("allstats"));
     EXPECT_EQ(saved.value(QStringLiteral("session/userRegion")).toString(), QStringLiteral("450122"));
+
+    // What the database holds, at a glance.
+    const int villages =
+        sqlca().selectValue(QStringLiteral("SELECT count(*) FROM s_qybm WHERE length(qybm) = 12")).toInt();
+    EXPECT_TRUE(main.findChild<QLabel*>(QStringLiteral("st_data"))
+                    ->text()
+                    .startsWith(QStringLiteral("%1 个村").arg(villages)));
+    EXPECT_TRUE(
+        main.findChild<QLabel*>(QStringLiteral("st_data"))->text().contains(QStringLiteral("2024年3月")));
+
+    // The session dialog turns its fields into options: no limit is a null rights string.
+    SessionDialog dialog(main.session(), &main.host(), &main);
+    dialog.findChild<QLineEdit*>(QStringLiteral("sle_region"))->setText(QStringLiteral(" 450221 "));
+    dialog.findChild<QSpinBox*>(QStringLiteral("em_year"))->setValue(2025);
+    dialog.findChild<QComboBox*>(QStringLiteral("ddlb_month"))->setCurrentIndex(0);
+    dialog.findChild<QCheckBox*>(QStringLiteral("cbx_grant"))->setChecked(false);
+    SessionOptions chosen = dialog.options();
+    EXPECT_EQ(chosen.userRegion, QStringLiteral("450221"));
+    EXPECT_EQ(chosen.period, QStringLiteral("202501"));
+    EXPECT_TRUE(chosen.grant.isNull());
+    EXPECT_EQ(chosen.db, db->url());
+    dialog.findChild<QCheckBox*>(QStringLiteral("cbx_grant"))->setChecked(true);
+    dialog.findChild<QLineEdit*>(QStringLiteral("sle_grant"))->setText(QString());
+    chosen = dialog.options();
+    EXPECT_FALSE(chosen.grant.isNull());
+    EXPECT_TRUE(chosen.grant.isEmpty());
 
     // A database that cannot be opened keeps the session as it was.
     next.db = db->dir() + QStringLiteral("/no/such/folder/x.sqlite");
