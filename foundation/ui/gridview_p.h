@@ -127,6 +127,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    double zoom() const;
     QSizeF pagePixels() const;
     const GridBuffer& m_buffer;
     int m_pageCount = 0;

@@ -238,6 +238,17 @@ TEST_P(GridViewTest, Screenshots)
     view->Modify(QStringLiteral("DataWindow.Print.Preview.Rulers"), true);
     QCoreApplication::processEvents();
     view->grab().save(folder + QStringLiteral("/preview_landscape.png"));
+
+    // A whole window with its report menu and toolbar.
+    FakeHost host(sqlca());
+    TestScreen w(host, 0, ModuleWindow::ShareOrder::MenuThenShare);
+    ASSERT_TRUE(w.Open());
+    w.grid->Retrieve();
+    w.show();
+    static_cast<m_report*>(w.menu())->m_rowbgcolor->click();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/window.png"));
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
 ALLSTATS_ON_ALL_BACKENDS(GridViewTest);
