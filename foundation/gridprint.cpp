@@ -109,7 +109,16 @@ QStringList GridPrinter::cellTexts(long row, const QList<Column>& columns) const
     return out;
 }
 
-GridPrinter::Plan GridPrinter::plan(const QSizeF& content) const
+const GridPrinter::Plan& GridPrinter::plan(const QSizeF& content) const
+{
+    if (!m_plan || m_planRevision != m_grid.revision() || m_plan->content != content) {
+        m_plan = makePlan(content);
+        m_planRevision = m_grid.revision();
+    }
+    return *m_plan;
+}
+
+GridPrinter::Plan GridPrinter::makePlan(const QSizeF& content) const
 {
     const GridLayout& layout = m_grid.layout();
     Plan p;
@@ -277,7 +286,7 @@ int GridPrinter::pageCount(const QPageLayout& layout) const
 void GridPrinter::paintPage(QPainter& painter, int page, const QRectF& contentRect) const
 {
     const GridLayout& layout = m_grid.layout();
-    const Plan p = plan(contentRect.size());
+    const Plan p = plan(contentRect.size()); // a copy: painting must not see a re-plan
     const int pages = int(p.pageStarts.size());
     if (page < 1 || page > pages)
         return;
@@ -420,7 +429,7 @@ void GridPrinter::paintPreview(QPainter& painter, int page, const QRectF& target
         painter.fillRect(QRectF(0, 0, paper.width(), strip), QColor(245, 245, 235));
         painter.fillRect(QRectF(0, 0, strip, paper.height()), QColor(245, 245, 235));
         painter.setPen(QPen(QColor(90, 90, 90), 0.6 / scale));
-        painter.setFont(fontFor(QStringLiteral("DejaVu Sans"), 6 / scale * 1.0, false, &painter));
+        painter.setFont(fontFor(QStringLiteral("DejaVu Sans"), 7.5 / scale, false, &painter));
         for (int i = 0; i * cm / 2 <= paper.width(); ++i) {
             const qreal x = i * cm / 2;
             const qreal len = (i % 2 == 0 ? 6 : 3) / scale;

@@ -6,6 +6,7 @@
 #include <QRectF>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class GridBuffer;
 class QFontMetricsF;
@@ -29,14 +30,22 @@ public:
     int pageCount() const { return pageCount(pageLayout()); }
     int pageCount(const QPageLayout& layout) const;
 
-    // Paints page `page` (from 1) into `contentRect`, the printable area inside
-    // the margins, in the painter's user units taken as points.
+    // Paints page `page` (counted from 1, like rows) into `contentRect`: the
+    // printable area inside the margins (pageLayout().paintRectPoints() when
+    // the painter's origin is the paper's corner), in the painter's user units
+    // taken as points. Pages out of range paint nothing.
     void paintPage(QPainter& painter, int page, const QRectF& contentRect) const;
 
     // Paints a preview of page `page` as a sheet of paper filling `target`
     // (in widget pixels): the paper with a shadow, optionally the margin outline
     // and rulers in centimetres.
     void paintPreview(QPainter& painter, int page, const QRectF& target, bool outline, bool rulers) const;
+    // The same at a scale (widget pixels per point), the sheet's top left at `topLeft`.
+    void paintPreview(QPainter& painter, int page, const QPointF& topLeft, qreal scale, bool outline,
+                      bool rulers) const
+    {
+        paintPreview(painter, page, QRectF(topLeft, paperSize() * scale), outline, rulers);
+    }
     // Paper size in points, for the preview's layout of sheets.
     QSizeF paperSize() const;
 
@@ -71,12 +80,16 @@ private:
         QList<int> pageStarts; // first row (from 1) of each page
     };
 
-    Plan plan(const QSizeF& content) const;
+    // The plan for this page size, laid out again when the grid has changed.
+    const Plan& plan(const QSizeF& content) const;
+    Plan makePlan(const QSizeF& content) const;
     void fitColumns(QList<Column>& columns, qreal width, const QFontMetricsF& fm, long rows) const;
     QStringList cellTexts(long row, const QList<Column>& columns) const;
     QFont fontFor(const QString& family, qreal points, bool bold, const QPainter* painter) const;
 
     const GridBuffer& m_grid;
+    mutable std::optional<Plan> m_plan;
+    mutable quint64 m_planRevision = 0;
 };
 
 // Writes the whole grid as a PDF file (A4, the grid's orientation). False with

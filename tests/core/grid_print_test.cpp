@@ -179,7 +179,8 @@ TEST_P(GridPrintTest, AnEmptyGridStillPrintsItsTitleAndHeader)
 {
     auto g = retrieved(2);
     ASSERT_EQ(g->RowCount(), 0);
-    EXPECT_EQ(GridPrinter(*g).pageCount(), 1);
+    GridPrinter printer(*g);
+    EXPECT_EQ(printer.pageCount(), 1);
     const QString path = writeAndKeep(*g, QStringLiteral("report-empty.pdf"));
     const auto text = run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
     if (!text)
@@ -192,6 +193,11 @@ TEST_P(GridPrintTest, AnEmptyGridStillPrintsItsTitleAndHeader)
     QString error;
     EXPECT_FALSE(writePdf(*g, QDir(db->dir()).filePath(QStringLiteral("no/such/folder/x.pdf")), &error));
     EXPECT_FALSE(error.isEmpty());
+
+    // A printer kept by a view lays the pages out again when the rows change.
+    fill(100);
+    ASSERT_EQ(g->Retrieve({1}), 100);
+    EXPECT_GT(printer.pageCount(), 1);
 }
 
 TEST_P(GridPrintTest, RowColoursPrintAsOnScreenUnlessSwitchedOff)
@@ -217,6 +223,17 @@ TEST_P(GridPrintTest, RowColoursPrintAsOnScreenUnlessSwitchedOff)
         return n;
     };
     EXPECT_GT(countTint(render()), 1000);
+    if (const QString keep = qEnvironmentVariable("ALLSTATS_KEEP_PDF"); !keep.isEmpty()) {
+        // A preview as a 96 dpi screen shows it, with outline and rulers, for a look by eye.
+        QImage screen(int(paper.width() * 1.4) + 40, int(paper.height() * 1.4) + 40, QImage::Format_RGB32);
+        screen.setDotsPerMeterX(qRound(96 / 0.0254));
+        screen.setDotsPerMeterY(qRound(96 / 0.0254));
+        screen.fill(QColor(128, 128, 128));
+        QPainter p(&screen);
+        printer.paintPreview(p, 1, QRectF(QPointF(20, 20), paper * 1.4), true, true);
+        p.end();
+        screen.save(QDir(keep).filePath(QStringLiteral("preview.png")));
+    }
     g->setRowColors(false);
     EXPECT_EQ(countTint(render()), 0);
 }
