@@ -81,7 +81,6 @@ protected:
 
 private:
     void syncAppearance();
-    int columnForGrid(int modelColumn) const;
 
     GridBuffer* m_buffer;
     QStackedLayout* m_stack = nullptr;

@@ -74,8 +74,9 @@ TEST_P(GridViewTest, FiguresAreRightAlignedAndMasked)
 {
     GridLayout l;
     l.name = QStringLiteral("d_figures");
-    l.query = QStringLiteral("SELECT zbbm, qichu, flag2 FROM (SELECT zbbm, qichu, "
-                             "CASE WHEN zbbm = '0001' THEN 1 ELSE 0 END AS flag2 FROM t_stat) x ORDER BY zbbm");
+    l.query =
+        QStringLiteral("SELECT zbbm, qichu, flag2 FROM (SELECT zbbm, qichu, "
+                       "CASE WHEN zbbm = '0001' THEN 1 ELSE 0 END AS flag2 FROM t_stat) x ORDER BY zbbm");
     GridColumn name;
     name.name = QStringLiteral("zbbm");
     name.header = QStringLiteral("项目");
@@ -100,8 +101,10 @@ TEST_P(GridViewTest, FiguresAreRightAlignedAndMasked)
     EXPECT_EQ(m->index(0, 2).data().toString(), QStringLiteral("13%"));
     EXPECT_EQ(m->index(1, 2).data().toString(), QStringLiteral("1.63"));
     EXPECT_EQ(m->index(2, 2).data().toString(), QString());
-    EXPECT_EQ(m->index(0, 2).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask, int(Qt::AlignRight));
-    EXPECT_EQ(m->index(0, 1).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask, int(Qt::AlignLeft));
+    EXPECT_EQ(m->index(0, 2).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
+              int(Qt::AlignRight));
+    EXPECT_EQ(m->index(0, 1).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
+              int(Qt::AlignLeft));
 }
 
 TEST_P(GridViewTest, EditsGoThroughTheItemChangedHookAndCanBeRefused)
@@ -118,7 +121,8 @@ TEST_P(GridViewTest, EditsGoThroughTheItemChangedHookAndCanBeRefused)
     EXPECT_EQ(view->buffer().GetItemString(2, QStringLiteral("zbmc")), QStringLiteral("借款余额"));
     // An unchanged value is no edit.
     EXPECT_TRUE(model()->setData(name, QStringLiteral("借款余额"), Qt::EditRole));
-    EXPECT_EQ(seen, (QStringList{QStringLiteral("2 zbmc 指标2>借款余额"), QStringLiteral("2 zbmc 借款余额>拒绝")}));
+    EXPECT_EQ(seen,
+              (QStringList{QStringLiteral("2 zbmc 指标2>借款余额"), QStringLiteral("2 zbmc 借款余额>拒绝")}));
     EXPECT_EQ(view->buffer().ModifiedCount(), 1);
 
     // The check box column: ticked 1, cleared 0, through the same hook.
@@ -175,7 +179,8 @@ TEST_P(GridViewTest, TabWalksOnlyTheEditableCellsInLayoutOrder)
     EXPECT_EQ(walk, (QStringList{QStringLiteral("0:指标类型"), QStringLiteral("0:指标名称"),
                                  QStringLiteral("0:指标描述"), QStringLiteral("0:百分比"),
                                  QStringLiteral("1:指标类型")}));
-    EXPECT_EQ(t->horizontalHeader()->visualIndex(m->columnCount() - 1), 1) << "shown right after the row number";
+    EXPECT_EQ(t->horizontalHeader()->visualIndex(m->columnCount() - 1), 1)
+        << "shown right after the row number";
 }
 
 TEST_P(GridViewTest, PreviewAttributesSwitchThePagesInPlace)
@@ -183,7 +188,8 @@ TEST_P(GridViewTest, PreviewAttributesSwitchThePagesInPlace)
     EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview"), QStringLiteral("yes")), QString());
     EXPECT_TRUE(view->previewShown());
     EXPECT_EQ(view->Describe(QStringLiteral("DataWindow.Print.Preview")), QStringLiteral("yes"));
-    EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview.Outline"), QStringLiteral("no")), QString());
+    EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview.Outline"), QStringLiteral("no")),
+              QString());
     EXPECT_FALSE(view->buffer().previewOutline);
     EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Orientation"), 1), QString());
     EXPECT_EQ(view->buffer().orientation, 1);
@@ -223,9 +229,11 @@ TEST_P(GridViewTest, Screenshots)
         GTEST_SKIP() << "set ALLSTATS_SHOTS to write pictures";
     insertIndicators(*db, 0);
     for (int i = 7; i <= 30; ++i)
-        db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, 1, 0)"),
+        db->exec(QStringLiteral(
+                     "INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, 1, 0)"),
                  {QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), QStringLiteral("借款余额"),
-                  QStringLiteral("逾期借款余额%1").arg(i), QStringLiteral("期末尚未归还且已超过约定还款日期的借款本金")});
+                  QStringLiteral("逾期借款余额%1").arg(i),
+                  QStringLiteral("期末尚未归还且已超过约定还款日期的借款本金")});
     view->Retrieve();
     view->resize(1100, 640);
     view->show();
