@@ -318,7 +318,7 @@ GridTable::GridTable(GridModel* model, QWidget* parent)
     h->setSectionsClickable(false);
     h->setDefaultAlignment(Qt::AlignCenter);
     h->setMinimumHeight(QFontMetrics(hf).height() + 14);
-    h->setStretchLastSection(true);
+    h->setStretchLastSection(false);
     setStyleSheet(
         QStringLiteral("QTableView { gridline-color: %1; background: white; "
                        "selection-background-color: #cfe3f7; selection-color: black; }"
@@ -562,8 +562,8 @@ GridView::GridView(const QString& controlName, GridLayout layout, QWidget* paren
     m_table->setObjectName(QStringLiteral("table"));
     sheetLayout->addWidget(m_title);
     sheetLayout->addWidget(m_table, 1);
-    for (int c = 0; c < m_model->columnCount(); ++c)
-        m_table->setColumnWidth(c, qMax(28, int(m_model->designWidth(c) * kColumnScale)));
+    m_table->viewport()->installEventFilter(this);
+    fitColumns();
 
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("preview"));
@@ -617,8 +617,30 @@ void GridView::commitOpenEditor()
     m_table->commitOpenEditor();
 }
 
+void GridView::fitColumns()
+{
+    // Design widths at screen scale; when the table is wider than that, every
+    // column grows in proportion so the report fills its width as on paper.
+    const int columns = m_model->columnCount();
+    double designTotal = 0;
+    for (int c = 0; c < columns; ++c)
+        designTotal += m_model->designWidth(c) * kColumnScale;
+    const int available = m_table->viewport()->width();
+    const double factor = designTotal > 0 && available > designTotal ? available / designTotal : 1.0;
+    int used = 0;
+    for (int c = 0; c < columns; ++c) {
+        int w = qMax(28, int(m_model->designWidth(c) * kColumnScale * factor));
+        if (c == columns - 1 && factor > 1.0)
+            w = qMax(28, available - used); // no sliver left at the right edge
+        m_table->setColumnWidth(c, w);
+        used += w;
+    }
+}
+
 bool GridView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Resize && watched == m_table->viewport())
+        fitColumns();
     // The sheets follow the width of the preview area.
     if (event->type() == QEvent::Resize && watched == static_cast<QScrollArea*>(m_previewArea)->viewport() &&
         previewShown())

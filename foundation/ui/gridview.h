@@ -81,6 +81,7 @@ protected:
 
 private:
     void syncAppearance();
+    void fitColumns();
 
     GridBuffer* m_buffer;
     QStackedLayout* m_stack = nullptr;

@@ -24,8 +24,10 @@ ModuleWindow::ModuleWindow(UiHost& host, const QString& name, int rightsPosition
 
 ModuleWindow::~ModuleWindow()
 {
-    if (m_host.gdw_share && m_host.gdw_share->window() == this)
-        m_host.gdw_share = nullptr; // the shared grid dies with its window
+    // The shared grid dies with its window.
+    for (GridView* g : grids())
+        if (m_host.gdw_share == g)
+            m_host.gdw_share = nullptr;
     delete m_menu;
 }
 

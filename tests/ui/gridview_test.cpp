@@ -247,6 +247,60 @@ TEST_P(GridViewTest, Screenshots)
     QCoreApplication::processEvents();
     view->grab().save(folder + QStringLiteral("/preview_landscape.png"));
 
+    // A report-shaped grid: title, period and unit lines, figures on the right.
+    {
+        GridLayout l;
+        l.name = QStringLiteral("d_report_look");
+        l.query =
+            QStringLiteral("SELECT zblx, zbmc, flag2, flag2 * 0.125 + 1234.5 AS qichu, flag2 * 0.25 + 87.25 "
+                           "AS fasheng, flag2 * 0.5 + 98765.4 AS leiji FROM s_zbbm ORDER BY number");
+        auto text = [](const char16_t* name, const char16_t* value, int line, Qt::Alignment a, int size,
+                       bool bold, const char16_t* family) {
+            GridText t;
+            t.name = QString::fromUtf16(name);
+            t.text = QString::fromUtf16(value);
+            t.line = line;
+            t.alignment = a;
+            t.pointSize = size;
+            t.bold = bold;
+            t.family = QString::fromUtf16(family);
+            return t;
+        };
+        l.texts << text(u"t_1", u"项目进度及借款质量表", 0, Qt::AlignHCenter, 18, true, u"楷体_GB2312")
+                << text(u"t_qijian", u"报表期间：2024年6月", 1, Qt::AlignLeft, 11, false, u"宋体")
+                << text(u"t_qymc", u"区域名称：清河县", 1, Qt::AlignRight, 11, false, u"宋体");
+        auto col = [](const char16_t* name, const char16_t* header, ColumnType type, int width) {
+            GridColumn c;
+            c.name = QString::fromUtf16(name);
+            c.header = QString::fromUtf16(header);
+            c.type = type;
+            c.width = width;
+            c.editable = true;
+            if (type == ColumnType::Decimal)
+                c.maskByColumn = QStringLiteral("flag2");
+            return c;
+        };
+        l.columns << col(u"zblx", u"类型", ColumnType::Text, 420)
+                  << col(u"zbmc", u"项目", ColumnType::Text, 800);
+        GridColumn flag;
+        flag.name = QStringLiteral("flag2");
+        flag.type = ColumnType::Number;
+        flag.visible = false;
+        l.columns << flag << col(u"qichu", u"期初数", ColumnType::Decimal, 420)
+                  << col(u"fasheng", u"发生数", ColumnType::Decimal, 420)
+                  << col(u"leiji", u"累计数", ColumnType::Decimal, 420);
+        GridView report(QStringLiteral("dw_1"), l);
+        report.SetTransObject(&sqlca());
+        report.Retrieve();
+        report.resize(1000, 560);
+        report.show();
+        QCoreApplication::processEvents();
+        report.grab().save(folder + QStringLiteral("/report.png"));
+        report.Modify(QStringLiteral("DataWindow.Print.Preview"), true);
+        QCoreApplication::processEvents();
+        report.grab().save(folder + QStringLiteral("/report_preview.png"));
+    }
+
     // A whole window with its report menu and toolbar.
     FakeHost host(sqlca());
     TestScreen w(host, 0, ModuleWindow::ShareOrder::MenuThenShare);
