@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollArea>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -153,6 +154,32 @@ TEST_P(GridViewTest, TheOpenEditorHasTheEditLimitAndAcceptTextStoresIt)
     EXPECT_EQ(view->buffer().AcceptText(), 1);
     EXPECT_EQ(view->buffer().GetItemString(1, QStringLiteral("number")), QStringLiteral("0099"));
     EXPECT_EQ(view->buffer().ModifiedCount(), 1);
+}
+
+TEST_P(GridViewTest, AHookThatReordersTheRowsDuringAnEditStoresIntoTheEditedRow)
+{
+    // The scheme editor renumbers and re-sorts inside its item-changed handler.
+    view->buffer().itemChanged = [&](long, const QString&, const QVariant&, const QVariant&) {
+        view->buffer().SetSort(QStringLiteral("number desc"));
+        view->buffer().Sort();
+        return true;
+    };
+    view->show();
+    QTableView* t = view->table();
+    const QModelIndex name = cell(0, QStringLiteral("指标名称"));
+    t->setCurrentIndex(name);
+    t->edit(name);
+    auto* editor = t->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->setText(QStringLiteral("互助金总额"));
+    ASSERT_EQ(view->buffer().AcceptText(), 1);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(model()->rowCount(), 6);
+    EXPECT_EQ(cell(5, QStringLiteral("编码")).data().toString(), QStringLiteral("0001"));
+    EXPECT_EQ(cell(5, QStringLiteral("指标名称")).data().toString(), QStringLiteral("互助金总额"));
+    EXPECT_EQ(cell(0, QStringLiteral("指标名称")).data().toString(), QStringLiteral("指标6"));
+    processDeletes();
+    EXPECT_EQ(t->findChild<QLineEdit*>(), nullptr) << "no editor left open on a moved row";
 }
 
 TEST_P(GridViewTest, TabWalksOnlyTheEditableCellsInLayoutOrder)
@@ -310,6 +337,12 @@ TEST_P(GridViewTest, Screenshots)
     static_cast<m_report*>(w.menu())->m_rowbgcolor->click();
     QCoreApplication::processEvents();
     w.grab().save(folder + QStringLiteral("/window.png"));
+    if (auto* dropDown = w.findChild<QMenu*>(QStringLiteral("m_file"))) {
+        dropDown->popup(w.mapToGlobal(QPoint(0, 20)));
+        QCoreApplication::processEvents();
+        dropDown->grab().save(folder + QStringLiteral("/menu.png"));
+        dropDown->hide();
+    }
     w.setAttribute(Qt::WA_DeleteOnClose, false);
 }
 

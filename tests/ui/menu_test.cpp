@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -102,7 +103,11 @@ TEST_P(MenuTest, ReportMenuItemsAreCreatedAsTheMenuDefinesThem)
     EXPECT_EQ(help[6], QStringLiteral("退出本窗口"));
     EXPECT_EQ(m->m_preview->menuAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_V));
     EXPECT_EQ(m->m_exit->menuAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
-    EXPECT_EQ(m->m_print->menuAction()->statusTip(), QStringLiteral("打印"));
+    // Micro-help goes to the window's status line when the pointer rests on an item.
+    m->m_exit->menuAction()->showStatusText(w);
+    EXPECT_EQ(w->statusBar()->currentMessage(), QStringLiteral("退出本窗口"));
+    m->m_excel->toolbarAction()->showStatusText(w);
+    EXPECT_EQ(w->statusBar()->currentMessage(), QStringLiteral("保存为Excel文件"));
     EXPECT_EQ(m->m_rowbgcolor->definition().toolbarDownPicture, QStringLiteral(".\\pic\\bgColorR.bmp"));
     ASSERT_NE(m->toolBar(), nullptr);
     EXPECT_EQ(m->toolBar()->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
