@@ -55,6 +55,8 @@ void m_guide_set::save()
     GridView* grid = m_host.gdw_share;
     if (!grid)
         return;
+    // A menu click leaves the cell being typed in open: store it first, or the
+    // last edit would be missing from the save.
     grid->buffer().AcceptText();
     if (grid->buffer().ModifiedCount() < 1)
         return;
@@ -97,8 +99,10 @@ void m_guide_set::preview()
 
 void m_guide_set::excel()
 {
-    if (GridView* grid = m_host.gdw_share)
+    if (GridView* grid = m_host.gdw_share) {
+        grid->buffer().AcceptText(); // the cell being typed in belongs to the export
         m_host.f_dw2excel(grid);
+    }
 }
 
 void m_guide_set::exit()

@@ -80,8 +80,10 @@ void m_report::excel()
     if (!w)
         return;
     // Every grid of the window, in control order.
-    for (GridView* grid : w->grids())
+    for (GridView* grid : w->grids()) {
+        grid->buffer().AcceptText(); // the cell being typed in belongs to the export
         w->host().f_dw2excel(grid);
+    }
 }
 
 void m_report::print()
