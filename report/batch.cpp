@@ -12,7 +12,6 @@
 #include "report/output.h"
 #include "report/statsrun.h"
 
-
 #include <QCommandLineParser>
 #include <QDate>
 #include <QFile>
