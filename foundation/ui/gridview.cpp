@@ -19,7 +19,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -450,7 +449,7 @@ void TitleBand::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::TextAntialiasing);
     int y = 4;
-    const QRect area = rect().adjusted(12, 0, -12, 0);
+    const QRect area = rect().adjusted(1, 0, -1, 0);
     bool first = true;
     for (const Line& l : lines()) {
         for (const GridText* t : l.texts) {
@@ -555,7 +554,8 @@ GridView::GridView(const QString& controlName, GridLayout layout, QWidget* paren
     pal.setColor(QPalette::Window, Qt::white);
     m_sheet->setPalette(pal);
     auto* sheetLayout = new QVBoxLayout(m_sheet);
-    sheetLayout->setContentsMargins(0, 0, 0, 0);
+    // A white margin round the table, as on paper; the header lines align with its edges.
+    sheetLayout->setContentsMargins(8, 0, 8, 6);
     sheetLayout->setSpacing(0);
     m_title = new TitleBand(*m_buffer, m_sheet);
     m_table = new GridTable(m_model, m_sheet);
