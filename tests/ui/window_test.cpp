@@ -3,8 +3,12 @@
 #include "foundation/ui/messages.h"
 #include "testwindows.h"
 
+#include <QApplication>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 namespace {
@@ -164,6 +168,45 @@ TEST(MessageService, ScriptedAnswersInOrderAndRecordsEveryBox)
     EXPECT_EQ(box.shown()[2].icon, msg::Icon::Information);
     EXPECT_EQ(box.shown()[2].buttons, msg::Buttons::Ok);
     EXPECT_EQ(box.pendingAnswers(), 0);
+}
+
+// The real dialog: which button was pressed becomes 1, 2 or 3.
+TEST(MessageService, DialogAnswersWithThePressedButton)
+{
+    auto press = [](QMessageBox::StandardButton which) {
+        QTimer::singleShot(0, [which] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            if (which == QMessageBox::NoButton)
+                box->reject(); // Escape or the title bar
+            else
+                box->button(which)->click();
+        });
+    };
+    DialogMessageService dialog;
+    press(QMessageBox::No);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNo),
+              msg::No);
+    press(QMessageBox::Cancel);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNoCancel),
+              msg::Cancel);
+    press(QMessageBox::Yes);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNoCancel),
+              msg::Yes);
+    press(QMessageBox::Ok);
+    EXPECT_EQ(dialog.MessageBox(QString(), QStringLiteral("保存成功")), msg::Ok);
+    // Closing a question without an answer changes nothing.
+    press(QMessageBox::NoButton);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNo),
+              msg::No);
+    press(QMessageBox::NoButton);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNoCancel),
+              msg::Cancel);
 }
 
 TEST(MessageService, ScopesNestAndRestoreThePreviousService)
