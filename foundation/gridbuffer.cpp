@@ -480,6 +480,7 @@ void GridBuffer::SetRedraw(bool on)
 
 void GridBuffer::notifyRows()
 {
+    ++m_revision;
     if (m_redraw)
         emit rowsChanged();
     else
@@ -488,6 +489,7 @@ void GridBuffer::notifyRows()
 
 void GridBuffer::notifyItem(const RowPtr& row, int column)
 {
+    ++m_revision;
     if (!m_redraw) {
         m_rowsDirty = true;
         return;
@@ -499,6 +501,7 @@ void GridBuffer::notifyItem(const RowPtr& row, int column)
 void GridBuffer::setText(const QString& objectName, const QString& value)
 {
     m_texts.insert(objectName.toLower(), value);
+    ++m_revision;
     emit appearanceChanged();
 }
 
@@ -513,6 +516,7 @@ QString GridBuffer::text(const QString& objectName) const
 void GridBuffer::setPreview(bool on)
 {
     preview = on;
+    ++m_revision;
     emit appearanceChanged();
 }
 
@@ -521,24 +525,28 @@ void GridBuffer::setOrientation(int o)
     if (o != 1 && o != 2)
         return;
     orientation = o;
+    ++m_revision;
     emit appearanceChanged();
 }
 
 void GridBuffer::setPreviewOutline(bool on)
 {
     previewOutline = on;
+    ++m_revision;
     emit appearanceChanged();
 }
 
 void GridBuffer::setPreviewRulers(bool on)
 {
     previewRulers = on;
+    ++m_revision;
     emit appearanceChanged();
 }
 
 void GridBuffer::setRowColors(bool on)
 {
     m_rowColors = on;
+    ++m_revision;
     emit appearanceChanged();
 }
 

@@ -86,6 +86,10 @@ public:
     QString maskFor(long row, const QString& column) const;
     QRgb rowBackground(long row) const; // white when row colours are off
 
+    // Grows with every change of rows, values, texts or appearance, so a
+    // printer or view can tell whether what it laid out is still current.
+    quint64 revision() const { return m_revision; }
+
     // Handlers of the screen.
     std::function<void()> retrieveStart;
     std::function<void(long rows)> retrieveEnd;
@@ -123,6 +127,7 @@ private:
     QString m_sort;
     bool m_redraw = true;
     bool m_rowsDirty = false;
+    quint64 m_revision = 0;
     bool m_rowColors = true;
     QHash<QString, QString> m_texts;
 };

@@ -1,6 +1,7 @@
 #include "foundation/ui/gridview.h"
 
 #include "app/core/options.h"
+#include "foundation/gridprint.h"
 #include "foundation/ui/gridview_p.h"
 #include "foundation/ui/messages.h"
 
@@ -18,12 +19,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
-#if __has_include("foundation/gridprint.h")
-#include "foundation/gridprint.h"
-#define ALLSTATS_HAVE_GRIDPRINT 1
-#endif
 
 namespace {
 
@@ -295,8 +293,10 @@ GridTable::GridTable(GridModel* model, QWidget* parent)
     setFrameShape(QFrame::NoFrame);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
-    setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::DoubleClicked |
-                    QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    // The caret goes into an editable cell the user clicks or tabs to; a cell
+    // that only becomes current (the view getting focus, a retrieve) stays shown.
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                    QAbstractItemView::AnyKeyPressed);
     setTabKeyNavigation(true);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
@@ -333,10 +333,34 @@ void GridTable::commitOpenEditor()
     closeEditor(editor, QAbstractItemDelegate::NoHint);
 }
 
+void GridTable::mousePressEvent(QMouseEvent* event)
+{
+    m_userMove = event->button() == Qt::LeftButton;
+    QTableView::mousePressEvent(event);
+    m_userMove = false;
+}
+
+void GridTable::keyPressEvent(QKeyEvent* event)
+{
+    // The editor follows the tab key.
+    m_userMove = event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab;
+    QTableView::keyPressEvent(event);
+    m_userMove = false;
+}
+
+void GridTable::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (m_userMove && current.isValid() && (current.flags() & Qt::ItemIsEditable) &&
+        state() != QAbstractItemView::EditingState)
+        edit(current);
+}
+
 QModelIndex GridTable::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
 {
     if (action != MoveNext && action != MovePrevious)
         return QTableView::moveCursor(action, modifiers);
+
     // Tab walks the editable cells in the layout's column order, row by row.
     QList<int> editable;
     for (int c = 0; c < m_model->columnCount(); ++c)
@@ -459,31 +483,27 @@ PreviewPages::PreviewPages(const GridBuffer& buffer, QWidget* parent) : QWidget(
 
 namespace {
 constexpr int kDeskMargin = 24;
-constexpr double kPreviewZoom = 96.0 / 72.0 * 0.85; // screen pixels per point
-
-QPageLayout pageLayoutOf(const GridBuffer& buffer)
-{
-    return QPageLayout(QPageSize(QPageSize::A4),
-                       buffer.orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait,
-                       QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-}
 } // namespace
+
+double PreviewPages::zoom() const
+{
+    // Screen pixels per point: the sheet fits the width of the view, between
+    // 60 % and life size.
+    const double paperWidth = GridPrinter(m_buffer).paperSize().width();
+    const QWidget* viewport = parentWidget();
+    const double available = viewport ? viewport->width() - 2 * kDeskMargin : paperWidth;
+    return qBound(0.6, available / paperWidth, 96.0 / 72.0);
+}
 
 QSizeF PreviewPages::pagePixels() const
 {
-    const QSizeF points = pageLayoutOf(m_buffer).fullRectPoints().size();
-    return points * kPreviewZoom;
+    return GridPrinter(m_buffer).paperSize() * zoom();
 }
 
 void PreviewPages::refresh()
 {
-#ifdef ALLSTATS_HAVE_GRIDPRINT
-    m_pageCount = GridPrinter(m_buffer).pageCount(pageLayoutOf(m_buffer));
-#else
-    m_pageCount = 1;
-#endif
-    updateGeometry();
-    adjustSize();
+    m_pageCount = GridPrinter(m_buffer).pageCount();
+    resize(sizeHint());
     update();
 }
 
@@ -499,53 +519,14 @@ void PreviewPages::paintEvent(QPaintEvent* event)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    const QPageLayout layout = pageLayoutOf(m_buffer);
+    const GridPrinter printer(m_buffer);
     const QSizeF page = pagePixels();
     const double x0 = qMax<double>(kDeskMargin, (width() - page.width()) / 2);
     for (int i = 0; i < qMax(1, m_pageCount); ++i) {
         const QRectF sheet(x0, kDeskMargin + i * (page.height() + kDeskMargin), page.width(), page.height());
-        if (!event->rect().intersects(sheet.toAlignedRect().adjusted(-6, -6, 6, 6)))
+        if (!event->rect().intersects(sheet.toAlignedRect().adjusted(-8, -8, 8, 8)))
             continue;
-        p.fillRect(sheet.translated(4, 4), QColor(0, 0, 0, 60)); // shadow
-        p.fillRect(sheet, Qt::white);
-        p.setPen(QColor(0x60, 0x60, 0x60));
-        p.drawRect(sheet);
-        const QRectF paper = layout.fullRectPoints();
-        const QRectF paintRect = layout.paintRectPoints();
-        p.save();
-        p.translate(sheet.topLeft());
-        p.scale(kPreviewZoom, kPreviewZoom);
-#ifdef ALLSTATS_HAVE_GRIDPRINT
-        GridPrinter(m_buffer).paintPage(p, i, paper);
-#endif
-        if (m_buffer.previewOutline) {
-            // The margins, as a dotted frame.
-            QPen pen(QColor(0x55, 0x88, 0xcc), 0.6, Qt::DotLine);
-            p.setPen(pen);
-            p.setBrush(Qt::NoBrush);
-            p.drawRect(paintRect);
-        }
-        if (m_buffer.previewRulers) {
-            // Millimetre rulers along the top and left edges of the sheet.
-            const double mm = 72.0 / 25.4;
-            p.setPen(QPen(QColor(0x40, 0x40, 0x40), 0.4));
-            QFont f(QStringLiteral("Tahoma"));
-            f.setPointSizeF(4.5);
-            p.setFont(f);
-            for (int m = 0; m * mm < paper.width(); ++m) {
-                const double len = m % 10 == 0 ? 8 : m % 5 == 0 ? 5 : 3;
-                p.drawLine(QPointF(m * mm, 0), QPointF(m * mm, len));
-                if (m % 10 == 0 && m > 0)
-                    p.drawText(QPointF(m * mm + 1, 13), QString::number(m / 10));
-            }
-            for (int m = 0; m * mm < paper.height(); ++m) {
-                const double len = m % 10 == 0 ? 8 : m % 5 == 0 ? 5 : 3;
-                p.drawLine(QPointF(0, m * mm), QPointF(len, m * mm));
-                if (m % 10 == 0 && m > 0)
-                    p.drawText(QPointF(9, m * mm + 2), QString::number(m / 10));
-            }
-        }
-        p.restore();
+        printer.paintPreview(p, i + 1, sheet, m_buffer.previewOutline, m_buffer.previewRulers);
     }
 }
 
@@ -588,6 +569,7 @@ GridView::GridView(const QString& controlName, GridLayout layout, QWidget* paren
     m_pages = new PreviewPages(*m_buffer, scroll);
     scroll->setWidget(m_pages);
     m_previewArea = scroll;
+    scroll->viewport()->installEventFilter(this);
 
     m_stack = new QStackedLayout(this);
     m_stack->setContentsMargins(1, 1, 1, 1);
@@ -628,6 +610,15 @@ bool GridView::previewShown() const
 void GridView::commitOpenEditor()
 {
     m_table->commitOpenEditor();
+}
+
+bool GridView::eventFilter(QObject* watched, QEvent* event)
+{
+    // The sheets follow the width of the preview area.
+    if (event->type() == QEvent::Resize && watched == static_cast<QScrollArea*>(m_previewArea)->viewport() &&
+        previewShown())
+        m_pages->refresh();
+    return QWidget::eventFilter(watched, event);
 }
 
 void GridView::syncAppearance()
@@ -724,13 +715,7 @@ int GridView::Print()
         QString path = QDir(folder).filePath(stem + QStringLiteral(".pdf"));
         for (int n = 2; QFileInfo::exists(path); ++n)
             path = QDir(folder).filePath(stem + QStringLiteral("_%1.pdf").arg(n));
-        bool ok = false;
-#ifdef ALLSTATS_HAVE_GRIDPRINT
-        ok = writePdf(*m_buffer, path, &error);
-#else
-        error = QStringLiteral("printing is not available");
-#endif
-        if (!ok) {
+        if (!writePdf(*m_buffer, path, &error)) {
             messages().MessageBox(QStringLiteral("提示信息"),
                                   QStringLiteral("打印失败：") + error);
             return -1;
@@ -744,13 +729,7 @@ int GridView::Print()
     QPrinter printer(printerInfo, QPrinter::HighResolution);
     printer.setDocName(title());
     printer.setPageOrientation(m_buffer->orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait);
-    bool ok = false;
-#ifdef ALLSTATS_HAVE_GRIDPRINT
-    ok = GridPrinter(*m_buffer).print(printer, &error);
-#else
-    error = QStringLiteral("printing is not available");
-#endif
-    if (!ok) {
+    if (!GridPrinter(*m_buffer).print(printer, &error)) {
         messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("打印失败：") + error);
         return -1;
     }

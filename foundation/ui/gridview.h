@@ -76,6 +76,9 @@ public:
 signals:
     void printed(const QString& target);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void syncAppearance();
     int columnForGrid(int modelColumn) const;

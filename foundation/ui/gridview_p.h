@@ -78,8 +78,12 @@ public:
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
+    bool m_userMove = false;
     GridModel* m_model;
     GridDelegate* m_delegate;
 };
@@ -123,6 +127,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    double zoom() const;
     QSizeF pagePixels() const;
     const GridBuffer& m_buffer;
     int m_pageCount = 0;

@@ -1,0 +1,513 @@
+#include "foundation/gridprint.h"
+
+#include "foundation/fonts.h"
+#include "foundation/gridbuffer.h"
+
+#include <QFileInfo>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPageSize>
+#include <QPagedPaintDevice>
+#include <QPainter>
+#include <QPdfWriter>
+#include <algorithm>
+#include <map>
+
+namespace {
+
+// The look of the printed table, in points.
+constexpr qreal kMarginMm = 15;
+constexpr qreal kCellPoints = 10; // detail and header cells: 宋体 10 pt
+constexpr qreal kFooterPoints = 9;
+constexpr qreal kRowHeight = 18;    // one line of a detail row
+constexpr qreal kHeaderHeight = 24; // the column header row
+constexpr qreal kFooterHeight = 22; // "第 N 页 / 共 M 页" below the table
+constexpr qreal kPadding = 4;       // text inside a cell, left and right
+constexpr int kMaxLinesPerRow = 6;  // long texts wrap (a 120-character description fits)
+constexpr qreal kGapAfterBand = 6;
+
+const QColor kRule(0, 128, 128);         // the layouts' line colour 8421376
+const QColor kHeaderFill(234, 244, 244); // a pale wash of the rule colour
+const QColor kFooterText(90, 90, 90);
+
+const QString kSong = QStringLiteral("宋体");
+
+// Metrics are taken on a 72 dpi device, so one pixel is one point: the plan is
+// the same whatever the pages are painted on.
+const QPaintDevice* referenceDevice()
+{
+    static const QImage image = [] {
+        QImage i(8, 8, QImage::Format_RGB32);
+        const int dotsPerMeter = qRound(72.0 / 0.0254);
+        i.setDotsPerMeterX(dotsPerMeter);
+        i.setDotsPerMeterY(dotsPerMeter);
+        return i;
+    }();
+    return &image;
+}
+
+bool isFigure(ColumnType t)
+{
+    return t == ColumnType::Decimal || t == ColumnType::Integer || t == ColumnType::Number;
+}
+
+void ensureFonts()
+{
+    static const bool done = [] {
+        installFontSubstitutions();
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+} // namespace
+
+GridPrinter::GridPrinter(const GridBuffer& grid) : m_grid(grid)
+{
+    ensureFonts();
+}
+
+QPageLayout GridPrinter::pageLayoutFor(const GridBuffer& grid)
+{
+    return QPageLayout(QPageSize(QPageSize::A4),
+                       grid.orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait,
+                       QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm), QPageLayout::Millimeter);
+}
+
+QSizeF GridPrinter::paperSize() const
+{
+    return pageLayout().fullRectPoints().size();
+}
+
+QFont GridPrinter::fontFor(const QString& family, qreal points, bool bold, const QPainter* painter) const
+{
+    // Sized so that one font pixel is one unit of the painter's point space.
+    const QPaintDevice* device = painter && painter->device() ? painter->device() : referenceDevice();
+    const int dpi = device->logicalDpiY() > 0 ? device->logicalDpiY() : 72;
+    QFont f(family);
+    f.setPointSizeF(points * 72.0 / dpi);
+    f.setBold(bold);
+    f.setHintingPreference(QFont::PreferNoHinting);
+    f.setKerning(false);
+    return f;
+}
+
+QStringList GridPrinter::cellTexts(long row, const QList<Column>& columns) const
+{
+    QStringList out;
+    const GridLayout& layout = m_grid.layout();
+    for (const Column& c : columns) {
+        if (c.index < 0) {
+            out << QString::number(row);
+        } else if (c.checkBox) {
+            const auto v = m_grid.GetItemDecimal(row, layout.columns[c.index].name);
+            out << (v && !v->isZero() ? QStringLiteral("√") : QString());
+        } else {
+            out << m_grid.displayText(row, layout.columns[c.index].name);
+        }
+    }
+    return out;
+}
+
+const GridPrinter::Plan& GridPrinter::plan(const QSizeF& content) const
+{
+    if (!m_plan || m_planRevision != m_grid.revision() || m_plan->content != content) {
+        m_plan = makePlan(content);
+        m_planRevision = m_grid.revision();
+    }
+    return *m_plan;
+}
+
+GridPrinter::Plan GridPrinter::makePlan(const QSizeF& content) const
+{
+    const GridLayout& layout = m_grid.layout();
+    Plan p;
+    p.content = content;
+
+    // Columns: the row number first, then every shown column; design widths
+    // scaled so the table fills the page width.
+    qreal designWidth = 0;
+    if (layout.rowNumber) {
+        Column c;
+        c.header = layout.rowNumberHeader;
+        c.width = layout.rowNumberWidth;
+        c.alignment = Qt::AlignCenter;
+        p.columns << c;
+    }
+    for (int i = 0; i < layout.columns.size(); ++i) {
+        const GridColumn& gc = layout.columns[i];
+        if (!gc.visible || gc.header.isEmpty())
+            continue;
+        Column c;
+        c.index = i;
+        c.header = gc.header;
+        c.width = std::max(gc.width, 1);
+        c.checkBox = gc.checkBox;
+        if (gc.checkBox)
+            c.alignment = Qt::AlignCenter;
+        else if (isFigure(gc.type))
+            c.alignment = Qt::AlignRight | Qt::AlignVCenter;
+        else
+            c.alignment = (gc.alignment & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter;
+        p.columns << c;
+    }
+    for (const Column& c : std::as_const(p.columns))
+        designWidth += c.width;
+    const QFont cellFont = fontFor(kSong, kCellPoints, false, nullptr);
+    const QFontMetricsF fm(cellFont, referenceDevice());
+    const long rows = m_grid.RowCount();
+    fitColumns(p.columns, content.width(), fm, rows);
+    p.tableWidth = designWidth > 0 ? content.width() : 0;
+
+    // The band above the table: texts grouped by line, in line order.
+    std::map<int, QList<int>> lines;
+    for (int i = 0; i < layout.texts.size(); ++i)
+        lines[layout.texts[i].line] << i;
+    for (const auto& [number, texts] : lines) {
+        TextLine line;
+        line.texts = texts;
+        qreal largest = 0;
+        for (int i : texts)
+            largest = std::max<qreal>(largest, layout.texts[i].pointSize);
+        line.title = largest >= 14;
+        line.height = line.title ? largest * 2.2 : largest * 2.0;
+        p.band << line;
+        p.bandHeight += line.height;
+    }
+    if (!p.band.isEmpty())
+        p.bandHeight += kGapAfterBand;
+    p.headerHeight = kHeaderHeight;
+
+    // Row heights: long texts wrap inside their cell.
+    const qreal lineHeight = fm.lineSpacing();
+    p.rowHeights.reserve(rows);
+    for (long r = 1; r <= rows; ++r) {
+        const QStringList texts = cellTexts(r, p.columns);
+        qreal h = kRowHeight;
+        for (int k = 0; k < p.columns.size(); ++k) {
+            const Column& c = p.columns[k];
+            if (c.index < 0 || c.checkBox || texts[k].isEmpty())
+                continue;
+            const qreal inner = c.width - 2 * kPadding;
+            if (fm.horizontalAdvance(texts[k]) <= inner)
+                continue;
+            const QRectF need = fm.boundingRect(QRectF(0, 0, inner, 1e6), Qt::TextWordWrap, texts[k]);
+            const int lineCount =
+                std::min(kMaxLinesPerRow, int(std::ceil(need.height() / lineHeight - 0.01)));
+            h = std::max(h, lineCount * lineHeight + 6);
+        }
+        p.rowHeights << h;
+    }
+
+    // Pages: as many rows as fit under the band and the column header.
+    const qreal room =
+        std::max<qreal>(kRowHeight * 4, content.height() - p.bandHeight - p.headerHeight - kFooterHeight);
+    p.pageStarts << 1;
+    qreal used = 0;
+    for (long r = 1; r <= rows; ++r) {
+        const qreal h = p.rowHeights[r - 1];
+        if (used > 0 && used + h > room + 0.01) {
+            p.pageStarts << int(r);
+            used = 0;
+        }
+        used += h;
+    }
+    return p;
+}
+
+void GridPrinter::fitColumns(QList<Column>& columns, qreal width, const QFontMetricsF& fm, long rows) const
+{
+    // Design widths scaled to the page width; then every column gets at least
+    // the room its header and (for figures) its widest figure need, taken from
+    // the columns that have room to spare.
+    const GridLayout& layout = m_grid.layout();
+    QList<qreal> design;
+    QList<qreal> least;
+    qreal total = 0;
+    for (const Column& c : std::as_const(columns)) {
+        design << c.width;
+        total += c.width;
+        qreal need = fm.horizontalAdvance(c.header);
+        if (c.index < 0) {
+            need = std::max(need, fm.horizontalAdvance(QString::number(std::max(rows, 1L))));
+        } else if (!c.checkBox && isFigure(layout.columns[c.index].type)) {
+            for (long r = 1; r <= rows; ++r)
+                need =
+                    std::max(need, fm.horizontalAdvance(m_grid.displayText(r, layout.columns[c.index].name)));
+        }
+        least << need + 2 * kPadding + 2;
+    }
+    if (total <= 0)
+        return;
+    QList<bool> pinned(columns.size(), false);
+    for (int round = 0; round <= columns.size(); ++round) {
+        qreal free = width;
+        qreal freeDesign = 0;
+        for (int k = 0; k < columns.size(); ++k) {
+            if (pinned[k])
+                free -= least[k];
+            else
+                freeDesign += design[k];
+        }
+        if (freeDesign <= 0 || free <= 0)
+            break;
+        bool changed = false;
+        for (int k = 0; k < columns.size(); ++k) {
+            if (pinned[k]) {
+                columns[k].width = least[k];
+                continue;
+            }
+            columns[k].width = design[k] * free / freeDesign;
+            if (columns[k].width < least[k]) {
+                pinned[k] = true;
+                changed = true;
+            }
+        }
+        if (!changed) {
+            return;
+        }
+    }
+    // Not enough room for every header: fall back to the plain proportions.
+    for (int k = 0; k < columns.size(); ++k)
+        columns[k].width = pinned[k] ? least[k] : columns[k].width;
+    qreal sum = 0;
+    for (const Column& c : std::as_const(columns))
+        sum += c.width;
+    if (sum > width + 0.01)
+        for (int k = 0; k < columns.size(); ++k)
+            columns[k].width = design[k] * width / total;
+}
+
+int GridPrinter::pageCount(const QPageLayout& layout) const
+{
+    return int(plan(layout.paintRectPoints().size()).pageStarts.size());
+}
+
+void GridPrinter::paintPage(QPainter& painter, int page, const QRectF& contentRect) const
+{
+    const GridLayout& layout = m_grid.layout();
+    const Plan p = plan(contentRect.size()); // a copy: painting must not see a re-plan
+    const int pages = int(p.pageStarts.size());
+    if (page < 1 || page > pages)
+        return;
+
+    painter.save();
+    painter.translate(contentRect.topLeft());
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+
+    // Title band.
+    qreal y = 0;
+    for (const TextLine& line : p.band) {
+        for (int i : line.texts) {
+            const GridText& t = layout.texts[i];
+            const QString text = m_grid.text(t.name);
+            if (text.isEmpty())
+                continue;
+            painter.setFont(fontFor(t.family, t.pointSize, t.bold, &painter));
+            painter.setPen(Qt::black);
+            const QRectF box(0, y, p.tableWidth, line.height);
+            QRectF drawn;
+            painter.drawText(box, int((t.alignment & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter), text,
+                             &drawn);
+            if (line.title) {
+                // The title stands on a double rule, as Chinese statements are set.
+                const qreal left = drawn.left() - 12;
+                const qreal right = drawn.right() + 12;
+                const qreal base = drawn.bottom() + 1;
+                painter.setPen(QPen(kRule, 1.0));
+                painter.drawLine(QPointF(left, base), QPointF(right, base));
+                painter.setPen(QPen(kRule, 0.5));
+                painter.drawLine(QPointF(left, base + 2.5), QPointF(right, base + 2.5));
+            }
+        }
+        y += line.height;
+    }
+    if (!p.band.isEmpty())
+        y += kGapAfterBand;
+
+    // Column header, on every page.
+    const qreal tableTop = y;
+    const QFont cellFont = fontFor(kSong, kCellPoints, false, &painter);
+    painter.fillRect(QRectF(0, y, p.tableWidth, p.headerHeight), kHeaderFill);
+    painter.setFont(cellFont);
+    painter.setPen(Qt::black);
+    {
+        qreal x = 0;
+        for (const Column& c : p.columns) {
+            painter.drawText(QRectF(x + kPadding, y, c.width - 2 * kPadding, p.headerHeight),
+                             Qt::AlignCenter | Qt::TextWordWrap, c.header);
+            x += c.width;
+        }
+    }
+    y += p.headerHeight;
+
+    // The rows of this page.
+    const int first = p.pageStarts[page - 1];
+    const int last = page < pages ? p.pageStarts[page] - 1 : int(m_grid.RowCount());
+    QList<qreal> rowLines;
+    for (int r = first; r <= last; ++r) {
+        const qreal h = p.rowHeights[r - 1];
+        const QColor bg = QColor::fromRgb(m_grid.rowBackground(r));
+        if (bg != Qt::white)
+            painter.fillRect(QRectF(0, y, p.tableWidth, h), bg);
+        const QStringList texts = cellTexts(r, p.columns);
+        qreal x = 0;
+        for (int k = 0; k < p.columns.size(); ++k) {
+            const Column& c = p.columns[k];
+            const QRectF cell(x + kPadding, y + 1, c.width - 2 * kPadding, h - 2);
+            if (!texts[k].isEmpty()) {
+                const bool wraps = c.index >= 0 && !c.checkBox && !isFigure(layout.columns[c.index].type);
+                if (wraps) {
+                    painter.save();
+                    painter.setClipRect(cell);
+                    painter.drawText(cell, int(c.alignment | Qt::TextWordWrap), texts[k]);
+                    painter.restore();
+                } else {
+                    painter.drawText(cell, int(c.alignment), texts[k]);
+                }
+            }
+            x += c.width;
+        }
+        y += h;
+        rowLines << y;
+    }
+    const qreal tableBottom = y;
+
+    // Cell borders: thin inner lines, a firmer frame.
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(kRule, 0.5));
+    painter.drawLine(QPointF(0, tableTop + p.headerHeight), QPointF(p.tableWidth, tableTop + p.headerHeight));
+    for (int i = 0; i + 1 < rowLines.size(); ++i)
+        painter.drawLine(QPointF(0, rowLines[i]), QPointF(p.tableWidth, rowLines[i]));
+    {
+        qreal x = 0;
+        for (int k = 0; k + 1 < p.columns.size(); ++k) {
+            x += p.columns[k].width;
+            painter.drawLine(QPointF(x, tableTop), QPointF(x, tableBottom));
+        }
+    }
+    painter.setPen(QPen(kRule, 1.0));
+    painter.drawRect(QRectF(0, tableTop, p.tableWidth, tableBottom - tableTop));
+
+    // Footer.
+    painter.setFont(fontFor(kSong, kFooterPoints, false, &painter));
+    painter.setPen(kFooterText);
+    painter.drawText(QRectF(0, p.content.height() - kFooterHeight + 6, p.content.width(), kFooterHeight - 6),
+                     Qt::AlignHCenter | Qt::AlignBottom,
+                     QStringLiteral("第 %1 页 / 共 %2 页").arg(page).arg(pages));
+    painter.restore();
+}
+
+void GridPrinter::paintPreview(QPainter& painter, int page, const QRectF& target, bool outline,
+                               bool rulers) const
+{
+    const QPageLayout pl = pageLayout();
+    const QSizeF paper = pl.fullRectPoints().size();
+    const qreal scale = target.width() / paper.width();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    // The sheet with a soft shadow.
+    painter.fillRect(target.translated(4, 4), QColor(0, 0, 0, 60));
+    painter.fillRect(target, Qt::white);
+    painter.setPen(QPen(QColor(160, 160, 160), 1));
+    painter.drawRect(target);
+
+    painter.translate(target.topLeft());
+    painter.scale(scale, scale);
+    const QRectF content = pl.paintRectPoints();
+    if (outline) {
+        painter.setPen(QPen(QColor(150, 150, 220), 0.8 / scale, Qt::DashLine));
+        painter.drawRect(content);
+    }
+    paintPage(painter, page, content);
+    if (rulers) {
+        // Centimetre rulers along the top and left edges of the sheet.
+        const qreal cm = 72.0 / 2.54;
+        const qreal strip = 14 / scale;
+        painter.setPen(Qt::NoPen);
+        painter.fillRect(QRectF(0, 0, paper.width(), strip), QColor(245, 245, 235));
+        painter.fillRect(QRectF(0, 0, strip, paper.height()), QColor(245, 245, 235));
+        painter.setPen(QPen(QColor(90, 90, 90), 0.6 / scale));
+        painter.setFont(fontFor(QStringLiteral("DejaVu Sans"), 7.5 / scale, false, &painter));
+        for (int i = 0; i * cm / 2 <= paper.width(); ++i) {
+            const qreal x = i * cm / 2;
+            const qreal len = (i % 2 == 0 ? 6 : 3) / scale;
+            painter.drawLine(QPointF(x, strip - len), QPointF(x, strip));
+            if (i % 2 == 0 && i > 0)
+                painter.drawText(QPointF(x + 1 / scale, strip - 7 / scale), QString::number(i / 2));
+        }
+        for (int i = 0; i * cm / 2 <= paper.height(); ++i) {
+            const qreal yy = i * cm / 2;
+            const qreal len = (i % 2 == 0 ? 6 : 3) / scale;
+            painter.drawLine(QPointF(strip - len, yy), QPointF(strip, yy));
+            if (i % 2 == 0 && i > 0)
+                painter.drawText(QPointF(1 / scale, yy - 1 / scale), QString::number(i / 2));
+        }
+    }
+    painter.restore();
+}
+
+bool GridPrinter::print(QPagedPaintDevice& device, QString* error) const
+{
+    const QPageLayout pl = pageLayout();
+    if (!device.setPageLayout(pl)) {
+        if (error)
+            *error = QStringLiteral("the printer does not accept an A4 page");
+        return false;
+    }
+    QPainter painter;
+    if (!painter.begin(&device)) {
+        if (error)
+            *error = QStringLiteral("cannot print: the output cannot be opened");
+        return false;
+    }
+    // One painter unit = one point.
+    painter.scale(device.logicalDpiX() / 72.0, device.logicalDpiY() / 72.0);
+    const QRectF content(QPointF(0, 0), device.pageLayout().paintRectPoints().size());
+    const int pages = pageCount(device.pageLayout());
+    for (int page = 1; page <= pages; ++page) {
+        if (page > 1 && !device.newPage()) {
+            painter.end();
+            if (error)
+                *error = QStringLiteral("cannot start page %1").arg(page);
+            return false;
+        }
+        paintPage(painter, page, content);
+    }
+    if (!painter.end()) {
+        if (error)
+            *error = QStringLiteral("cannot finish the printout");
+        return false;
+    }
+    return true;
+}
+
+bool writePdf(const GridBuffer& grid, const QString& path, QString* error)
+{
+    QPdfWriter writer(path);
+    writer.setResolution(600);
+    writer.setCreator(QStringLiteral("allstats"));
+    // The document title: the largest text of the title band.
+    QString title = grid.layout().name;
+    int largest = 0;
+    for (const GridText& t : grid.layout().texts) {
+        if (t.pointSize > largest && !grid.text(t.name).isEmpty()) {
+            largest = t.pointSize;
+            title = grid.text(t.name);
+        }
+    }
+    writer.setTitle(title);
+    QString why;
+    if (!GridPrinter(grid).print(writer, &why)) {
+        if (error)
+            *error = QStringLiteral("cannot write %1: %2").arg(path, why);
+        return false;
+    }
+    if (QFileInfo(path).size() <= 0) {
+        if (error)
+            *error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    return true;
+}

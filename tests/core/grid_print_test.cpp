@@ -1,0 +1,291 @@
+// Printed grids: pages, the column header on every page, real text, embedded
+// CJK fonts and the orientation, checked on the PDF with poppler's tools.
+#include "foundation/gridbuffer.h"
+#include "foundation/gridprint.h"
+#include "support/testdb.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+namespace {
+
+// The progress report's layout: title, period and unit lines, six columns.
+GridLayout reportLayout()
+{
+    GridLayout l;
+    l.name = QStringLiteral("d_xmjdzl");
+    auto col = [&](const char* name, ColumnType type, const char* header, int width) {
+        GridColumn c;
+        c.name = QString::fromLatin1(name);
+        c.type = type;
+        c.header = QString::fromUtf8(header);
+        c.width = width;
+        if (type == ColumnType::Decimal)
+            c.maskByColumn = QStringLiteral("s_zbfa_flag2");
+        l.columns << c;
+    };
+    col("s_zbfa_zblx", ColumnType::Text, "类型", 420);
+    col("s_zbfa_zbmc", ColumnType::Text, "项目", 900);
+    col("qichu", ColumnType::Decimal, "期初数", 380);
+    col("fasheng", ColumnType::Decimal, "发生数", 380);
+    col("leiji", ColumnType::Decimal, "累计数", 380);
+    col("s_zbfa_flag2", ColumnType::Number, "", 0);
+    l.query =
+        QStringLiteral("SELECT s_zbfa.zblx, s_zbfa.zbmc, t_stat.qichu, t_stat.fasheng, t_stat.leiji, "
+                       "s_zbfa.flag2 FROM t_stat, s_zbfa WHERE t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.falx = 1 "
+                       "AND s_zbfa.fabm = ? ORDER BY t_stat.hh ASC");
+    l.rowNumberHeader = QStringLiteral("序号");
+    l.rowNumberWidth = 160;
+    l.tintParity = 0;
+    GridText title{QStringLiteral("t_1"), QStringLiteral("项目进度及借款质量表"),
+                   QStringLiteral("楷体_GB2312"), 18, true};
+    GridText period{QStringLiteral("t_qijian"), QStringLiteral("报表期间："), QStringLiteral("宋体"), 11};
+    period.alignment = Qt::AlignLeft;
+    period.line = 1;
+    GridText unit{QStringLiteral("t_qymc"), QStringLiteral("区域名称："), QStringLiteral("宋体"), 11};
+    unit.alignment = Qt::AlignRight;
+    unit.line = 1;
+    l.texts = {title, period, unit};
+    return l;
+}
+
+class GridPrintTest : public BackendTest
+{
+protected:
+    void fill(int rows)
+    {
+        ASSERT_TRUE(sqlca().begin());
+        for (int i = 1; i <= rows; ++i) {
+            const QString code = QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0'));
+            db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, xz, flag2) "
+                                    "VALUES (1, 1, ?, ?, ?, ?, ?, 1, ?)"),
+                     {QStringLiteral("标准方案"), i * 10, code, QStringLiteral("类别%1").arg((i - 1) / 7 + 1),
+                      QStringLiteral("互助金指标第%1项").arg(i), i % 5 == 0 ? 1 : 0});
+            db->exec(
+                QStringLiteral("INSERT INTO t_stat (zbbm, qichu, fasheng, leiji, hh) VALUES (?, ?, ?, ?, ?)"),
+                {code, i % 5 == 0 ? QStringLiteral("0.125") : QStringLiteral("%1.25").arg(i * 1000),
+                 QStringLiteral("%1.5").arg(i), QStringLiteral("%1.75").arg(i * 1001), i * 10});
+        }
+        ASSERT_TRUE(sqlca().commit());
+    }
+
+    std::unique_ptr<GridBuffer> retrieved(int orientation)
+    {
+        auto g = std::make_unique<GridBuffer>(reportLayout());
+        g->SetTransObject(&sqlca());
+        g->setOrientation(orientation);
+        EXPECT_GE(g->Retrieve({1}), 0) << sqlca().SQLErrText.toStdString();
+        g->setText(QStringLiteral("t_qijian"), QStringLiteral("报表期间：2024年3月"));
+        g->setText(QStringLiteral("t_qymc"), QStringLiteral("区域名称：城关镇东关村互助社"));
+        return g;
+    }
+
+    // stdout of a poppler tool, or nullopt when the tool is not installed.
+    static std::optional<QString> run(const QString& tool, const QStringList& args)
+    {
+        const QString exe = QStandardPaths::findExecutable(tool);
+        if (exe.isEmpty())
+            return std::nullopt;
+        QProcess p;
+        p.start(exe, args);
+        if (!p.waitForFinished(60000) || p.exitCode() != 0)
+            return QString();
+        return QString::fromUtf8(p.readAllStandardOutput());
+    }
+
+    QString writeAndKeep(const GridBuffer& g, const QString& name)
+    {
+        const QString path = QDir(db->dir()).filePath(name);
+        QString error;
+        EXPECT_TRUE(writePdf(g, path, &error)) << error.toStdString();
+        // Kept for a look by eye when asked to.
+        if (const QString keep = qEnvironmentVariable("ALLSTATS_KEEP_PDF"); !keep.isEmpty()) {
+            QFile::remove(QDir(keep).filePath(name));
+            QFile::copy(path, QDir(keep).filePath(name));
+        }
+        return path;
+    }
+};
+
+TEST_P(GridPrintTest, ALongGridPrintsOnPagesEachWithTheColumnHeader)
+{
+    fill(200);
+    auto g = retrieved(2);
+    ASSERT_EQ(g->RowCount(), 200);
+    const QString path = writeAndKeep(*g, QStringLiteral("report-portrait.pdf"));
+    const int pages = GridPrinter(*g).pageCount();
+    EXPECT_GT(pages, 1);
+
+    const auto text =
+        run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    if (!text)
+        GTEST_SKIP() << "pdftotext is not installed";
+    QStringList pageTexts = text->split(QLatin1Char('\f'));
+    if (!pageTexts.isEmpty() && pageTexts.last().trimmed().isEmpty())
+        pageTexts.removeLast();
+    ASSERT_EQ(pageTexts.size(), pages);
+    for (int i = 0; i < pages; ++i) {
+        const QString& t = pageTexts[i];
+        for (const QString& header :
+             {QStringLiteral("序号"), QStringLiteral("类型"), QStringLiteral("项目"),
+              QStringLiteral("期初数"), QStringLiteral("发生数"), QStringLiteral("累计数")})
+            EXPECT_TRUE(t.contains(header)) << "page " << i + 1 << " lacks " << header.toStdString();
+        EXPECT_TRUE(t.contains(QStringLiteral("项目进度及借款质量表")));
+        EXPECT_TRUE(t.contains(QStringLiteral("第 %1 页 / 共 %2 页").arg(i + 1).arg(pages)))
+            << t.toStdString();
+    }
+    // Every row is printed once, with its figures under their masks.
+    EXPECT_TRUE(text->contains(QStringLiteral("互助金指标第1项")));
+    EXPECT_TRUE(text->contains(QStringLiteral("互助金指标第200项")));
+    EXPECT_TRUE(text->contains(QStringLiteral("城关镇东关村互助社")));
+    EXPECT_TRUE(text->contains(QStringLiteral("1000.25")));
+    EXPECT_TRUE(text->contains(QStringLiteral("13%")));
+    EXPECT_EQ(text->count(QStringLiteral("互助金指标第")), 200);
+
+    const auto fonts = run(QStringLiteral("pdffonts"), {path});
+    ASSERT_TRUE(fonts);
+    const QStringList lines = fonts->split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GT(lines.size(), 2) << fonts->toStdString();
+    // name type encoding emb sub uni object ID: "emb" is the fourth column from the right of the id.
+    for (int i = 2; i < lines.size(); ++i) {
+        const QStringList cols = lines[i].split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        ASSERT_GE(cols.size(), 6);
+        EXPECT_EQ(cols[cols.size() - 5], QStringLiteral("yes")) << lines[i].toStdString();
+    }
+}
+
+TEST_P(GridPrintTest, LandscapePagesAreWiderThanTallAndHoldFewerRows)
+{
+    fill(60);
+    auto portrait = retrieved(2);
+    auto landscape = retrieved(1);
+    EXPECT_GT(GridPrinter(*landscape).pageCount(), GridPrinter(*portrait).pageCount());
+    const QString path = writeAndKeep(*landscape, QStringLiteral("report-landscape.pdf"));
+    const auto info = run(QStringLiteral("pdfinfo"), {path});
+    if (!info)
+        GTEST_SKIP() << "pdfinfo is not installed";
+    const auto m = QRegularExpression(QStringLiteral(R"(Page size:\s+([\d.]+) x ([\d.]+))")).match(*info);
+    ASSERT_TRUE(m.hasMatch()) << info->toStdString();
+    EXPECT_GT(m.captured(1).toDouble(), m.captured(2).toDouble());
+    EXPECT_NEAR(m.captured(1).toDouble(), 841.9, 1.0);
+}
+
+TEST_P(GridPrintTest, AnEmptyGridStillPrintsItsTitleAndHeader)
+{
+    auto g = retrieved(2);
+    ASSERT_EQ(g->RowCount(), 0);
+    GridPrinter printer(*g);
+    EXPECT_EQ(printer.pageCount(), 1);
+    const QString path = writeAndKeep(*g, QStringLiteral("report-empty.pdf"));
+    const auto text = run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
+    if (!text)
+        GTEST_SKIP() << "pdftotext is not installed";
+    EXPECT_TRUE(text->contains(QStringLiteral("项目进度及借款质量表")));
+    EXPECT_TRUE(text->contains(QStringLiteral("报表期间：2024年3月")));
+    EXPECT_TRUE(text->contains(QStringLiteral("累计数")));
+    EXPECT_TRUE(text->contains(QStringLiteral("第 1 页 / 共 1 页")));
+
+    QString error;
+    EXPECT_FALSE(writePdf(*g, QDir(db->dir()).filePath(QStringLiteral("no/such/folder/x.pdf")), &error));
+    EXPECT_FALSE(error.isEmpty());
+
+    // A printer kept by a view lays the pages out again when the rows change.
+    fill(100);
+    ASSERT_EQ(g->Retrieve({1}), 100);
+    EXPECT_GT(printer.pageCount(), 1);
+}
+
+TEST_P(GridPrintTest, RowColoursPrintAsOnScreenUnlessSwitchedOff)
+{
+    fill(4);
+    auto g = retrieved(2);
+    GridPrinter printer(*g);
+    const QSizeF paper = printer.paperSize();
+    auto render = [&] {
+        QImage image(int(paper.width()), int(paper.height()), QImage::Format_RGB32);
+        image.setDotsPerMeterX(qRound(72 / 0.0254));
+        image.setDotsPerMeterY(qRound(72 / 0.0254));
+        image.fill(Qt::white);
+        QPainter p(&image);
+        printer.paintPreview(p, 1, QRectF(QPointF(0, 0), paper), false, false);
+        return image;
+    };
+    auto countTint = [](const QImage& img) {
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                n += img.pixel(x, y) == qRgb(255, 235, 255);
+        return n;
+    };
+    EXPECT_GT(countTint(render()), 1000);
+    if (const QString keep = qEnvironmentVariable("ALLSTATS_KEEP_PDF"); !keep.isEmpty()) {
+        // A preview as a 96 dpi screen shows it, with outline and rulers, for a look by eye.
+        QImage screen(int(paper.width() * 1.4) + 40, int(paper.height() * 1.4) + 40, QImage::Format_RGB32);
+        screen.setDotsPerMeterX(qRound(96 / 0.0254));
+        screen.setDotsPerMeterY(qRound(96 / 0.0254));
+        screen.fill(QColor(128, 128, 128));
+        QPainter p(&screen);
+        printer.paintPreview(p, 1, QRectF(QPointF(20, 20), paper * 1.4), true, true);
+        p.end();
+        screen.save(QDir(keep).filePath(QStringLiteral("preview.png")));
+    }
+    g->setRowColors(false);
+    EXPECT_EQ(countTint(render()), 0);
+}
+
+TEST_P(GridPrintTest, LongTextsWrapInsideTheirCellAndCheckBoxesPrintTicks)
+{
+    // The catalogue: descriptions of up to 120 characters in a column a quarter of the page wide.
+    GridLayout l;
+    l.name = QStringLiteral("d_guideline");
+    l.query = QStringLiteral("SELECT number, zblx, zbmc, zbms, flag2 FROM s_zbbm ORDER BY number");
+    auto col = [&](const char* name, const char* header, int width) {
+        GridColumn c;
+        c.name = QString::fromLatin1(name);
+        c.source = c.name;
+        c.header = QString::fromUtf8(header);
+        c.width = width;
+        l.columns << c;
+    };
+    col("number", "编码", 219);
+    col("zblx", "指标类型", 562);
+    col("zbmc", "指标名称", 1070);
+    col("zbms", "指标描述", 1719);
+    col("flag2", "百分比", 200);
+    l.columns[4].type = ColumnType::Integer;
+    l.columns[4].checkBox = true;
+    l.rowNumberWidth = 174;
+    l.tintParity = 1;
+    l.texts << GridText{QStringLiteral("t_1"), QStringLiteral("禾岚统计指标"), QStringLiteral("楷体_GB2312"),
+                        18};
+    QString description;
+    for (int i = 0; description.size() < 120; ++i)
+        description += QStringLiteral("本指标反映互助金借款回收情况第%1段说明，").arg(i);
+    description.truncate(120);
+    for (int i = 1; i <= 30; ++i)
+        db->exec(QStringLiteral(
+                     "INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, 1, ?)"),
+                 {QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), QStringLiteral("借款质量"),
+                  QStringLiteral("逾期借款率%1").arg(i), i == 3 ? description : QStringLiteral("简述"),
+                  i % 2});
+    GridBuffer g(l);
+    g.SetTransObject(&sqlca());
+    ASSERT_EQ(g.Retrieve(), 30);
+    const QString path = writeAndKeep(g, QStringLiteral("catalogue.pdf"));
+    const auto text = run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
+    if (!text)
+        GTEST_SKIP() << "pdftotext is not installed";
+    QString flat = *text;
+    flat.remove(QRegularExpression(QStringLiteral("\\s")));
+    EXPECT_TRUE(flat.contains(description)) << text->toStdString();
+    EXPECT_EQ(text->count(QStringLiteral("√")), 15);
+}
+
+ALLSTATS_ON_ALL_BACKENDS(GridPrintTest);
+
+} // namespace

@@ -1,0 +1,256 @@
+// The grid view over a real buffer: what the cells show, editing through the
+// buffer's user-edit path (hooks, limits, check boxes), the tab order, the
+// in-place preview and printing without a printer.
+#include "foundation/ui/gridview_p.h"
+#include "foundation/ui/messages.h"
+#include "testwindows.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QTableView>
+#include <QTemporaryDir>
+
+namespace {
+
+class GridViewTest : public BackendTest
+{
+protected:
+    void SetUp() override
+    {
+        BackendTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        insertIndicators(*db, 6);
+        view = std::make_unique<GridView>(QStringLiteral("dw_1"), catalogueLayout());
+        view->SetTransObject(&sqlca());
+        view->resize(900, 500);
+        ASSERT_EQ(view->Retrieve(), 6);
+    }
+    QAbstractItemModel* model() const { return view->table()->model(); }
+    QModelIndex cell(int row, const QString& header) const
+    {
+        for (int c = 0; c < model()->columnCount(); ++c)
+            if (model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString() == header)
+                return model()->index(row, c);
+        return {};
+    }
+
+    std::unique_ptr<GridView> view;
+    ScriptedMessageService box;
+    ScopedMessages scoped{&box};
+};
+
+TEST_P(GridViewTest, ShowsRowNumbersHeadersAndRowColoursFromTheBuffer)
+{
+    EXPECT_EQ(view->objectName(), QStringLiteral("dw_1"));
+    ASSERT_EQ(model()->rowCount(), 6);
+    EXPECT_EQ(model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("序号"));
+    EXPECT_EQ(model()->index(2, 0).data().toString(), QStringLiteral("3"));
+    EXPECT_EQ(cell(1, QStringLiteral("指标名称")).data().toString(), QStringLiteral("指标2"));
+    // Odd rows tinted in this layout; switched off they are all white.
+    const QColor tint = QColor::fromRgb(qRgb(255, 235, 255));
+    EXPECT_EQ(model()->index(0, 1).data(Qt::BackgroundRole).value<QColor>(), tint);
+    EXPECT_EQ(model()->index(1, 1).data(Qt::BackgroundRole).value<QColor>(), QColor(Qt::white));
+    view->setRowColors(false);
+    EXPECT_EQ(model()->index(0, 1).data(Qt::BackgroundRole).value<QColor>(), QColor(Qt::white));
+    // A filter renumbers the shown rows and their colours follow the new positions.
+    view->setRowColors(true);
+    view->buffer().SetFilter(QStringLiteral("flag2 = 0"));
+    view->buffer().Filter();
+    ASSERT_EQ(model()->rowCount(), 3);
+    EXPECT_EQ(cell(0, QStringLiteral("指标名称")).data().toString(), QStringLiteral("指标2"));
+    EXPECT_EQ(model()->index(0, 1).data(Qt::BackgroundRole).value<QColor>(), tint);
+    // Hidden columns are not shown.
+    for (int c = 0; c < model()->columnCount(); ++c)
+        EXPECT_FALSE(model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().isEmpty());
+}
+
+TEST_P(GridViewTest, FiguresAreRightAlignedAndMasked)
+{
+    GridLayout l;
+    l.name = QStringLiteral("d_figures");
+    l.query = QStringLiteral("SELECT zbbm, qichu, flag2 FROM (SELECT zbbm, qichu, "
+                             "CASE WHEN zbbm = '0001' THEN 1 ELSE 0 END AS flag2 FROM t_stat) x ORDER BY zbbm");
+    GridColumn name;
+    name.name = QStringLiteral("zbbm");
+    name.header = QStringLiteral("项目");
+    GridColumn fig;
+    fig.name = QStringLiteral("qichu");
+    fig.type = ColumnType::Decimal;
+    fig.header = QStringLiteral("期初数");
+    fig.maskByColumn = QStringLiteral("flag2");
+    GridColumn flag;
+    flag.name = QStringLiteral("flag2");
+    flag.type = ColumnType::Number;
+    flag.visible = false;
+    l.columns << name << fig << flag;
+    db->exec(QStringLiteral("INSERT INTO t_stat (zbbm, hh, qichu) VALUES (?, ?, ?), (?, ?, ?), (?, ?, ?)"),
+             {QStringLiteral("0001"), 10, QStringLiteral("0.125"), QStringLiteral("0002"), 20,
+              QStringLiteral("1.625"), QStringLiteral("0003"), 30, QVariant()});
+    GridView v(QStringLiteral("dw_1"), l);
+    v.SetTransObject(&sqlca());
+    ASSERT_EQ(v.Retrieve(), 3);
+    QAbstractItemModel* m = v.table()->model();
+    ASSERT_EQ(m->columnCount(), 3) << "row number, item, figure";
+    EXPECT_EQ(m->index(0, 2).data().toString(), QStringLiteral("13%"));
+    EXPECT_EQ(m->index(1, 2).data().toString(), QStringLiteral("1.63"));
+    EXPECT_EQ(m->index(2, 2).data().toString(), QString());
+    EXPECT_EQ(m->index(0, 2).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask, int(Qt::AlignRight));
+    EXPECT_EQ(m->index(0, 1).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask, int(Qt::AlignLeft));
+}
+
+TEST_P(GridViewTest, EditsGoThroughTheItemChangedHookAndCanBeRefused)
+{
+    QStringList seen;
+    view->buffer().itemChanged = [&](long row, const QString& column, const QVariant& oldValue,
+                                     const QVariant& newValue) {
+        seen << QStringLiteral("%1 %2 %3>%4").arg(row).arg(column, oldValue.toString(), newValue.toString());
+        return newValue.toString() != QStringLiteral("拒绝");
+    };
+    const QModelIndex name = cell(1, QStringLiteral("指标名称"));
+    EXPECT_TRUE(model()->setData(name, QStringLiteral("借款余额"), Qt::EditRole));
+    EXPECT_FALSE(model()->setData(name, QStringLiteral("拒绝"), Qt::EditRole));
+    EXPECT_EQ(view->buffer().GetItemString(2, QStringLiteral("zbmc")), QStringLiteral("借款余额"));
+    // An unchanged value is no edit.
+    EXPECT_TRUE(model()->setData(name, QStringLiteral("借款余额"), Qt::EditRole));
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("2 zbmc 指标2>借款余额"), QStringLiteral("2 zbmc 借款余额>拒绝")}));
+    EXPECT_EQ(view->buffer().ModifiedCount(), 1);
+
+    // The check box column: ticked 1, cleared 0, through the same hook.
+    const QModelIndex box1 = cell(0, QStringLiteral("百分比"));
+    ASSERT_TRUE(model()->flags(box1) & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(model()->flags(box1) & Qt::ItemIsEditable);
+    EXPECT_EQ(box1.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    EXPECT_TRUE(model()->setData(box1, Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_EQ(view->buffer().GetItem(1, QStringLiteral("flag2")).toInt(), 0);
+    EXPECT_TRUE(model()->setData(box1, Qt::Checked, Qt::CheckStateRole));
+    EXPECT_EQ(view->buffer().GetItem(1, QStringLiteral("flag2")).toInt(), 1);
+    EXPECT_EQ(seen.size(), 4);
+    EXPECT_TRUE(seen[2].startsWith(QStringLiteral("1 flag2 1>0")));
+}
+
+TEST_P(GridViewTest, TheOpenEditorHasTheEditLimitAndAcceptTextStoresIt)
+{
+    view->show();
+    QTableView* t = view->table();
+    const QModelIndex code = cell(0, QStringLiteral("编码"));
+    t->setCurrentIndex(code); // opens the editor
+    t->edit(code);
+    auto* editor = t->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->maxLength(), 4);
+    editor->setText(QStringLiteral("0099"));
+    // The screen asks the buffer, not the view, to store the open cell.
+    EXPECT_EQ(view->buffer().AcceptText(), 1);
+    EXPECT_EQ(view->buffer().GetItemString(1, QStringLiteral("number")), QStringLiteral("0099"));
+    EXPECT_EQ(view->buffer().ModifiedCount(), 1);
+}
+
+TEST_P(GridViewTest, TabWalksOnlyTheEditableCellsInLayoutOrder)
+{
+    // Make the code column read-only in this view's layout copy.
+    GridLayout l = catalogueLayout();
+    l.columns[0].editable = false;
+    GridView v(QStringLiteral("dw_1"), l);
+    v.SetTransObject(&sqlca());
+    v.Retrieve();
+    // Show the check box first; tab order still follows the layout.
+    v.setColumnOrder({QStringLiteral("flag2")});
+    v.show();
+    QTableView* t = v.table();
+    QAbstractItemModel* m = t->model();
+    auto header = [&](const QModelIndex& i) { return m->headerData(i.column(), Qt::Horizontal).toString(); };
+    t->setCurrentIndex(m->index(0, 0));
+    QStringList walk;
+    for (int i = 0; i < 5; ++i) {
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(t, &tab);
+        walk << QStringLiteral("%1:%2").arg(t->currentIndex().row()).arg(header(t->currentIndex()));
+    }
+    EXPECT_EQ(walk, (QStringList{QStringLiteral("0:指标类型"), QStringLiteral("0:指标名称"),
+                                 QStringLiteral("0:指标描述"), QStringLiteral("0:百分比"),
+                                 QStringLiteral("1:指标类型")}));
+    EXPECT_EQ(t->horizontalHeader()->visualIndex(m->columnCount() - 1), 1) << "shown right after the row number";
+}
+
+TEST_P(GridViewTest, PreviewAttributesSwitchThePagesInPlace)
+{
+    EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview"), QStringLiteral("yes")), QString());
+    EXPECT_TRUE(view->previewShown());
+    EXPECT_EQ(view->Describe(QStringLiteral("DataWindow.Print.Preview")), QStringLiteral("yes"));
+    EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview.Outline"), QStringLiteral("no")), QString());
+    EXPECT_FALSE(view->buffer().previewOutline);
+    EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Orientation"), 1), QString());
+    EXPECT_EQ(view->buffer().orientation, 1);
+    EXPECT_FALSE(view->Modify(QStringLiteral("DataWindow.Print.Orientation"), 3).isEmpty());
+    EXPECT_EQ(view->buffer().orientation, 1);
+    auto* pages = view->findChild<gridview_detail::PreviewPages*>();
+    ASSERT_NE(pages, nullptr);
+    EXPECT_GT(pages->sizeHint().width(), pages->sizeHint().height() / qMax(1, pages->pageCount()))
+        << "landscape pages are wider than high";
+    EXPECT_EQ(view->Modify(QStringLiteral("t_biaoti.Text"), QStringLiteral("方案3统计指标")), QString());
+    EXPECT_EQ(view->title(), QStringLiteral("方案3统计指标"));
+    EXPECT_FALSE(view->Modify(QStringLiteral("t_nothing.text"), QStringLiteral("x")).isEmpty());
+    EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview"), false), QString());
+    EXPECT_FALSE(view->previewShown());
+}
+
+TEST_P(GridViewTest, PrintWithoutAPrinterWritesAPdfAndSaysWhere)
+{
+    QTemporaryDir dir;
+    GridView::setPrintFolder(dir.path());
+    view->buffer().setText(QStringLiteral("t_biaoti"), QStringLiteral("方案/3"));
+    EXPECT_EQ(view->Print(), 1);
+    GridView::setPrintFolder(QString());
+    const QString file = view->lastPrintTarget();
+    EXPECT_TRUE(QFileInfo(file).fileName().startsWith(QStringLiteral("方案_3_"))) << file.toStdString();
+    EXPECT_GT(QFileInfo(file).size(), 1000);
+    ASSERT_EQ(box.shown().size(), 1);
+    EXPECT_EQ(box.shown()[0].title, QStringLiteral("提示信息"));
+    EXPECT_TRUE(box.shown()[0].text.contains(QDir::toNativeSeparators(file)));
+}
+
+// Pictures of the view for a person to look at: ALLSTATS_SHOTS=<folder>.
+TEST_P(GridViewTest, Screenshots)
+{
+    const QString folder = qEnvironmentVariable("ALLSTATS_SHOTS");
+    if (folder.isEmpty() || GetParam() != Backend::SQLite)
+        GTEST_SKIP() << "set ALLSTATS_SHOTS to write pictures";
+    insertIndicators(*db, 0);
+    for (int i = 7; i <= 30; ++i)
+        db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, 1, 0)"),
+                 {QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), QStringLiteral("借款余额"),
+                  QStringLiteral("逾期借款余额%1").arg(i), QStringLiteral("期末尚未归还且已超过约定还款日期的借款本金")});
+    view->Retrieve();
+    view->resize(1100, 640);
+    view->show();
+    QCoreApplication::processEvents();
+    view->grab().save(folder + QStringLiteral("/grid.png"));
+    view->Modify(QStringLiteral("DataWindow.Print.Preview"), true);
+    QCoreApplication::processEvents();
+    view->grab().save(folder + QStringLiteral("/preview.png"));
+    view->Modify(QStringLiteral("DataWindow.Print.Orientation"), 1);
+    view->Modify(QStringLiteral("DataWindow.Print.Preview.Rulers"), true);
+    QCoreApplication::processEvents();
+    view->grab().save(folder + QStringLiteral("/preview_landscape.png"));
+
+    // A whole window with its report menu and toolbar.
+    FakeHost host(sqlca());
+    TestScreen w(host, 0, ModuleWindow::ShareOrder::MenuThenShare);
+    ASSERT_TRUE(w.Open());
+    w.grid->Retrieve();
+    w.show();
+    static_cast<m_report*>(w.menu())->m_rowbgcolor->click();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/window.png"));
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+ALLSTATS_ON_ALL_BACKENDS(GridViewTest);
+
+} // namespace

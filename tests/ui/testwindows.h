@@ -1,0 +1,142 @@
+#pragma once
+
+// Small screens and a catalogue-like grid for the widget runtime tests.
+
+#include "foundation/ui/gridview.h"
+#include "foundation/ui/modulewindow.h"
+#include "menus/m_guide_set.h"
+#include "menus/m_report.h"
+#include "support/fakehost.h"
+#include "support/testdb.h"
+
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLineEdit>
+
+inline GridLayout catalogueLayout()
+{
+    GridLayout l;
+    l.name = QStringLiteral("d_test_catalogue");
+    l.query = QStringLiteral("SELECT number, zblx, zbmc, zbms, flag2 FROM s_zbbm ORDER BY number");
+    l.updateTable = QStringLiteral("s_zbbm");
+    l.keyColumns = {QStringLiteral("number")};
+    l.tintParity = 1;
+    auto col = [](const char16_t* name, const char16_t* header, int width, int limit) {
+        GridColumn c;
+        c.name = QString::fromUtf16(name);
+        c.source = c.name;
+        c.header = QString::fromUtf16(header);
+        c.width = width;
+        c.updatable = true;
+        c.editable = true;
+        c.editLimit = limit;
+        return c;
+    };
+    l.columns << col(u"number", u"编码", 219, 4) << col(u"zblx", u"指标类型", 562, 50)
+              << col(u"zbmc", u"指标名称", 1070, 50) << col(u"zbms", u"指标描述", 1719, 80);
+    l.columns[0].key = true;
+    GridColumn flag;
+    flag.name = QStringLiteral("flag2");
+    flag.source = QStringLiteral("flag2");
+    flag.type = ColumnType::Number;
+    flag.header = QStringLiteral("百分比");
+    flag.width = 200;
+    flag.updatable = true;
+    flag.editable = true;
+    flag.checkBox = true;
+    l.columns << flag;
+    GridText title;
+    title.name = QStringLiteral("t_biaoti");
+    title.text = QStringLiteral("禾岚统计指标");
+    title.family = QStringLiteral("楷体_GB2312");
+    title.pointSize = 18;
+    title.bold = true;
+    l.texts << title;
+    return l;
+}
+
+inline void insertIndicators(TestDb& db, int count)
+{
+    for (int i = 1; i <= count; ++i)
+        db.exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, ?, ?)"),
+                {QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), QStringLiteral("借款发放"),
+                 QStringLiteral("指标%1").arg(i), QStringLiteral("说明%1").arg(i), 1, i % 2});
+}
+
+// A screen shaped like the report screen: the grid on the left, the query
+// column (gb_1 with an edit field) on the right, m_report or m_guide_set attached.
+class TestScreen final : public ModuleWindow
+{
+public:
+    enum class MenuKind
+    {
+        Report,
+        Guide,
+        None
+    };
+
+    TestScreen(FakeHost& host, int rightsPosition, ShareOrder order, MenuKind menu = MenuKind::Report,
+               bool twoGrids = false)
+        : ModuleWindow(host, QStringLiteral("w_test"), rightsPosition, order), m_fake(host), m_menuKind(menu)
+    {
+        setDesignSize(3717, 2144);
+        grid = new GridView(QStringLiteral("dw_1"), catalogueLayout());
+        place(grid, 14, 12, 2971, 1936);
+        if (twoGrids) {
+            second = new GridView(QStringLiteral("dw_2"), catalogueLayout());
+            place(second, 14, 1960, 2971, 150);
+        }
+        gb_1 = new QGroupBox;
+        gb_1->setObjectName(QStringLiteral("gb_1"));
+        place(gb_1, 3040, 0, 590, 1400);
+        em_1 = new QLineEdit;
+        em_1->setObjectName(QStringLiteral("em_1"));
+        place(em_1, 3100, 100, 450, 80);
+    }
+
+    GridView* grid = nullptr;
+    GridView* second = nullptr;
+    QGroupBox* gb_1 = nullptr;
+    QLineEdit* em_1 = nullptr;
+    int closeAnswer = 0;
+    bool shareSetBeforeMenu = false;
+    bool boundBeforeStart = false;
+    QVariant numberAtBind;
+
+protected:
+    Menu* createMenu() override
+    {
+        shareSetBeforeMenu = m_fake.gdw_share == grid;
+        m_fake.calls << QStringLiteral("ChangeMenu");
+        switch (m_menuKind) {
+        case MenuKind::Report:
+            return new m_report;
+        case MenuKind::Guide:
+            return new m_guide_set(m_fake);
+        case MenuKind::None:
+            break;
+        }
+        return nullptr;
+    }
+    void beforeBind() override { numberAtBind = openMessage().numberParm; }
+    void start() override
+    {
+        m_fake.calls << QStringLiteral("start");
+        boundBeforeStart = grid->buffer().transObject() == &m_fake.sqlca();
+    }
+    int closeQuery() override
+    {
+        m_fake.calls << QStringLiteral("closeQuery");
+        return closeAnswer;
+    }
+
+private:
+    FakeHost& m_fake;
+    MenuKind m_menuKind;
+};
+
+inline void processDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}

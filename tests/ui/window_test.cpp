@@ -1,0 +1,186 @@
+// The open protocol every screen shares, the close query, resizing, the
+// ordered control list, and the scripted message service the screens talk through.
+#include "foundation/ui/messages.h"
+#include "testwindows.h"
+
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace {
+
+class WindowTest : public BackendTest
+{
+protected:
+    void SetUp() override
+    {
+        BackendTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        host = std::make_unique<FakeHost>(sqlca());
+    }
+    std::unique_ptr<FakeHost> host;
+    ScriptedMessageService box;
+    ScopedMessages scoped{&box};
+};
+
+TEST_P(WindowTest, RightsGateRefusesOnlyAZeroAtItsPosition)
+{
+    struct Case
+    {
+        QString grant;
+        bool opens;
+    };
+    const QString zeroAt25 = QString(24, u'1') + QStringLiteral("0") + QStringLiteral("111");
+    const QList<Case> cases = {
+        {zeroAt25, false},                        // "0" at the position
+        {QString(), true},                        // null lets in
+        {QStringLiteral("111111111"), true},      // shorter than the position
+        {QString(24, u'1') + QStringLiteral("1"), true},
+        {QString(24, u'0') + QStringLiteral("x"), true}, // other characters anywhere else do not matter
+        {QString(), true},
+    };
+    for (const Case& c : cases) {
+        host->calls.clear();
+        host->gdw_share = nullptr;
+        box.clear();
+        host->gs_usergrant = c.grant;
+        QPointer<TestScreen> w = new TestScreen(*host, 25, ModuleWindow::ShareOrder::MenuThenShare);
+        EXPECT_EQ(w->Open(), c.opens) << c.grant.toStdString();
+        processDeletes();
+        if (c.opens) {
+            ASSERT_TRUE(w);
+            EXPECT_TRUE(box.shown().isEmpty());
+            EXPECT_EQ(host->calls, (QStringList{QStringLiteral("uf_open"), QStringLiteral("ChangeMenu"),
+                                                QStringLiteral("start")}));
+            EXPECT_EQ(host->gdw_share, w->grid);
+            delete w;
+        } else {
+            EXPECT_FALSE(w) << "a refused window is closed and gone";
+            ASSERT_EQ(box.shown().size(), 1);
+            EXPECT_EQ(box.shown()[0].title, QStringLiteral("系统提示"));
+            EXPECT_EQ(box.shown()[0].text, QStringLiteral("你无权限执行该操作,请询问系统管理员"));
+            EXPECT_EQ(box.shown()[0].icon, msg::Icon::Information);
+            EXPECT_EQ(box.shown()[0].buttons, msg::Buttons::Ok);
+            EXPECT_TRUE(host->calls.isEmpty()) << "nothing else runs, not even the close query";
+            EXPECT_EQ(host->gdw_share, nullptr);
+        }
+    }
+}
+
+TEST_P(WindowTest, OpenOrdersMenuAndSharedGridAsTheScreenAsksThenBindsAndStarts)
+{
+    host->message.numberParm = 1;
+    auto* report = new TestScreen(*host, 25, ModuleWindow::ShareOrder::MenuThenShare);
+    ASSERT_TRUE(report->Open());
+    EXPECT_FALSE(report->shareSetBeforeMenu);
+    EXPECT_TRUE(report->boundBeforeStart);
+    EXPECT_EQ(report->numberAtBind.toInt(), 1) << "the open parameter is there before binding";
+    ASSERT_NE(report->menu(), nullptr);
+    EXPECT_EQ(report->menu()->parentWindow(), report);
+    EXPECT_EQ(report->menuBar()->actions().size(), 1);
+    EXPECT_EQ(report->menuBar()->actions()[0]->text(), QStringLiteral("文件"));
+
+    host->message.clear();
+    host->message.stringParm = QStringLiteral("41");
+    auto* catalogue = new TestScreen(*host, 10, ModuleWindow::ShareOrder::ShareThenMenu, TestScreen::MenuKind::Guide);
+    ASSERT_TRUE(catalogue->Open());
+    EXPECT_TRUE(catalogue->shareSetBeforeMenu);
+    EXPECT_EQ(catalogue->openMessage().stringParm, QStringLiteral("41"));
+    EXPECT_EQ(host->gdw_share, catalogue->grid) << "the last opened screen's grid is shared";
+    delete catalogue;
+    EXPECT_EQ(host->gdw_share, nullptr) << "a closed window's grid is not left shared";
+    delete report;
+}
+
+TEST_P(WindowTest, CloseQueryKeepsTheWindowOpenOnOne)
+{
+    QPointer<TestScreen> w = new TestScreen(*host, 0, ModuleWindow::ShareOrder::MenuThenShare);
+    ASSERT_TRUE(w->Open());
+    w->show();
+    w->closeAnswer = 1;
+    EXPECT_FALSE(w->close());
+    processDeletes();
+    ASSERT_TRUE(w);
+    EXPECT_TRUE(w->isVisible());
+    w->closeAnswer = 0;
+    EXPECT_TRUE(w->close());
+    processDeletes();
+    EXPECT_FALSE(w);
+    EXPECT_EQ(host->calls.count(QStringLiteral("closeQuery")), 2);
+}
+
+TEST_P(WindowTest, ResizeHandsTheClientSizeToTheHostLayout)
+{
+    auto* w = new TestScreen(*host, 0, ModuleWindow::ShareOrder::MenuThenShare);
+    ASSERT_TRUE(w->Open());
+    w->show();
+    host->resizes.clear();
+    w->resize(1400, 900);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(host->resizes.isEmpty());
+    EXPECT_EQ(host->resizes.last(), w->client()->size());
+    // The fake lays out proportionally: the grid keeps its share of the width.
+    EXPECT_NEAR(double(w->grid->width()) / w->client()->width(), 2971.0 / 3717.0, 0.01);
+    delete w;
+}
+
+TEST_P(WindowTest, ControlListKeepsDeclarationOrderAndFindsGrids)
+{
+    auto* w = new TestScreen(*host, 0, ModuleWindow::ShareOrder::MenuThenShare, TestScreen::MenuKind::Report, true);
+    const QList<QWidget*> controls = w->Control();
+    ASSERT_EQ(controls.size(), 4);
+    EXPECT_EQ(controls[0]->objectName(), QStringLiteral("dw_1"));
+    EXPECT_EQ(controls[1]->objectName(), QStringLiteral("dw_2"));
+    EXPECT_TRUE(ModuleWindow::isGrid(controls[0]));
+    EXPECT_FALSE(ModuleWindow::isGrid(controls[2]));
+    EXPECT_EQ(w->firstGrid(), w->grid);
+    EXPECT_EQ(w->grids(), (QList<GridView*>{w->grid, w->second}));
+    EXPECT_EQ(w->client()->findChild<GridView*>(QStringLiteral("dw_2")), w->second);
+    delete w;
+}
+
+ALLSTATS_ON_ALL_BACKENDS(WindowTest);
+
+TEST(MessageService, ScriptedAnswersInOrderAndRecordsEveryBox)
+{
+    ScriptedMessageService box;
+    ScopedMessages scoped(&box);
+    box.answer(msg::No);
+    box.answer(msg::Cancel);
+    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                    msg::Buttons::YesNo),
+              msg::No);
+    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存修改？"), msg::Icon::Question,
+                                    msg::Buttons::YesNoCancel),
+              msg::Cancel);
+    // With no answer queued the first button is taken.
+    EXPECT_EQ(messages().MessageBox(QString(), QStringLiteral("保存成功")), msg::Ok);
+    ASSERT_EQ(box.shown().size(), 3);
+    EXPECT_EQ(box.shown()[1].buttons, msg::Buttons::YesNoCancel);
+    EXPECT_EQ(box.shown()[2].title, QString());
+    EXPECT_EQ(box.shown()[2].icon, msg::Icon::Information);
+    EXPECT_EQ(box.shown()[2].buttons, msg::Buttons::Ok);
+    EXPECT_EQ(box.pendingAnswers(), 0);
+}
+
+TEST(MessageService, ScopesNestAndRestoreThePreviousService)
+{
+    MessageService* original = &messages();
+    ScriptedMessageService outer;
+    {
+        ScopedMessages a(&outer);
+        ScriptedMessageService inner;
+        {
+            ScopedMessages b(&inner);
+            messages().MessageBox(QStringLiteral("t"), QStringLiteral("inner"));
+        }
+        messages().MessageBox(QStringLiteral("t"), QStringLiteral("outer"));
+        EXPECT_EQ(inner.shown().size(), 1);
+    }
+    EXPECT_EQ(outer.shown().size(), 1);
+    EXPECT_EQ(outer.shown()[0].text, QStringLiteral("outer"));
+    EXPECT_EQ(&messages(), original);
+}
+
+} // namespace
