@@ -1,23 +1,55 @@
 #include "app/ui/desktop.h"
 
 #include "app/core/options.h"
+#include "app/ui/mainwindow.h"
+#include "app/ui/screens.h"
+#include "foundation/sqlca.h"
+#include "foundation/ui/messages.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLabel>
-#include <QMainWindow>
+#include <QIcon>
+#include <QTimer>
 
 int runDesktop(const QStringList& args)
 {
     QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("村级互助资金管理 — 统计指标"));
     parser.addHelpOption();
     addSessionOptions(parser);
+    parser.addOption({QStringLiteral("open"),
+                      QStringLiteral("Opens a screen at start (w_xmjdzl, w_zbfa_set, w_guide_set)."),
+                      QStringLiteral("NAME")});
     parser.process(args);
-    const SessionOptions o = readSessionOptions(parser);
-    QMainWindow w;
-    w.setWindowTitle(QStringLiteral("统计指标"));
-    w.setCentralWidget(new QLabel(o.db));
-    w.resize(800, 600);
-    w.show();
+    SessionOptions session = readSessionOptions(parser);
+    session.open = parser.value(QStringLiteral("open")).trimmed();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/allstats/icons/allstats.png")));
+
+    // Without a database of their own the user works on the demo database.
+    std::unique_ptr<Sqlca> sqlca;
+    for (;;) {
+        const QString db = session.db.trimmed().isEmpty() ? demoDatabasePath() : session.db.trimmed();
+        sqlca = openDesktopDatabase(db, nullptr);
+        if (sqlca)
+            break;
+        if (messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否另选一个数据库？"),
+                                  msg::Icon::Question, msg::Buttons::YesNo) != msg::Yes)
+            return 1;
+        SessionDialog dialog(session, nullptr);
+        if (dialog.exec() != QDialog::Accepted)
+            return 1;
+        const QString open = session.open;
+        session = dialog.options();
+        session.open = open;
+        saveSessionOptions(session);
+    }
+
+    MainWindow window(session, std::move(sqlca));
+    window.show();
+    if (!session.open.isEmpty()) {
+        const QString name = session.open;
+        // After the main window is up, so the screen opens in front of it.
+        QTimer::singleShot(0, &window, [&window, name] { window.openScreen(name); });
+    }
     return QApplication::exec();
 }

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "app/core/sqlhost.h"
+#include "foundation/ui/uihost.h"
+
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+class w_message;
+
+// The application's host: the globals, the refresh routines (SQL hooks run by
+// SqlHost), the layout routines and the host windows (wait notice, region
+// picker), the spreadsheet export and the screen opener.
+class DesktopHost final : public UiHost
+{
+public:
+    DesktopHost(Sqlca* sqlca, const QString& hooksDir);
+    ~DesktopHost() override;
+    DesktopHost(const DesktopHost&) = delete;
+    DesktopHost& operator=(const DesktopHost&) = delete;
+
+    // The session's connection; replaced when the user changes the database.
+    Sqlca& sqlca() override { return *m_sqlca; }
+    bool connected() const { return m_sqlca != nullptr; }
+    void setSqlca(Sqlca* sqlca);
+    QString hooksDir() const { return m_hooksDir; }
+    void setHooksDir(const QString& dir) { m_hooksDir = dir; }
+
+    Status uf_zzye(int flag) override;
+    Status uf_yqmx(const QString& period, int flag) override;
+    Status uf_ysss(const QString& period) override;
+    Status uf_allstats(const QString& region, const QString& period) override;
+    Status uf_update_report(const QString& table, const QString& opening, const QString& cumulative) override;
+
+    // Layout: the design geometry of every control is taken from its
+    // "designGeometry" property (layout units) and the window's "designSize";
+    // a window without them is recorded as it stands. uf_resize scales each
+    // control's position and size with the new client size.
+    stru_resize uf_open(QWidget* window) override;
+    void uf_resize(QWidget* window, const stru_resize& layout, int newWidth, int newHeight) override;
+
+    void uf_bgcolor(GridView* grid, int flag) override;
+    // Asks for a file (chooseSaveFile), writes the grid there and says how it went.
+    // 1 written, 0 cancelled, -1 failed.
+    int f_dw2excel(GridView* grid) override;
+    void w_key() override {}
+    void w_xmqxz(QWidget* parent) override;
+    QWidget* openScreen(const QString& name, QWidget* parent) override;
+
+    // The wait notice w_message.
+    void openWaitNotice(const QString& text) override;
+    void closeWaitNotice() override;
+    w_message* waitNotice() const;
+
+    // The save dialog of the export; tests put a path here instead.
+    std::function<QString(QWidget* parent, const QString& suggestedPath)> chooseSaveFile;
+
+private:
+    Status runHook(const QString& routine, const std::function<Status(SqlHost&)>& call);
+
+    Sqlca* m_sqlca;
+    QString m_hooksDir;
+    QPointer<w_message> m_notice;
+    int m_noticeDepth = 0;
+};

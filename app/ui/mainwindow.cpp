@@ -1,0 +1,513 @@
+#include "app/ui/mainwindow.h"
+
+#include "app/ui/screens.h"
+#include "app/ui/w_message.h"
+#include "foundation/demo.h"
+#include "foundation/schema.h"
+#include "foundation/sqlca.h"
+#include "foundation/ui/messages.h"
+#include "foundation/ui/modulewindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDate>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+// The resources of the static UI library are registered explicitly.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+const QString kNotice = QStringLiteral("提示信息");
+
+QString periodText(const QString& period)
+{
+    if (period.size() != 6)
+        return period;
+    return QStringLiteral("%1年%2月").arg(period.left(4)).arg(period.mid(4).toInt());
+}
+
+QIcon pictureIcon(const QString& file, QStyle::StandardPixmap fallback)
+{
+    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("pic/") + file);
+    if (QFileInfo::exists(path))
+        return QIcon(path);
+    return QApplication::style()->standardIcon(fallback);
+}
+
+// Creates the tables, and the demo data when asked; says what failed.
+bool setUpDatabase(Sqlca& sqlca, bool withDemo, QString* error)
+{
+    if (!schema::create(sqlca, error))
+        return false;
+    return !withDemo || demo::populate(sqlca, currentPeriod(), error);
+}
+
+} // namespace
+
+std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
+{
+    QString error;
+    const bool demoDb = QDir::cleanPath(db) == QDir::cleanPath(demoDatabasePath());
+    if (demoDb && !QFileInfo::exists(db)) {
+        // First start: the demo database is made in the user's data folder.
+        QDir().mkpath(QFileInfo(db).absolutePath());
+        w_message notice(parent);
+        notice.showText(QStringLiteral("正在创建演示数据库，请稍候……"));
+        const QString partial = db + QStringLiteral(".new");
+        QFile::remove(partial);
+        bool ok = false;
+        {
+            auto sqlca = Sqlca::connect(partial, &error);
+            ok = sqlca && setUpDatabase(*sqlca, true, &error);
+        }
+        notice.hide();
+        QFile::remove(partial + QStringLiteral("-wal"));
+        QFile::remove(partial + QStringLiteral("-shm"));
+        if (!ok || !QFile::rename(partial, db)) {
+            QFile::remove(partial);
+            messages().MessageBox(kNotice, QStringLiteral("无法创建演示数据库 %1：\n%2").arg(db, error));
+            return nullptr;
+        }
+    }
+
+    auto sqlca = Sqlca::connect(db, &error);
+    if (!sqlca) {
+        messages().MessageBox(kNotice, QStringLiteral("无法打开数据库 %1：\n%2").arg(db, error));
+        return nullptr;
+    }
+    const QStringList missing = schema::missingTables(*sqlca);
+    if (sqlca->SQLCode == -1) {
+        messages().MessageBox(kNotice, QStringLiteral("无法读取数据库 %1：\n%2").arg(db, sqlca->SQLErrText));
+        return nullptr;
+    }
+    if (!missing.isEmpty()) {
+        const int answer =
+            messages().MessageBox(kNotice,
+                                  QStringLiteral("数据库 %1 缺少数据表：%2。\n\n现在创建这些数据表吗？\n"
+                                                 "（是：创建数据表；否：不创建，另选数据库）")
+                                      .arg(sqlca->description(), missing.join(QStringLiteral("、"))),
+                                  msg::Icon::Question, msg::Buttons::YesNo);
+        if (answer != msg::Yes)
+            return nullptr;
+        if (!schema::create(*sqlca, &error)) {
+            messages().MessageBox(kNotice, QStringLiteral("创建数据表失败：\n%1").arg(error));
+            return nullptr;
+        }
+        // A new, empty database: the demo data make it usable at once.
+        if (sqlca->selectValue(QStringLiteral("SELECT count(*) FROM s_qybm")).toInt() == 0 &&
+            messages().MessageBox(kNotice, QStringLiteral("数据库中还没有区域和统计数据。填入演示数据吗？"),
+                                  msg::Icon::Question, msg::Buttons::YesNo) == msg::Yes) {
+            if (!demo::populate(*sqlca, currentPeriod(), &error))
+                messages().MessageBox(kNotice, QStringLiteral("填入演示数据失败：\n%1").arg(error));
+        }
+    }
+    return sqlca;
+}
+
+// ---------------------------------------------------------------- main window
+
+MainWindow::MainWindow(const SessionOptions& session, std::unique_ptr<Sqlca> sqlca, QWidget* parent)
+    : QMainWindow(parent), m_session(session), m_sqlca(std::move(sqlca)),
+      m_host(std::make_unique<DesktopHost>(m_sqlca.get(), session.hooksDir))
+{
+    initResources();
+    setObjectName(QStringLiteral("w_main"));
+    setWindowTitle(QStringLiteral("村级互助资金管理 — 统计指标"));
+    setWindowIcon(QIcon(QStringLiteral(":/allstats/icons/allstats.png")));
+    buildMenus();
+    buildCentre();
+    applyGlobals();
+    refreshInfo();
+    resize(900, 620);
+}
+
+MainWindow::~MainWindow()
+{
+    // The screens use the host and its connection: they go first.
+    for (const QPointer<QWidget>& w : std::as_const(m_screens))
+        delete w.data();
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu* system = menuBar()->addMenu(QStringLiteral("系统(&S)"));
+    system->setObjectName(QStringLiteral("m_system"));
+    QAction* session = system->addAction(QStringLiteral("会话设置(&E)…"), this, &MainWindow::editSession);
+    session->setObjectName(QStringLiteral("m_session"));
+    system->addSeparator();
+    QAction* exit = system->addAction(QStringLiteral("退出(&X)"), this, &QWidget::close);
+    exit->setObjectName(QStringLiteral("m_exit"));
+
+    QMenu* stats = menuBar()->addMenu(QStringLiteral("统计(&T)"));
+    stats->setObjectName(QStringLiteral("m_stat"));
+    for (const ScreenEntry& e : screens()) {
+        QAction* a = stats->addAction(e.caption);
+        a->setObjectName(e.name);
+        const QString name = e.name;
+        connect(a, &QAction::triggered, this, [this, name] { openScreen(name); });
+    }
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    QAction* about = help->addAction(QStringLiteral("关于(&A)"), this, [this] {
+        messages().MessageBox(kNotice, QStringLiteral("村级互助资金管理 — 统计指标\n\n"
+                                                      "统计指标管理、统计指标方案、项目进度及借款质量表。"));
+    });
+    about->setObjectName(QStringLiteral("m_about"));
+}
+
+void MainWindow::buildCentre()
+{
+    auto* centre = new QWidget(this);
+    centre->setObjectName(QStringLiteral("centre"));
+    centre->setStyleSheet(QStringLiteral(
+        "#centre { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #F4FAF8, stop:1 #E2F0EC); }"
+        "QGroupBox { background: white; border: 1px solid #9CC9BC; border-radius: 6px; margin-top: 14px; "
+        "padding: 12px; font-weight: bold; color: #0F4F39; }"
+        "QGroupBox::title { subcontrol-origin: margin; left: 12px; padding: 0 4px; }"
+        "QGroupBox QLabel { font-weight: normal; color: #1A1A1A; }"
+        "QToolButton { background: white; border: 1px solid #9CC9BC; border-radius: 6px; padding: 10px; "
+        "color: #0F4F39; }"
+        "QToolButton:hover { background: #EAF6F2; border-color: #1E7B5A; }"));
+    QFont base(QStringLiteral("宋体"));
+    base.setPointSize(11);
+    centre->setFont(base);
+
+    auto* layout = new QVBoxLayout(centre);
+    layout->setContentsMargins(36, 24, 36, 24);
+    layout->setSpacing(18);
+
+    auto* heading = new QHBoxLayout;
+    auto* logo = new QLabel(centre);
+    logo->setPixmap(QIcon(QStringLiteral(":/allstats/icons/allstats.png")).pixmap(64, 64));
+    auto* title = new QLabel(QStringLiteral("村级互助资金管理 — 统计指标"), centre);
+    title->setObjectName(QStringLiteral("st_title"));
+    QFont tf(QStringLiteral("楷体_GB2312"));
+    tf.setPointSize(22);
+    tf.setBold(true);
+    title->setFont(tf);
+    title->setStyleSheet(QStringLiteral("color: #0F4F39;"));
+    heading->addWidget(logo);
+    heading->addSpacing(10);
+    heading->addWidget(title);
+    heading->addStretch(1);
+    layout->addLayout(heading);
+
+    auto* info = new QGroupBox(QStringLiteral("当前会话"), centre);
+    auto* form = new QFormLayout(info);
+    form->setLabelAlignment(Qt::AlignRight);
+    form->setHorizontalSpacing(16);
+    form->setVerticalSpacing(8);
+    m_dbInfo = new QLabel(info);
+    m_dbInfo->setObjectName(QStringLiteral("st_db"));
+    m_dbInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_dbInfo->setWordWrap(true);
+    m_regionInfo = new QLabel(info);
+    m_regionInfo->setObjectName(QStringLiteral("st_region"));
+    m_periodInfo = new QLabel(info);
+    m_periodInfo->setObjectName(QStringLiteral("st_period"));
+    m_grantInfo = new QLabel(info);
+    m_grantInfo->setObjectName(QStringLiteral("st_grant"));
+    form->addRow(QStringLiteral("数据库："), m_dbInfo);
+    form->addRow(QStringLiteral("用户区域："), m_regionInfo);
+    form->addRow(QStringLiteral("当前期间："), m_periodInfo);
+    form->addRow(QStringLiteral("权限："), m_grantInfo);
+    auto* change = new QPushButton(QStringLiteral("会话设置…"), info);
+    change->setObjectName(QStringLiteral("cb_session"));
+    connect(change, &QPushButton::clicked, this, &MainWindow::editSession);
+    auto* changeRow = new QHBoxLayout;
+    changeRow->addStretch(1);
+    changeRow->addWidget(change);
+    form->addRow(changeRow);
+    layout->addWidget(info);
+
+    auto* shortcuts = new QGroupBox(QStringLiteral("统计"), centre);
+    auto* row = new QHBoxLayout(shortcuts);
+    row->setSpacing(16);
+    const QList<QPair<QString, QIcon>> icons = {
+        {QStringLiteral("w_xmjdzl"),
+         pictureIcon(QStringLiteral("BALLOON.ico"), QStyle::SP_FileDialogContentsView)},
+        {QStringLiteral("w_zbfa_set"), style()->standardIcon(QStyle::SP_FileDialogDetailedView)},
+        {QStringLiteral("w_guide_set"), style()->standardIcon(QStyle::SP_FileDialogListView)},
+    };
+    for (const ScreenEntry& e : screens()) {
+        auto* b = new QToolButton(shortcuts);
+        b->setObjectName(QStringLiteral("tb_") + e.name);
+        b->setText(e.caption);
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setIconSize(QSize(40, 40));
+        b->setMinimumSize(180, 96);
+        b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
+        for (const auto& [name, i] : icons)
+            if (name == e.name)
+                icon = i;
+        b->setIcon(icon);
+        const QString name = e.name;
+        connect(b, &QToolButton::clicked, this, [this, name] { openScreen(name); });
+        row->addWidget(b);
+    }
+    layout->addWidget(shortcuts);
+    layout->addStretch(1);
+    setCentralWidget(centre);
+
+    m_dbStatus = new QLabel(this);
+    m_dbStatus->setObjectName(QStringLiteral("sb_db"));
+    m_regionStatus = new QLabel(this);
+    m_regionStatus->setObjectName(QStringLiteral("sb_region"));
+    m_periodStatus = new QLabel(this);
+    m_periodStatus->setObjectName(QStringLiteral("sb_period"));
+    statusBar()->addWidget(m_dbStatus, 1);
+    statusBar()->addPermanentWidget(m_regionStatus);
+    statusBar()->addPermanentWidget(m_periodStatus);
+}
+
+QString MainWindow::regionName(const QString& code)
+{
+    if (!m_sqlca || code.trimmed().isEmpty())
+        return {};
+    return m_sqlca->selectValue(QStringLiteral("SELECT qymc FROM s_qybm WHERE qybm = ?"), {code.trimmed()})
+        .toString()
+        .trimmed();
+}
+
+void MainWindow::applyGlobals()
+{
+    DesktopHost& h = *m_host;
+    h.setSqlca(m_sqlca.get());
+    h.setHooksDir(m_session.hooksDir);
+    h.gs_kjqj = m_session.period.isEmpty() ? currentPeriod() : m_session.period;
+    h.gs_usergrant = m_session.grant;
+    h.gs_userqybm = m_session.userRegion.trimmed();
+    // Without a region of their own the user starts at the top of the region tree.
+    if (h.gs_userqybm.isEmpty() && m_sqlca) {
+        const QVariant top =
+            m_sqlca->selectValue(QStringLiteral("SELECT qybm FROM s_qybm ORDER BY length(qybm), qybm"));
+        h.gs_userqybm = top.toString().trimmed();
+    }
+}
+
+void MainWindow::refreshInfo()
+{
+    const DesktopHost& h = *m_host;
+    const QString db = m_sqlca ? m_sqlca->description() : QStringLiteral("（未打开）");
+    const QString name = regionName(h.gs_userqybm);
+    const QString region = h.gs_userqybm.isEmpty() ? QStringLiteral("（未设置）")
+                                                   : QStringLiteral("%1  %2").arg(h.gs_userqybm, name);
+    m_dbInfo->setText(db);
+    m_regionInfo->setText(region);
+    m_periodInfo->setText(periodText(h.gs_kjqj));
+    // An empty rights string denies nothing, like a missing one.
+    m_grantInfo->setText(h.gs_usergrant.isEmpty() ? QStringLiteral("不限") : h.gs_usergrant);
+    m_dbStatus->setText(QStringLiteral("数据库：%1").arg(db));
+    m_regionStatus->setText(QStringLiteral("区域：%1").arg(region));
+    m_periodStatus->setText(QStringLiteral("期间：%1").arg(periodText(h.gs_kjqj)));
+}
+
+QWidget* MainWindow::openScreen(const QString& name)
+{
+    m_host->message.clear();
+    // The scheme editor opened from the host edits the report's kind.
+    if (name == u"w_zbfa_set")
+        m_host->message.numberParm = 1;
+    QWidget* w = m_host->openScreen(name, this);
+    m_screens.removeAll(nullptr);
+    if (w)
+        m_screens.append(w);
+    return w;
+}
+
+bool MainWindow::closeScreens()
+{
+    for (const QPointer<QWidget>& w : std::as_const(m_screens))
+        if (w)
+            w->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    m_screens.removeAll(nullptr);
+    for (const QPointer<QWidget>& w : std::as_const(m_screens))
+        if (w && w->isVisible())
+            return false;
+    return true;
+}
+
+bool MainWindow::applySession(const SessionOptions& next)
+{
+    SessionOptions o = next;
+    if (o.period.isEmpty())
+        o.period = currentPeriod();
+    const bool newDb = o.db.trimmed() != m_session.db.trimmed() || !m_sqlca;
+    if (newDb) {
+        if (!closeScreens()) {
+            messages().MessageBox(kNotice, QStringLiteral("请先关闭已打开的统计窗口，再更换数据库。"));
+            return false;
+        }
+        const QString db = o.db.trimmed().isEmpty() ? demoDatabasePath() : o.db.trimmed();
+        std::unique_ptr<Sqlca> fresh = openDesktopDatabase(db, this);
+        if (!fresh)
+            return false;
+        m_host->setSqlca(fresh.get());
+        m_sqlca = std::move(fresh);
+    }
+    m_session = o;
+    saveSessionOptions(m_session);
+    applyGlobals();
+    refreshInfo();
+    return true;
+}
+
+void MainWindow::editSession()
+{
+    SessionDialog dialog(m_session, m_host.get(), this);
+    while (dialog.exec() == QDialog::Accepted) {
+        if (applySession(dialog.options()))
+            return;
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!closeScreens()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+// ---------------------------------------------------------------- session dialog
+
+SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, QWidget* parent)
+    : QDialog(parent), m_base(session), m_host(host), m_db(new QLineEdit(this)),
+      m_region(new QLineEdit(this)), m_year(new QSpinBox(this)), m_month(new QComboBox(this)),
+      m_limitRights(new QCheckBox(QStringLiteral("限制权限"), this)), m_grant(new QLineEdit(this)),
+      m_hooks(new QLineEdit(this))
+{
+    setObjectName(QStringLiteral("w_session"));
+    setWindowTitle(QStringLiteral("会话设置"));
+
+    m_db->setObjectName(QStringLiteral("sle_db"));
+    m_db->setText(session.db);
+    m_db->setPlaceholderText(QStringLiteral("演示数据库：%1").arg(demoDatabasePath()));
+    m_db->setToolTip(QStringLiteral("SQLite 数据库文件，或 postgresql://用户@主机:端口/数据库"));
+    auto* browse = new QPushButton(QStringLiteral("浏览…"), this);
+    browse->setObjectName(QStringLiteral("cb_browse"));
+    connect(browse, &QPushButton::clicked, this, [this] {
+        const QString file =
+            QFileDialog::getOpenFileName(this, QStringLiteral("选择数据库"), m_db->text(),
+                                         QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
+        if (!file.isEmpty())
+            m_db->setText(file);
+    });
+    auto* dbRow = new QHBoxLayout;
+    dbRow->addWidget(m_db, 1);
+    dbRow->addWidget(browse);
+
+    m_region->setObjectName(QStringLiteral("sle_region"));
+    m_region->setText(session.userRegion);
+    m_region->setPlaceholderText(QStringLiteral("区域编码，村级用户为 12 位"));
+    auto* pick = new QPushButton(QStringLiteral("选择…"), this);
+    pick->setObjectName(QStringLiteral("cb_qy"));
+    pick->setEnabled(host && host->connected());
+    connect(pick, &QPushButton::clicked, this, [this] {
+        const QString before = m_host->gs_userqybm;
+        m_host->gs_userqybm = m_region->text().trimmed();
+        m_host->w_xmqxz(this);
+        m_host->gs_userqybm = before;
+        if (!m_host->message.stringParm.isEmpty())
+            m_region->setText(m_host->message.stringParm);
+    });
+    auto* regionRow = new QHBoxLayout;
+    regionRow->addWidget(m_region, 1);
+    regionRow->addWidget(pick);
+
+    const QString period = isValidPeriod(session.period) ? session.period : currentPeriod();
+    m_year->setObjectName(QStringLiteral("em_year"));
+    m_year->setRange(2000, 2100);
+    m_year->setValue(period.left(4).toInt());
+    m_year->setSuffix(QStringLiteral(" 年"));
+    m_month->setObjectName(QStringLiteral("ddlb_month"));
+    for (int m = 1; m <= 12; ++m)
+        m_month->addItem(QStringLiteral("%1 月").arg(m), m);
+    m_month->setCurrentIndex(period.mid(4).toInt() - 1);
+    auto* thisMonth = new QPushButton(QStringLiteral("本月"), this);
+    connect(thisMonth, &QPushButton::clicked, this, [this] {
+        m_year->setValue(QDate::currentDate().year());
+        m_month->setCurrentIndex(QDate::currentDate().month() - 1);
+    });
+    auto* periodRow = new QHBoxLayout;
+    periodRow->addWidget(m_year);
+    periodRow->addWidget(m_month);
+    periodRow->addWidget(thisMonth);
+    periodRow->addStretch(1);
+
+    m_limitRights->setObjectName(QStringLiteral("cbx_grant"));
+    m_limitRights->setChecked(!session.grant.isNull());
+    m_grant->setObjectName(QStringLiteral("sle_grant"));
+    m_grant->setText(session.grant);
+    m_grant->setEnabled(m_limitRights->isChecked());
+    m_grant->setToolTip(
+        QStringLiteral("每个字符对应一个功能，“0”表示无权限（第10位：指标与方案，第25位：报表）"));
+    connect(m_limitRights, &QCheckBox::toggled, m_grant, &QWidget::setEnabled);
+    auto* grantRow = new QHBoxLayout;
+    grantRow->addWidget(m_limitRights);
+    grantRow->addWidget(m_grant, 1);
+
+    m_hooks->setObjectName(QStringLiteral("sle_hooks"));
+    m_hooks->setText(session.hooksDir);
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("数据库："), dbRow);
+    form->addRow(QStringLiteral("用户区域："), regionRow);
+    form->addRow(QStringLiteral("当前期间："), periodRow);
+    form->addRow(QStringLiteral("权限："), grantRow);
+    form->addRow(QStringLiteral("例程目录："), m_hooks);
+
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("cb_ok"));
+    ok->setDefault(true);
+    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("cb_cancel"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &SessionDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    resize(620, sizeHint().height());
+}
+
+SessionOptions SessionDialog::options() const
+{
+    SessionOptions o = m_base;
+    o.db = m_db->text().trimmed();
+    o.userRegion = m_region->text().trimmed();
+    o.period = QStringLiteral("%1%2")
+                   .arg(m_year->value(), 4, 10, QLatin1Char('0'))
+                   .arg(m_month->currentData().toInt(), 2, 10, QLatin1Char('0'));
+    o.grant = m_limitRights->isChecked() ? m_grant->text() : QString();
+    if (m_limitRights->isChecked() && o.grant.isNull())
+        o.grant = QStringLiteral("");
+    o.hooksDir = m_hooks->text().trimmed();
+    return o;
+}
