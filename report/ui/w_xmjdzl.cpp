@@ -36,7 +36,8 @@ w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
     const QString icon = QCoreApplication::applicationDirPath() + QStringLiteral("/pic/BALLOON.ico");
     if (QFile::exists(icon))
         setWindowIcon(QIcon(icon));
-    setDesignSize(3717, 2144);
+    // The client area below the menu and toolbar; the grid runs down to its bottom.
+    setDesignSize(3717, 1960);
 
     QWidget* area = client();
     gb_1 = new QGroupBox(area);

@@ -261,3 +261,49 @@ TEST_P(ReportScreenTest, HidingTheQueryAreaCoversItAndGivesTheWidthBack)
 ALLSTATS_ON_ALL_BACKENDS(ReportScreenTest);
 
 } // namespace
+
+// Pictures of the screen on the demo data, for a look by eye: set
+// ALLSTATS_SCREENSHOTS to a folder (nothing is checked here).
+#include "foundation/demo.h"
+#include "foundation/host.h"
+
+namespace {
+
+TEST(ReportScreenPictures, OnTheDemoData)
+{
+    const QString folder = qEnvironmentVariable("ALLSTATS_SCREENSHOTS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set ALLSTATS_SCREENSHOTS to a folder to get the pictures";
+    TestDb db(Backend::SQLite);
+    QString error;
+    ASSERT_TRUE(demo::populate(db.sqlca(), currentPeriod(), &error)) << error.toStdString();
+    FakeHost host(db.sqlca());
+    host.gs_kjqj = currentPeriod();
+    host.gs_userqybm = db.sqlca().selectValue(QStringLiteral("SELECT min(qybm) FROM s_qybm")).toString();
+    w_xmjdzl w(host);
+    ASSERT_TRUE(w.Open());
+    w.resize(1280, 760);
+    w.show();
+    QCoreApplication::processEvents();
+    w.query();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/report.png"));
+    auto* menu = qobject_cast<m_report*>(w.menu());
+    menu->m_preview->click();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/preview.png"));
+    menu->m_printvh->click();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/preview-landscape.png"));
+    menu->m_preview->click();
+    menu->m_yccxq->click();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/query-area-hidden.png"));
+    menu->m_yccxq->click();
+    w.em_1->setText(db.sqlca().selectValue(QStringLiteral("SELECT min(qybm) FROM s_qybm WHERE length(qybm) = 12")).toString());
+    w.query();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/village.png"));
+}
+
+} // namespace
