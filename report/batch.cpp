@@ -3,21 +3,14 @@
 #include "app/core/cli.h"
 #include "app/core/options.h"
 #include "app/core/sqlhost.h"
+#include "app/core/xlsxexport.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/gridprint.h"
 #include "foundation/host.h"
 #include "foundation/sqlca.h"
 #include "report/d_xmjdzl.h"
 #include "report/output.h"
 #include "report/statsrun.h"
-
-#if __has_include("app/core/xlsxexport.h")
-#include "app/core/xlsxexport.h"
-#define ALLSTATS_HAVE_XLSX 1
-#endif
-#if __has_include("foundation/gridprint.h")
-#include "foundation/gridprint.h"
-#define ALLSTATS_HAVE_PDF 1
-#endif
 
 #include <QCommandLineParser>
 #include <QDate>
@@ -99,13 +92,16 @@ int runReport(const QStringList& args)
     addSessionOptions(parser); // --db, --user-region, --period, --grant, --hooks
     parser.addOption({QStringLiteral("scheme"), QStringLiteral("Indicator scheme name (kind 1)."),
                       QStringLiteral("NAME")});
-    parser.addOption({QStringLiteral("year"), QStringLiteral("Year of the report, YYYY."), QStringLiteral("YYYY")});
-    parser.addOption({QStringLiteral("month"), QStringLiteral("Month of the report, 1 to 12."), QStringLiteral("M")});
-    parser.addOption({QStringLiteral("region"), QStringLiteral("Region code, a code of s_qybm."),
-                      QStringLiteral("CODE")});
+    parser.addOption(
+        {QStringLiteral("year"), QStringLiteral("Year of the report, YYYY."), QStringLiteral("YYYY")});
+    parser.addOption(
+        {QStringLiteral("month"), QStringLiteral("Month of the report, 1 to 12."), QStringLiteral("M")});
+    parser.addOption(
+        {QStringLiteral("region"), QStringLiteral("Region code, a code of s_qybm."), QStringLiteral("CODE")});
     parser.addOption({QStringLiteral("format"), QStringLiteral("json (default), csv, xlsx or pdf."),
                       QStringLiteral("FORMAT")});
-    parser.addOption({QStringLiteral("out"), QStringLiteral("Output file, or - for standard output (default)."),
+    parser.addOption({QStringLiteral("out"),
+                      QStringLiteral("Output file, or - for standard output (default)."),
                       QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("landscape"), QStringLiteral("Print the PDF across the page.")});
 
@@ -144,7 +140,8 @@ int runReport(const QStringList& args)
         err() << "report: --month must be a month from 1 to 12: " << value("month") << Qt::endl;
         return ExitUsage;
     }
-    const QString period = parser.isSet(QStringLiteral("period")) ? value("period").trimmed() : currentPeriod();
+    const QString period =
+        parser.isSet(QStringLiteral("period")) ? value("period").trimmed() : currentPeriod();
     if (!isValidPeriod(period)) {
         err() << "report: --period must be YYYYMM with a month from 01 to 12: " << period << Qt::endl;
         return ExitUsage;
@@ -157,6 +154,13 @@ int runReport(const QStringList& args)
     const QString format = formatOf(parser, out);
     if (format != u"json" && format != u"csv" && format != u"xlsx" && format != u"pdf") {
         err() << "report: --format must be json, csv, xlsx or pdf: " << format << Qt::endl;
+        return ExitUsage;
+    }
+
+    // A mistyped hooks folder would silently leave the derived figures at zero.
+    const QString hooksDir = parser.isSet(QStringLiteral("hooks")) ? value("hooks") : defaultHooksDir();
+    if (parser.isSet(QStringLiteral("hooks")) && !QFileInfo(hooksDir).isDir()) {
+        err() << "report: --hooks is not a folder: " << hooksDir << Qt::endl;
         return ExitUsage;
     }
 
@@ -195,10 +199,10 @@ int runReport(const QStringList& args)
         request.regionName = row->value(0).toString().trimmed();
     }
 
-    SqlHost host(*sqlca, parser.isSet(QStringLiteral("hooks")) ? value("hooks") : defaultHooksDir());
+    SqlHost host(*sqlca, hooksDir);
     host.gs_kjqj = period;
-    host.gs_userqybm = parser.isSet(QStringLiteral("user-region")) ? value("user-region").trimmed()
-                                                                  : QStringLiteral("");
+    host.gs_userqybm =
+        parser.isSet(QStringLiteral("user-region")) ? value("user-region").trimmed() : QStringLiteral("");
     host.gs_usergrant = grant;
 
     GridBuffer grid(d_xmjdzl());
@@ -223,19 +227,18 @@ int runReport(const QStringList& args)
     } else if (format == u"csv") {
         written = writeBytes(out, reportCsv(grid), &error);
     } else if (format == u"xlsx") {
-#ifdef ALLSTATS_HAVE_XLSX
         written = writeFileFormat(
-            out, format, [&](const QString& path, QString* e) { return writeXlsx(grid, path, e); }, &error);
-#else
-        error = QStringLiteral("spreadsheet output is not available in this build");
-#endif
+            out, format,
+            [&](const QString& path, QString* e) {
+                const Status s = writeXlsx(grid, path);
+                if (!s)
+                    *e = s.error;
+                return s.ok;
+            },
+            &error);
     } else {
-#ifdef ALLSTATS_HAVE_PDF
         written = writeFileFormat(
             out, format, [&](const QString& path, QString* e) { return writePdf(grid, path, e); }, &error);
-#else
-        error = QStringLiteral("PDF output is not available in this build");
-#endif
     }
     if (!written) {
         err() << "report: " << error << Qt::endl;

@@ -5,7 +5,8 @@
 namespace {
 
 const QStringList kShownColumns = {QStringLiteral("s_zbfa_zblx"), QStringLiteral("s_zbfa_zbmc"),
-                                   QStringLiteral("qichu"), QStringLiteral("fasheng"), QStringLiteral("leiji")};
+                                   QStringLiteral("qichu"), QStringLiteral("fasheng"),
+                                   QStringLiteral("leiji")};
 
 QString jsonString(const QString& s)
 {
@@ -71,7 +72,7 @@ QString csvLine(const QStringList& cells)
 
 QStringList reportColumns()
 {
-    return {QStringLiteral("序号"), QStringLiteral("类型"), QStringLiteral("项目"),
+    return {QStringLiteral("序号"),   QStringLiteral("类型"),   QStringLiteral("项目"),
             QStringLiteral("期初数"), QStringLiteral("发生数"), QStringLiteral("累计数")};
 }
 
@@ -99,7 +100,8 @@ QByteArray reportJson(const GridBuffer& grid)
 {
     QString out = QStringLiteral("{\n");
     out += QStringLiteral("  \"title\": %1,\n").arg(jsonString(reportText(grid, QStringLiteral("t_1"))));
-    out += QStringLiteral("  \"period\": %1,\n").arg(jsonString(reportText(grid, QStringLiteral("t_qijian"))));
+    out +=
+        QStringLiteral("  \"period\": %1,\n").arg(jsonString(reportText(grid, QStringLiteral("t_qijian"))));
     out += QStringLiteral("  \"unit\": %1,\n").arg(jsonString(reportText(grid, QStringLiteral("t_qymc"))));
     out += QStringLiteral("  \"columns\": %1,\n").arg(jsonArray(reportColumns()));
     const long n = grid.RowCount();

@@ -18,7 +18,10 @@ const QString kSchemeMissing = QStringLiteral("请选择指标方案");
 class WaitNotice final
 {
 public:
-    explicit WaitNotice(Host& host) : m_host(host) { m_host.openWaitNotice(QStringLiteral("正在统计，请稍候……")); }
+    explicit WaitNotice(Host& host) : m_host(host)
+    {
+        m_host.openWaitNotice(QStringLiteral("正在统计，请稍候……"));
+    }
     ~WaitNotice() { m_host.closeWaitNotice(); }
     WaitNotice(const WaitNotice&) = delete;
     WaitNotice& operator=(const WaitNotice&) = delete;
@@ -52,7 +55,8 @@ QString aggregateFigure(const Dialect& d, const QString& column)
                                  .arg(units, count);
     // round2 reads a text argument as an exact decimal ("26750e-4" is 2.675).
     return QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN %1 WHEN 2 THEN %2 WHEN 3 THEN %3 ELSE %4 END")
-        .arg(d.money(QStringLiteral("(%1 || 'e-4')").arg(units)), d.money(QStringLiteral("(%1 || 'e-2')").arg(avgCents)),
+        .arg(d.money(QStringLiteral("(%1 || 'e-4')").arg(units)),
+             d.money(QStringLiteral("(%1 || 'e-2')").arg(avgCents)),
              d.money(QStringLiteral("max(%1)").arg(h)), d.money(QStringLiteral("min(%1)").arg(h)));
 }
 
@@ -137,7 +141,8 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
             if (const GridText* t = grid.layout().text(name))
                 grid.setText(name, t->text);
         }
-        return RunOutcome{RunOutcome::Failed, text.isEmpty() ? QStringLiteral("unknown database error") : text, 0};
+        return RunOutcome{RunOutcome::Failed,
+                          text.isEmpty() ? QStringLiteral("unknown database error") : text, 0};
     };
 
     // The current period of a village user is brought up to date first.
@@ -155,8 +160,12 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
 
     // t_stat is shared by every user: hold it exclusively from emptying it to
     // the end of the retrieve, so each run reads exactly its own rows.
+    const bool nested = sqlca.inTransaction();
     TransactionGuard tx(sqlca, /*exclusive*/ true);
     if (!tx.active())
+        return failed(sqlca.SQLErrText);
+    // Inside a caller's transaction the guard only takes a savepoint: lock explicitly.
+    if (nested && !d.lockWorkingTable().isEmpty() && !sqlca.execute(d.lockWorkingTable()))
         return failed(sqlca.SQLErrText);
 
     if (!sqlca.execute(QStringLiteral("DELETE FROM t_stat")))
@@ -166,10 +175,16 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
     if (!sqlca.execute(zeroRowsStatement(d)))
         return failed(sqlca.SQLErrText);
 
-    if (const Status s = host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"),
-                                               QStringLiteral("leiji"));
+    if (const Status s =
+            host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"), QStringLiteral("leiji"));
         !s)
         return failed(s.error);
+    // The host may write figures with more decimals; t_stat holds cents on
+    // every backend, so a figure the host left at 0.004 is zero (and blank) everywhere.
+    if (!sqlca.execute(QStringLiteral("UPDATE t_stat SET qichu = %1, fasheng = %2, leiji = %3")
+                           .arg(d.money(QStringLiteral("qichu")), d.money(QStringLiteral("fasheng")),
+                                d.money(QStringLiteral("leiji")))))
+        return failed(sqlca.SQLErrText);
 
     // What the scheme switches off goes; the rest takes the scheme's row order.
     if (!sqlca.execute(d.joinedDelete(QStringLiteral("t_stat"), QStringLiteral("s_zbfa"),

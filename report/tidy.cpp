@@ -8,7 +8,8 @@ const QString kType = QStringLiteral("s_zbfa_zblx");
 
 void blankZeroFigures(GridBuffer& grid, long row)
 {
-    for (const QString& column : {QStringLiteral("qichu"), QStringLiteral("fasheng"), QStringLiteral("leiji")}) {
+    for (const QString& column :
+         {QStringLiteral("qichu"), QStringLiteral("fasheng"), QStringLiteral("leiji")}) {
         const auto figure = grid.GetItemDecimal(row, column);
         if (figure && figure->isZero())
             grid.SetItem(row, column, QVariant());

@@ -78,19 +78,20 @@ protected:
 TEST_P(ReportGolden, MatchesTheExpectedReport)
 {
     const QString caseDir = dataDir() + u'/' + QString::fromStdString(std::get<1>(GetParam()));
-    const QJsonObject spec = readJson(caseDir + QStringLiteral("/case.json")).object();
-    ASSERT_FALSE(spec.isEmpty());
+    const QJsonObject testCase = readJson(caseDir + QStringLiteral("/case.json")).object();
+    ASSERT_FALSE(testCase.isEmpty());
 
     // The tables' rows.
-    const QJsonObject tables = spec.value(QStringLiteral("tables")).toObject();
+    const QJsonObject tables = testCase.value(QStringLiteral("tables")).toObject();
     for (auto t = tables.begin(); t != tables.end(); ++t) {
         const QJsonObject table = t.value().toObject();
         QStringList columns;
         for (const QJsonValue& c : table.value(QStringLiteral("columns")).toArray())
             columns << c.toString();
-        const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                .arg(t.key(), columns.join(QStringLiteral(", ")),
-                                     QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
+        const QString sql =
+            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(t.key(), columns.join(QStringLiteral(", ")),
+                     QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
         for (const QJsonValue& row : table.value(QStringLiteral("rows")).toArray()) {
             QVariantList binds;
             for (const QJsonValue& v : row.toArray())
@@ -102,24 +103,25 @@ TEST_P(ReportGolden, MatchesTheExpectedReport)
 
     // Host routines as SQL hooks; none unless the case gives them.
     QTemporaryDir hooks;
-    const QJsonObject hookTexts = spec.value(QStringLiteral("hooks")).toObject();
+    const QJsonObject hookTexts = testCase.value(QStringLiteral("hooks")).toObject();
     for (auto h = hookTexts.begin(); h != hookTexts.end(); ++h) {
         QFile f(hooks.filePath(h.key() + QStringLiteral(".sql")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(h.value().toString().toUtf8());
     }
 
-    const QJsonArray runs = spec.value(QStringLiteral("runs")).toArray();
+    const QJsonArray runs = testCase.value(QStringLiteral("runs")).toArray();
     ASSERT_FALSE(runs.isEmpty());
     int n = 0;
     for (const QJsonValue& runValue : runs) {
         const QJsonObject run = runValue.toObject();
         SCOPED_TRACE("run " + std::to_string(++n));
         const QString out = hooks.filePath(QStringLiteral("out-%1.json").arg(n));
-        QStringList args = {QStringLiteral("allstats"), QStringLiteral("report"),  QStringLiteral("--db"),
-                            db->url(),                  QStringLiteral("--hooks"), hooks.path(),
-                            QStringLiteral("--format"), QStringLiteral("json"),    QStringLiteral("--out"),
-                            out};
+        QStringList args = {QStringLiteral("allstats"), QStringLiteral("report"),
+                            QStringLiteral("--db"),     db->url(),
+                            QStringLiteral("--hooks"),  hooks.path(),
+                            QStringLiteral("--format"), QStringLiteral("json"),
+                            QStringLiteral("--out"),    out};
         for (const QJsonValue& a : run.value(QStringLiteral("args")).toArray())
             args << a.toString();
         const int expectedExit = run.value(QStringLiteral("exit")).toInt(0);
@@ -128,10 +130,11 @@ TEST_P(ReportGolden, MatchesTheExpectedReport)
             continue;
         QString actualText, expectedText;
         const QJsonDocument actual = readJson(out, &actualText);
-        const QJsonDocument expected =
-            readJson(caseDir + u'/' + run.value(QStringLiteral("expected")).toString(QStringLiteral("expected.json")),
-                     &expectedText);
-        EXPECT_EQ(actual, expected) << "expected:\n" << expectedText.toStdString() << "actual:\n"
+        const QJsonDocument expected = readJson(
+            caseDir + u'/' + run.value(QStringLiteral("expected")).toString(QStringLiteral("expected.json")),
+            &expectedText);
+        EXPECT_EQ(actual, expected) << "expected:\n"
+                                    << expectedText.toStdString() << "actual:\n"
                                     << actualText.toStdString();
     }
 }
@@ -143,7 +146,8 @@ std::string paramName(const ::testing::TestParamInfo<Param>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReportGolden,
-                         ::testing::Combine(::testing::ValuesIn(allBackends()), ::testing::ValuesIn(caseNames())),
+                         ::testing::Combine(::testing::ValuesIn(allBackends()),
+                                            ::testing::ValuesIn(caseNames())),
                          paramName);
 
 } // namespace

@@ -24,13 +24,17 @@ public:
     {
         return record(QStringLiteral("uf_yqmx(%1,%2)").arg(period).arg(flag));
     }
-    Status uf_ysss(const QString& period) override { return record(QStringLiteral("uf_ysss(%1)").arg(period)); }
+    Status uf_ysss(const QString& period) override
+    {
+        return record(QStringLiteral("uf_ysss(%1)").arg(period));
+    }
     Status uf_allstats(const QString& region, const QString& period) override
     {
         const Status s = record(QStringLiteral("uf_allstats(%1,%2)").arg(region, period));
-        if (s && !m_sqlca.execute(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
-                                                 "VALUES (?, ?, '0001', 1000, 0, 0)"),
-                                  {region, period}))
+        if (s &&
+            !m_sqlca.execute(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                                            "VALUES (?, ?, '0001', 1000, 0, 0)"),
+                             {region, period}))
             return Status::failure(m_sqlca.SQLErrText);
         return s;
     }
@@ -73,10 +77,11 @@ protected:
                                 "('0001', ?, ?, 1, 0), ('0002', ?, ?, 0, 0)"),
                  {QStringLiteral("资金"), QStringLiteral("互助金总额"), QStringLiteral("质量"),
                   QStringLiteral("逾期率")});
-        db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, xz, flag2) VALUES "
-                                "(1, 1, ?, 10, '0001', ?, ?, 1, 0), (1, 1, ?, 20, '0002', ?, ?, 1, 0)"),
-                 {QStringLiteral("月报"), QStringLiteral("资金"), QStringLiteral("互助金总额"), QStringLiteral("月报"),
-                  QStringLiteral("质量"), QStringLiteral("逾期率")});
+        db->exec(
+            QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, xz, flag2) VALUES "
+                           "(1, 1, ?, 10, '0001', ?, ?, 1, 0), (1, 1, ?, 20, '0002', ?, ?, 1, 0)"),
+            {QStringLiteral("月报"), QStringLiteral("资金"), QStringLiteral("互助金总额"),
+             QStringLiteral("月报"), QStringLiteral("质量"), QStringLiteral("逾期率")});
         for (const auto& [unit, period, value] :
              {std::tuple{"410101000001", "202409", "10"}, std::tuple{"410102003004", "202409", "20"},
               std::tuple{"410102003004", "202410", "40"}})
@@ -85,7 +90,8 @@ protected:
                      {QString::fromLatin1(unit), QString::fromLatin1(period), QString::fromLatin1(value)});
     }
 
-    ReportRequest request(const QString& region = QStringLiteral("4101"), const QString& month = QStringLiteral("9"))
+    ReportRequest request(const QString& region = QStringLiteral("4101"),
+                          const QString& month = QStringLiteral("9"))
     {
         ReportRequest r;
         r.region = region;
@@ -116,40 +122,44 @@ TEST_P(ReportRunTest, RefreshRunsOnlyForTheCurrentPeriodOfAVillageUser)
         bool refresh;
     };
     const QList<Case> cases = {
-        {"202409", "410102003004", "9", true},    // current period, village user
-        {"202409", "410102003004", "09", true},   // the month list may read 09 as 9
-        {"202410", "410102003004", "9", false},   // another period
-        {"202409", "41010200300", "9", false},    // 11 characters
-        {"202409", "4101020030045", "9", false},  // 13 characters
-        {"202409", "", "9", false},               // empty
-        {"202409", nullptr, "9", false},          // null
-        {nullptr, "410102003004", "9", false},    // no current period
+        {"202409", "410102003004", "9", true},   // current period, village user
+        {"202409", "410102003004", "09", true},  // the month list may read 09 as 9
+        {"202410", "410102003004", "9", false},  // another period
+        {"202409", "41010200300", "9", false},   // 11 characters
+        {"202409", "4101020030045", "9", false}, // 13 characters
+        {"202409", "", "9", false},              // empty
+        {"202409", nullptr, "9", false},         // null
+        {nullptr, "410102003004", "9", false},   // no current period
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.kjqj ? c.kjqj : "null") + " / " + (c.userRegion ? c.userRegion : "null") + " / " +
-                     c.month);
+        SCOPED_TRACE(std::string(c.kjqj ? c.kjqj : "null") + " / " + (c.userRegion ? c.userRegion : "null") +
+                     " / " + c.month);
         RecordingHost host(sqlca());
         host.gs_kjqj = c.kjqj ? QString::fromLatin1(c.kjqj) : QString();
         host.gs_userqybm = c.userRegion ? QString::fromLatin1(c.userRegion) : QString();
         auto grid = reportGrid();
-        const RunOutcome o = runStatistics(host, *grid, request(QStringLiteral(" 410102003004 "),
-                                                                   QString::fromLatin1(c.month)));
+        const RunOutcome o = runStatistics(
+            host, *grid, request(QStringLiteral(" 410102003004 "), QString::fromLatin1(c.month)));
         ASSERT_EQ(o.kind, RunOutcome::Done) << o.message.toStdString();
         QStringList expected = {QStringLiteral("open w_message")};
         if (c.refresh)
             expected << QStringLiteral("uf_zzye(0)") << QStringLiteral("uf_yqmx(202409,0)")
-                     << QStringLiteral("uf_ysss(202409)") << QStringLiteral("uf_allstats(410102003004,202409)");
-        expected << QStringLiteral("uf_update_report(T_stat,qichu,leiji)") << QStringLiteral("close w_message");
+                     << QStringLiteral("uf_ysss(202409)")
+                     << QStringLiteral("uf_allstats(410102003004,202409)");
+        expected << QStringLiteral("uf_update_report(T_stat,qichu,leiji)")
+                 << QStringLiteral("close w_message");
         EXPECT_EQ(host.calls, expected);
         // The refreshed figures are what the report aggregates.
-        EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")), c.refresh ? QStringLiteral("1020.00") : QStringLiteral("20.00"));
+        EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")),
+                  c.refresh ? QStringLiteral("1020.00") : QStringLiteral("20.00"));
         db->exec(QStringLiteral("DELETE FROM H_stat WHERE qichu = 1000"));
     }
 }
 
 TEST_P(ReportRunTest, ChecksRefuseBeforeAnythingHappens)
 {
-    db->exec(QStringLiteral("INSERT INTO t_stat (zbbm, qichu, fasheng, leiji, hh) VALUES ('0001', 5, 5, 5, 1)"));
+    db->exec(
+        QStringLiteral("INSERT INTO t_stat (zbbm, qichu, fasheng, leiji, hh) VALUES ('0001', 5, 5, 5, 1)"));
     RecordingHost host(sqlca());
     host.gs_kjqj = QStringLiteral("202409");
     host.gs_userqybm = QStringLiteral("410102003004");
@@ -210,7 +220,8 @@ TEST_P(ReportRunTest, AFailingRoutineRollsBackAndShowsItsText)
     EXPECT_EQ(grid->RowCount(), 0); // no partial report
     EXPECT_EQ(grid->text(QStringLiteral("t_qymc")), QStringLiteral("区域名称："));
     EXPECT_FALSE(sqlca().inTransaction());
-    EXPECT_EQ(Decimal::fromVariant(sqlca().selectValue(QStringLiteral("SELECT qichu FROM t_stat WHERE zbbm = '0001'")))
+    EXPECT_EQ(Decimal::fromVariant(
+                  sqlca().selectValue(QStringLiteral("SELECT qichu FROM t_stat WHERE zbbm = '0001'")))
                   ->toString(2),
               QStringLiteral("30.00")); // still the earlier run
     EXPECT_EQ(host.calls.last(), QStringLiteral("close w_message"));
@@ -237,6 +248,25 @@ TEST_P(ReportRunTest, AFailingRoutineRollsBackAndShowsItsText)
     EXPECT_EQ(tStatRows(sqlca()), 2);
     db->exec(QStringLiteral("ALTER TABLE s_zbbm_away RENAME TO s_zbbm"));
     EXPECT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done);
+}
+
+// Ten thousand units summed as doubles drift by two cents here (…235.0189);
+// the report must give the exact sum 123456781235.005 rounded half away: .01.
+TEST_P(ReportRunTest, AProvinceSumIsExactToTheCent)
+{
+    db->exec(QStringLiteral("DELETE FROM H_stat"));
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+                            "SELECT '4101' || CAST(100000 + i AS TEXT), '202409', '0001', 12345678.1235, "
+                            "-12345678.1235, 0.0001 FROM n"));
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                            "VALUES ('4101999999', '202409', '0001', 0.005, -0.005, 0.0049)"));
+    RecordingHost host(sqlca());
+    auto grid = reportGrid();
+    ASSERT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done);
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")), QStringLiteral("123456781235.01"));
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("fasheng")), QStringLiteral("-123456781235.01"));
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("leiji")), QStringLiteral("1.00")); // 1.0049
 }
 
 // Two users run the report at once, each on their own connection: each sees
@@ -289,7 +319,8 @@ TEST_P(ReportRunTest, TidyingLeavesAnEmptyGridAlone)
     EXPECT_TRUE(grid->redrawOn());
 
     // A single row: its zero figures go blank, its label stays, redraw is back on.
-    db->exec(QStringLiteral("INSERT INTO t_stat (zbbm, qichu, fasheng, leiji, hh) VALUES ('0002', 0, 0.00, 0.01, 1)"));
+    db->exec(QStringLiteral(
+        "INSERT INTO t_stat (zbbm, qichu, fasheng, leiji, hh) VALUES ('0002', 0, 0.00, 0.01, 1)"));
     ASSERT_EQ(grid->Retrieve({1}), 1);
     EXPECT_TRUE(grid->GetItem(1, QStringLiteral("qichu")).isNull());
     EXPECT_TRUE(grid->GetItem(1, QStringLiteral("fasheng")).isNull());
