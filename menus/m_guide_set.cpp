@@ -7,18 +7,41 @@
 
 m_guide_set::m_guide_set(UiHost& host) : Menu(QStringLiteral("m_guide_set")), m_host(host)
 {
-    m_save = addItem({QStringLiteral("m_save"), QStringLiteral("保存\tCtrl+S"), QKeySequence(Qt::CTRL | Qt::Key_S),
-                      QStringLiteral("保存本窗口的修改"), QStringLiteral("Save!"), {}, {}});
-    m_print = addItem({QStringLiteral("m_打印"), QStringLiteral("打印\tCtrl+P"), QKeySequence(Qt::CTRL | Qt::Key_P),
-                       QStringLiteral("打印"), QStringLiteral("print!"), {}, QStringLiteral("打印")});
-    m_preview = addItem({QStringLiteral("m_preview"), QStringLiteral("打印预缆\tCtrl+V"),
-                         QKeySequence(Qt::CTRL | Qt::Key_V), QStringLiteral("打印预缆"), QStringLiteral("Preview!"),
-                         {}, {}});
-    m_excel = addItem({QStringLiteral("m_excel"), QStringLiteral("另存为...\tCtrl+A"),
-                       QKeySequence(Qt::CTRL | Qt::Key_A), QStringLiteral("保存为Excel文件"),
-                       QStringLiteral("saveas!"), {}, QStringLiteral("另存为Excel文件")});
-    m_exit = addItem({QStringLiteral("m_退出"), QStringLiteral("退出\tCtrl+X"), QKeySequence(Qt::CTRL | Qt::Key_X),
-                      QStringLiteral("退出本窗口"), QStringLiteral("exit!"), {}, {}});
+    m_save = addItem({QStringLiteral("m_save"),
+                      QStringLiteral("保存\tCtrl+S"),
+                      QKeySequence(Qt::CTRL | Qt::Key_S),
+                      QStringLiteral("保存本窗口的修改"),
+                      QStringLiteral("Save!"),
+                      {},
+                      {}});
+    m_print = addItem({QStringLiteral("m_打印"),
+                       QStringLiteral("打印\tCtrl+P"),
+                       QKeySequence(Qt::CTRL | Qt::Key_P),
+                       QStringLiteral("打印"),
+                       QStringLiteral("print!"),
+                       {},
+                       QStringLiteral("打印")});
+    m_preview = addItem({QStringLiteral("m_preview"),
+                         QStringLiteral("打印预缆\tCtrl+V"),
+                         QKeySequence(Qt::CTRL | Qt::Key_V),
+                         QStringLiteral("打印预缆"),
+                         QStringLiteral("Preview!"),
+                         {},
+                         {}});
+    m_excel = addItem({QStringLiteral("m_excel"),
+                       QStringLiteral("另存为...\tCtrl+A"),
+                       QKeySequence(Qt::CTRL | Qt::Key_A),
+                       QStringLiteral("保存为Excel文件"),
+                       QStringLiteral("saveas!"),
+                       {},
+                       QStringLiteral("另存为Excel文件")});
+    m_exit = addItem({QStringLiteral("m_退出"),
+                      QStringLiteral("退出\tCtrl+X"),
+                      QKeySequence(Qt::CTRL | Qt::Key_X),
+                      QStringLiteral("退出本窗口"),
+                      QStringLiteral("exit!"),
+                      {},
+                      {}});
 
     connect(m_save, &MenuItem::clicked, this, &m_guide_set::save);
     connect(m_print, &MenuItem::clicked, this, &m_guide_set::print);

@@ -22,7 +22,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-
 namespace {
 
 // Screen pixels per layout unit for column widths.
@@ -210,7 +209,8 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
 
 // ---------------------------------------------------------------- delegate
 
-QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const
+QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                                    const QModelIndex& index) const
 {
     auto* edit = new QLineEdit(parent);
     edit->setFrame(false);
@@ -237,7 +237,8 @@ void GridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, cons
         model->setData(index, edit->text(), Qt::EditRole);
 }
 
-void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                         const QModelIndex& index) const
 {
     const QVariant back = index.data(Qt::BackgroundRole);
     if (back.isValid())
@@ -254,10 +255,11 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     QStyleOptionButton box;
     const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
     const QRect indicator = style->subElementRect(QStyle::SE_CheckBoxIndicator, &box, option.widget);
-    box.rect = QRect(option.rect.center() - QPoint(indicator.width() / 2, indicator.height() / 2),
-                     indicator.size());
-    box.state = QStyle::State_Enabled |
-                (index.data(Qt::CheckStateRole).toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off);
+    box.rect =
+        QRect(option.rect.center() - QPoint(indicator.width() / 2, indicator.height() / 2), indicator.size());
+    box.state =
+        QStyle::State_Enabled |
+        (index.data(Qt::CheckStateRole).toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off);
     style->drawControl(QStyle::CE_CheckBox, &box, painter, option.widget);
 }
 
@@ -316,12 +318,13 @@ GridTable::GridTable(GridModel* model, QWidget* parent)
     h->setSectionsClickable(false);
     h->setDefaultAlignment(Qt::AlignCenter);
     h->setMinimumHeight(QFontMetrics(hf).height() + 14);
-    h->setStretchLastSection(true);
-    setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; background: white; "
-                                 "selection-background-color: #cfe3f7; selection-color: black; }"
-                                 "QHeaderView::section { background: %2; color: #103c3c; border: none; "
-                                 "border-right: 1px solid %1; border-bottom: 1px solid %1; padding: 2px 4px; }")
-                      .arg(kRule.name(), kHeaderBack.name()));
+    h->setStretchLastSection(false);
+    setStyleSheet(
+        QStringLiteral("QTableView { gridline-color: %1; background: white; "
+                       "selection-background-color: #cfe3f7; selection-color: black; }"
+                       "QHeaderView::section { background: %2; color: #103c3c; border: none; "
+                       "border-right: 1px solid %1; border-bottom: 1px solid %1; padding: 2px 4px; }")
+            .arg(kRule.name(), kHeaderBack.name()));
 }
 
 void GridTable::commitOpenEditor()
@@ -377,7 +380,8 @@ QModelIndex GridTable::moveCursor(CursorAction action, Qt::KeyboardModifiers mod
             // From a non-editable cell: the first editable cell to its right (in layout order).
             pos = -1;
             for (int i = 0; i < editable.size(); ++i)
-                if (cur.isValid() && m_model->layoutColumn(editable[i]) > m_model->layoutColumn(cur.column())) {
+                if (cur.isValid() &&
+                    m_model->layoutColumn(editable[i]) > m_model->layoutColumn(cur.column())) {
                     pos = i - 1;
                     break;
                 }
@@ -458,9 +462,10 @@ void TitleBand::paintEvent(QPaintEvent*)
         y += l.height;
         if (first && l.texts.size() == 1 && l.texts.first()->pointSize >= 14) {
             // The title's double rule, as on the printed page.
-            const int w = qMin(area.width(), QFontMetrics(fontOf(*l.texts.first()))
-                                                     .horizontalAdvance(m_buffer.text(l.texts.first()->name)) +
-                                                 80);
+            const int w =
+                qMin(area.width(), QFontMetrics(fontOf(*l.texts.first()))
+                                           .horizontalAdvance(m_buffer.text(l.texts.first()->name)) +
+                                       80);
             const int x = area.left() + (area.width() - w) / 2;
             p.setPen(QPen(QColor(0, 128, 128), 1.2));
             p.drawLine(x, y - 6, x + w, y - 6);
@@ -473,7 +478,8 @@ void TitleBand::paintEvent(QPaintEvent*)
 
 // ---------------------------------------------------------------- preview
 
-PreviewPages::PreviewPages(const GridBuffer& buffer, QWidget* parent) : QWidget(parent), m_buffer(buffer)
+PreviewPages::PreviewPages(const GridBuffer& buffer, QWidget* parent)
+    : QWidget(parent), m_buffer(buffer), m_printer(buffer)
 {
     setAutoFillBackground(true);
     QPalette p = palette();
@@ -489,7 +495,7 @@ double PreviewPages::zoom() const
 {
     // Screen pixels per point: the sheet fits the width of the view, between
     // 60 % and life size.
-    const double paperWidth = GridPrinter(m_buffer).paperSize().width();
+    const double paperWidth = m_printer.paperSize().width();
     const QWidget* viewport = parentWidget();
     const double available = viewport ? viewport->width() - 2 * kDeskMargin : paperWidth;
     return qBound(0.6, available / paperWidth, 96.0 / 72.0);
@@ -497,12 +503,12 @@ double PreviewPages::zoom() const
 
 QSizeF PreviewPages::pagePixels() const
 {
-    return GridPrinter(m_buffer).paperSize() * zoom();
+    return m_printer.paperSize() * zoom();
 }
 
 void PreviewPages::refresh()
 {
-    m_pageCount = GridPrinter(m_buffer).pageCount();
+    m_pageCount = m_printer.pageCount();
     resize(sizeHint());
     update();
 }
@@ -519,14 +525,13 @@ void PreviewPages::paintEvent(QPaintEvent* event)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    const GridPrinter printer(m_buffer);
     const QSizeF page = pagePixels();
     const double x0 = qMax<double>(kDeskMargin, (width() - page.width()) / 2);
     for (int i = 0; i < qMax(1, m_pageCount); ++i) {
         const QRectF sheet(x0, kDeskMargin + i * (page.height() + kDeskMargin), page.width(), page.height());
         if (!event->rect().intersects(sheet.toAlignedRect().adjusted(-8, -8, 8, 8)))
             continue;
-        printer.paintPreview(p, i + 1, sheet, m_buffer.previewOutline, m_buffer.previewRulers);
+        m_printer.paintPreview(p, i + 1, sheet, m_buffer.previewOutline, m_buffer.previewRulers);
     }
 }
 
@@ -557,8 +562,8 @@ GridView::GridView(const QString& controlName, GridLayout layout, QWidget* paren
     m_table->setObjectName(QStringLiteral("table"));
     sheetLayout->addWidget(m_title);
     sheetLayout->addWidget(m_table, 1);
-    for (int c = 0; c < m_model->columnCount(); ++c)
-        m_table->setColumnWidth(c, qMax(28, int(m_model->designWidth(c) * kColumnScale)));
+    m_table->viewport()->installEventFilter(this);
+    fitColumns();
 
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("preview"));
@@ -612,8 +617,30 @@ void GridView::commitOpenEditor()
     m_table->commitOpenEditor();
 }
 
+void GridView::fitColumns()
+{
+    // Design widths at screen scale; when the table is wider than that, every
+    // column grows in proportion so the report fills its width as on paper.
+    const int columns = m_model->columnCount();
+    double designTotal = 0;
+    for (int c = 0; c < columns; ++c)
+        designTotal += m_model->designWidth(c) * kColumnScale;
+    const int available = m_table->viewport()->width();
+    const double factor = designTotal > 0 && available > designTotal ? available / designTotal : 1.0;
+    int used = 0;
+    for (int c = 0; c < columns; ++c) {
+        int w = qMax(28, int(m_model->designWidth(c) * kColumnScale * factor));
+        if (c == columns - 1 && factor > 1.0)
+            w = qMax(28, available - used); // no sliver left at the right edge
+        m_table->setColumnWidth(c, w);
+        used += w;
+    }
+}
+
 bool GridView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Resize && watched == m_table->viewport())
+        fitColumns();
     // The sheets follow the width of the preview area.
     if (event->type() == QEvent::Resize && watched == static_cast<QScrollArea*>(m_previewArea)->viewport() &&
         previewShown())
@@ -704,7 +731,8 @@ void GridView::setPrintFolder(const QString& folder)
 int GridView::Print()
 {
     m_buffer->AcceptText();
-    const QPrinterInfo printerInfo = g_printFolder.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
+    const QPrinterInfo printerInfo =
+        g_printFolder.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
     QString error;
     if (printerInfo.isNull()) {
         // No printer: the pages go to a PDF file the user is told about.
@@ -716,13 +744,13 @@ int GridView::Print()
         for (int n = 2; QFileInfo::exists(path); ++n)
             path = QDir(folder).filePath(stem + QStringLiteral("_%1.pdf").arg(n));
         if (!writePdf(*m_buffer, path, &error)) {
-            messages().MessageBox(QStringLiteral("提示信息"),
-                                  QStringLiteral("打印失败：") + error);
+            messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("打印失败：") + error);
             return -1;
         }
         m_lastPrintTarget = path;
         messages().MessageBox(QStringLiteral("提示信息"),
-                              QStringLiteral("没有找到打印机，报表已保存为PDF文件：\n") + QDir::toNativeSeparators(path));
+                              QStringLiteral("没有找到打印机，报表已保存为PDF文件：\n") +
+                                  QDir::toNativeSeparators(path));
         emit printed(path);
         return 1;
     }
@@ -754,9 +782,4 @@ void GridView::BringToTop()
 {
     raise();
     m_broughtToTop = true;
-}
-
-int GridView::columnForGrid(int modelColumn) const
-{
-    return m_model->layoutColumn(modelColumn);
 }

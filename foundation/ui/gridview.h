@@ -81,7 +81,7 @@ protected:
 
 private:
     void syncAppearance();
-    int columnForGrid(int modelColumn) const;
+    void fitColumns();
 
     GridBuffer* m_buffer;
     QStackedLayout* m_stack = nullptr;

@@ -4,6 +4,7 @@
 // order of the editable cells, the title band and the in-place preview.
 
 #include "foundation/gridbuffer.h"
+#include "foundation/gridprint.h"
 
 #include <QAbstractTableModel>
 #include <QPointer>
@@ -56,7 +57,8 @@ public:
                           const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
 
@@ -130,6 +132,7 @@ private:
     double zoom() const;
     QSizeF pagePixels() const;
     const GridBuffer& m_buffer;
+    GridPrinter m_printer; // keeps its page plan until the rows change
     int m_pageCount = 0;
 };
 

@@ -22,13 +22,13 @@ class MenuItem final : public QObject
 public:
     struct Definition
     {
-        QString name;                // m_preview
-        QString text;                // "打印预缆\tCtrl+V": caption, tab, shortcut hint
-        QKeySequence shortcut;       // separate from the hint in the text
-        QString microHelp;           // status line text on hover
-        QString toolbarPicture;      // "print!" or ".\pic\bgcolor.bmp"
-        QString toolbarDownPicture;  // picture while the button is pressed
-        QString toolbarText;         // text under the toolbar picture
+        QString name;               // m_preview
+        QString text;               // "打印预缆\tCtrl+V": caption, tab, shortcut hint
+        QKeySequence shortcut;      // separate from the hint in the text
+        QString microHelp;          // status line text on hover
+        QString toolbarPicture;     // "print!" or ".\pic\bgcolor.bmp"
+        QString toolbarDownPicture; // picture while the button is pressed
+        QString toolbarText;        // text under the toolbar picture
     };
 
     MenuItem(const Definition& definition, Menu* menu);

@@ -33,9 +33,9 @@ TEST_P(WindowTest, RightsGateRefusesOnlyAZeroAtItsPosition)
     };
     const QString zeroAt25 = QString(24, u'1') + QStringLiteral("0") + QStringLiteral("111");
     const QList<Case> cases = {
-        {zeroAt25, false},                        // "0" at the position
-        {QString(), true},                        // null lets in
-        {QStringLiteral("111111111"), true},      // shorter than the position
+        {zeroAt25, false},                   // "0" at the position
+        {QString(), true},                   // null lets in
+        {QStringLiteral("111111111"), true}, // shorter than the position
         {QString(24, u'1') + QStringLiteral("1"), true},
         {QString(24, u'0') + QStringLiteral("x"), true}, // other characters anywhere else do not matter
         {QString(), true},
@@ -83,7 +83,8 @@ TEST_P(WindowTest, OpenOrdersMenuAndSharedGridAsTheScreenAsksThenBindsAndStarts)
 
     host->message.clear();
     host->message.stringParm = QStringLiteral("41");
-    auto* catalogue = new TestScreen(*host, 10, ModuleWindow::ShareOrder::ShareThenMenu, TestScreen::MenuKind::Guide);
+    auto* catalogue =
+        new TestScreen(*host, 10, ModuleWindow::ShareOrder::ShareThenMenu, TestScreen::MenuKind::Guide);
     ASSERT_TRUE(catalogue->Open());
     EXPECT_TRUE(catalogue->shareSetBeforeMenu);
     EXPECT_EQ(catalogue->openMessage().stringParm, QStringLiteral("41"));
@@ -127,7 +128,8 @@ TEST_P(WindowTest, ResizeHandsTheClientSizeToTheHostLayout)
 
 TEST_P(WindowTest, ControlListKeepsDeclarationOrderAndFindsGrids)
 {
-    auto* w = new TestScreen(*host, 0, ModuleWindow::ShareOrder::MenuThenShare, TestScreen::MenuKind::Report, true);
+    auto* w =
+        new TestScreen(*host, 0, ModuleWindow::ShareOrder::MenuThenShare, TestScreen::MenuKind::Report, true);
     const QList<QWidget*> controls = w->Control();
     ASSERT_EQ(controls.size(), 4);
     EXPECT_EQ(controls[0]->objectName(), QStringLiteral("dw_1"));
@@ -148,11 +150,11 @@ TEST(MessageService, ScriptedAnswersInOrderAndRecordsEveryBox)
     ScopedMessages scoped(&box);
     box.answer(msg::No);
     box.answer(msg::Cancel);
-    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
-                                    msg::Buttons::YesNo),
+    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"),
+                                    msg::Icon::Question, msg::Buttons::YesNo),
               msg::No);
-    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存修改？"), msg::Icon::Question,
-                                    msg::Buttons::YesNoCancel),
+    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存修改？"),
+                                    msg::Icon::Question, msg::Buttons::YesNoCancel),
               msg::Cancel);
     // With no answer queued the first button is taken.
     EXPECT_EQ(messages().MessageBox(QString(), QStringLiteral("保存成功")), msg::Ok);
