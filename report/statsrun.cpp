@@ -30,47 +30,78 @@ private:
     Host& m_host;
 };
 
-// One figure column of the working row, chosen by the indicator's flag1:
-// 1 sum, 2 average, 3 maximum, 4 minimum over the region's units.
+// The four aggregation kinds (flag1 1 sum, 2 average, 3 maximum, 4 minimum)
+// in one pass over the region's rows of the period. The region is a range of
+// the index H_stat(kjqj, number, …): exactly the units whose code starts with
+// the region code. Each backend gets the shape it runs fastest; both give the
+// same rows.
 //
-// On PostgreSQL the aggregates are exact numerics and the numeric(18,2)
-// column rounds half away from zero. SQLite holds the figures as doubles, so
-// the sum and the average are taken over whole ten-thousandths (the figures
-// carry four decimals) in 64-bit integers, and the average is rounded to
-// cents half away from zero in integer arithmetic: no summation error can
-// move a figure across a half cent, whatever the number of units.
-QString aggregateFigure(const Dialect& d, const QString& column)
+// PostgreSQL: the rows meet the catalogue in a hash join, and each aggregate
+// works only on the rows of its own kind (FILTER), so a row costs one numeric
+// aggregate per column. The aggregates are exact numerics; the average is
+// sum / count, as avg itself divides; the numeric(18,2) column rounds half
+// away from zero.
+QString postgresFigure(const Dialect& d, const QString& column)
 {
     const QString h = QStringLiteral("H_stat.") + column;
-    if (!d.isSQLite()) {
-        return d.money(QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN sum(%1) WHEN 2 THEN avg(%1) "
-                                      "WHEN 3 THEN max(%1) ELSE min(%1) END")
-                           .arg(h));
-    }
-    const QString units = QStringLiteral("sum(CAST(round(%1 * 10000) AS INTEGER))").arg(h);
-    const QString count = QStringLiteral("count(%1)").arg(h);
+    const QString sum = QStringLiteral("sum(%1) FILTER (WHERE S_zbbm.flag1 IN (1, 2))").arg(h);
+    return d.money(QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN %1 WHEN 2 THEN %1 / NULLIF(count(%2), 0) "
+                                  "WHEN 3 THEN max(%2) FILTER (WHERE S_zbbm.flag1 = 3) "
+                                  "ELSE min(%2) FILTER (WHERE S_zbbm.flag1 = 4) END")
+                       .arg(sum, h));
+}
+
+// SQLite looks the catalogue up row by row, which costs more than all the
+// aggregates together, so the rows are grouped by indicator first and only
+// the groups meet the catalogue. SQLite holds the figures as doubles, so the
+// sum is taken over whole ten-thousandths (the figures carry four decimals)
+// in 64-bit integers and the average is rounded to cents half away from zero
+// in integer arithmetic: no summation error can move a figure across a half
+// cent, whatever the number of units.
+QString sqliteAggregates(const QString& column)
+{
+    const QString h = QStringLiteral("H_stat.") + column;
+    return QStringLiteral("sum(CAST(round(%2 * 10000) AS INTEGER)) AS s_%1, count(%2) AS n_%1, "
+                          "max(%2) AS x_%1, min(%2) AS m_%1")
+        .arg(column, h);
+}
+
+QString sqliteFigure(const Dialect& d, const QString& column)
+{
+    const QString s = QStringLiteral("a.s_") + column;
+    const QString n = QStringLiteral("a.n_") + column;
     // cents = sign(s) * floor((2|s| + 100n) / (200n)), s in ten-thousandths over n values
     const QString avgCents = QStringLiteral("(CASE WHEN %1 < 0 THEN -1 ELSE 1 END) * "
                                             "((2 * abs(%1) + 100 * %2) / (200 * %2))")
-                                 .arg(units, count);
+                                 .arg(s, n);
     // round2 reads a text argument as an exact decimal ("26750e-4" is 2.675).
     return QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN %1 WHEN 2 THEN %2 WHEN 3 THEN %3 ELSE %4 END")
-        .arg(d.money(QStringLiteral("(%1 || 'e-4')").arg(units)),
-             d.money(QStringLiteral("(%1 || 'e-2')").arg(avgCents)),
-             d.money(QStringLiteral("max(%1)").arg(h)), d.money(QStringLiteral("min(%1)").arg(h)));
+        .arg(d.money(QStringLiteral("(%1 || 'e-4')").arg(s)),
+             d.money(QStringLiteral("(%1 || 'e-2')").arg(avgCents)), d.money(QStringLiteral("a.x_") + column),
+             d.money(QStringLiteral("a.m_") + column));
 }
 
-// The four aggregation kinds in one pass over the region's rows of the period.
-// The region is a range of the index H_stat(kjqj, number, …): exactly the units
-// whose code starts with the region code.
 QString aggregationStatement(const Dialect& d)
 {
-    const QString select =
-        QStringLiteral("SELECT H_stat.zbbm, %1, %2, %3 FROM H_stat, S_zbbm "
-                       "WHERE H_stat.kjqj = ? AND %4 AND H_stat.zbbm = S_zbbm.number "
-                       "AND S_zbbm.flag1 IN (1, 2, 3, 4) GROUP BY H_stat.zbbm, S_zbbm.flag1")
-            .arg(aggregateFigure(d, QStringLiteral("qichu")), aggregateFigure(d, QStringLiteral("fasheng")),
-                 aggregateFigure(d, QStringLiteral("leiji")), d.prefixRange(QStringLiteral("H_stat.number")));
+    const QString q = QStringLiteral("qichu");
+    const QString f = QStringLiteral("fasheng");
+    const QString l = QStringLiteral("leiji");
+    QString select;
+    if (d.isSQLite()) {
+        const QString inner = QStringLiteral("SELECT H_stat.zbbm AS zbbm, %1, %2, %3 FROM H_stat "
+                                             "WHERE H_stat.kjqj = ? AND %4 GROUP BY H_stat.zbbm")
+                                  .arg(sqliteAggregates(q), sqliteAggregates(f), sqliteAggregates(l),
+                                       d.prefixRange(QStringLiteral("H_stat.number")));
+        select = QStringLiteral("SELECT a.zbbm, %1, %2, %3 FROM (%4) a, S_zbbm "
+                                "WHERE a.zbbm = S_zbbm.number AND S_zbbm.flag1 IN (1, 2, 3, 4)")
+                     .arg(sqliteFigure(d, q), sqliteFigure(d, f), sqliteFigure(d, l), inner);
+    } else {
+        select = QStringLiteral("SELECT H_stat.zbbm, %1, %2, %3 FROM H_stat, S_zbbm "
+                                "WHERE H_stat.kjqj = ? AND %4 AND H_stat.zbbm = S_zbbm.number "
+                                "AND S_zbbm.flag1 IN (1, 2, 3, 4) GROUP BY H_stat.zbbm, S_zbbm.flag1")
+                     .arg(postgresFigure(d, q), postgresFigure(d, f), postgresFigure(d, l),
+                          d.prefixRange(QStringLiteral("H_stat.number")));
+    }
     return d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"), select);
 }
 

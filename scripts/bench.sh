@@ -1,2 +1,47 @@
 #!/usr/bin/env bash
-echo "The benchmark is not available yet."
+# The statistics-run benchmark: loads the benchmark province once into a cached
+# SQLite file (through `allstats init-db`, so the real indexes exist), loads it
+# again into a throwaway PostgreSQL server for this run only, and times the run
+# against the original aggregation statements and the engine's floor.
+#   BENCH_SIZE=small|medium|full (default full), BENCH_REPS (default 5).
+#   The cache lives in $XDG_CACHE_HOME/allstats-bench (default ~/.cache/...).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "${1:-$root/build}" && pwd)"
+size="${BENCH_SIZE:-full}"
+reps="${BENCH_REPS:-5}"
+allstats="$build/allstats"
+bench="$build/bench/allstats_bench"
+for exe in "$allstats" "$bench"; do
+  [ -x "$exe" ] || { echo "missing $exe: build first (make build)" >&2; exit 1; }
+done
+
+version="$("$bench" version)"
+cache_dir="${XDG_CACHE_HOME:-$HOME/.cache}/allstats-bench"
+cache="$cache_dir/$size-v$version.sqlite"
+mkdir -p "$cache_dir"
+if [ ! -f "$cache" ]; then
+  echo "generating the $size data set into $cache (once) ..."
+  tmp="$cache.tmp"
+  rm -f "$tmp" "$tmp-wal" "$tmp-shm"
+  "$allstats" init-db --db "$tmp" >/dev/null
+  "$bench" load --size "$size" --db "$tmp"
+  mv "$tmp" "$cache"
+  rm -f "$tmp-wal" "$tmp-shm"
+fi
+
+export ALLSTATS_PGDIR_FILE="$build/pgdir-bench"
+"$root"/scripts/pg-test-server.sh stop
+url="$("$root"/scripts/pg-test-server.sh start)" || { echo "could not start the PostgreSQL test server" >&2; exit 1; }
+trap '"$root"/scripts/pg-test-server.sh stop' EXIT
+echo "loading the $size data set into PostgreSQL ($url) ..."
+"$allstats" init-db --db "$url" >/dev/null
+"$bench" load --size "$size" --db "$url"
+
+commit="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+if [ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ]; then commit="$commit+"; fi
+mkdir -p "$build/bench-results"
+json="$build/bench-results/$(date -u +%Y%m%d-%H%M%S)-$commit-$size.json"
+QT_QPA_PLATFORM=offscreen "$bench" measure --size "$size" --db "$cache" --db "$url" --reps "$reps" \
+  --allstats "$allstats" --label "$commit" --json "$json"
+cp "$json" "$build/bench.json"

@@ -1,0 +1,514 @@
+// allstats_bench: loads the benchmark province and times the statistics run
+// against the report's original statements and the engine's floor.
+//
+//   allstats_bench version
+//   allstats_bench load --size SIZE --db DB
+//   allstats_bench measure --size SIZE --db DB [--db DB2] [--reps N]
+//                  [--json FILE] [--allstats EXE] [--label TEXT]
+#include "app/core/sqlhost.h"
+#include "bench/benchdata.h"
+#include "bench/forms.h"
+#include "foundation/gridbuffer.h"
+#include "foundation/sqlca.h"
+#include "report/d_xmjdzl.h"
+#include "report/statsrun.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <algorithm>
+#include <fcntl.h>
+#include <functional>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+QTextStream& out()
+{
+    static QTextStream s(stdout);
+    return s;
+}
+
+QTextStream& err()
+{
+    static QTextStream s(stderr);
+    return s;
+}
+
+enum Exit
+{
+    Done = 0,
+    Failed = 1,
+    Usage = 2,
+};
+
+// Milliseconds of every repetition, and their summary.
+struct Timing
+{
+    QList<double> samples;
+    double median() const
+    {
+        if (samples.isEmpty())
+            return 0;
+        QList<double> s = samples;
+        std::sort(s.begin(), s.end());
+        const qsizetype n = s.size();
+        return n % 2 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
+    }
+    double min() const { return samples.isEmpty() ? 0 : *std::min_element(samples.begin(), samples.end()); }
+    double max() const { return samples.isEmpty() ? 0 : *std::max_element(samples.begin(), samples.end()); }
+    QJsonObject json() const
+    {
+        QJsonArray all;
+        for (double v : samples)
+            all.append(v);
+        return {{QStringLiteral("median_ms"), median()},
+                {QStringLiteral("min_ms"), min()},
+                {QStringLiteral("max_ms"), max()},
+                {QStringLiteral("samples_ms"), all}};
+    }
+};
+
+struct Line
+{
+    QString backend;
+    benchdata::BenchRegion region;
+    long long rows = 0;
+    Timing run;
+    Timing literal;
+    Timing floor;
+    bool sameRows = false;
+    double runPerFloor() const { return floor.median() > 0 ? run.median() / floor.median() : 0; }
+    double runPerLiteral() const { return literal.median() > 0 ? run.median() / literal.median() : 0; }
+};
+
+struct Memory
+{
+    QString format;
+    long maxRssKb = -1;
+    int exitCode = -1;
+    QString error;
+};
+
+QString backendName(Backend b)
+{
+    return b == Backend::SQLite ? QStringLiteral("SQLite") : QStringLiteral("PostgreSQL");
+}
+
+// Times one call in milliseconds; false when the call reports a failure.
+bool timed(Timing& timing, const std::function<Status()>& call, QString* error)
+{
+    QElapsedTimer t;
+    t.start();
+    const Status s = call();
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    if (!s) {
+        *error = s.error;
+        return false;
+    }
+    timing.samples << ms;
+    return true;
+}
+
+// One backend: every benchmark region, a warm-up of each form, then the
+// repetitions with the three forms interleaved so drift hits them alike.
+bool measureBackend(const QString& db, const benchdata::Size& size, int reps, QList<Line>& lines)
+{
+    QString error;
+    auto sqlca = Sqlca::connect(db, &error);
+    if (!sqlca) {
+        err() << error << Qt::endl;
+        return false;
+    }
+    const QString period = benchdata::lastPeriod(size);
+    const QString scheme = benchdata::fullSchemeName();
+
+    // The run as the report screen does it, with no host routines installed
+    // (an empty hooks folder) and a province user, so nothing is refreshed.
+    QTemporaryDir hooks;
+    SqlHost host(*sqlca, hooks.path());
+    host.gs_kjqj = period;
+    host.gs_userqybm = benchdata::provinceCode();
+    GridBuffer grid(d_xmjdzl());
+    attachReportTidying(grid);
+    grid.SetTransObject(sqlca.get());
+
+    // Besides the four levels, a region without units: what a run costs
+    // whatever the amount of data (statements, round trips, the commit).
+    QList<benchdata::BenchRegion> regions = benchdata::benchRegions(size);
+    regions << benchdata::BenchRegion{QStringLiteral("empty"), QStringLiteral("4100"),
+                                      QStringLiteral("无单位区域")};
+    for (const benchdata::BenchRegion& region : regions) {
+        Line line;
+        line.backend = backendName(sqlca->backend());
+        line.region = region;
+        const auto rows = benchforms::countRows(*sqlca, region.code, period);
+        if (!rows) {
+            err() << "counting rows: " << sqlca->SQLErrText << Qt::endl;
+            return false;
+        }
+        line.rows = *rows;
+
+        ReportRequest request;
+        request.region = region.code;
+        request.regionName = region.name;
+        request.year = period.left(4);
+        request.month = QString::number(period.mid(4).toInt());
+        request.scheme = scheme;
+        auto run = [&]() -> Status {
+            const RunOutcome o = runStatistics(host, grid, request);
+            if (o.kind != RunOutcome::Done)
+                return Status::failure(QStringLiteral("run: ") + o.message);
+            return Status::success();
+        };
+        auto literal = [&] { return benchforms::runLiteral(*sqlca, region.code, period, scheme); };
+        long groups = 0;
+        auto floor = [&] { return benchforms::runFloor(*sqlca, region.code, period, &groups); };
+
+        // Warm-up, and the check that the run and the literal form agree.
+        Timing warm;
+        if (!timed(warm, literal, &error))
+            break;
+        const auto literalRows = benchforms::workingRows(*sqlca);
+        if (!timed(warm, run, &error))
+            break;
+        const auto runRows = benchforms::workingRows(*sqlca);
+        line.sameRows = literalRows && runRows && *literalRows == *runRows;
+        if (!timed(warm, floor, &error))
+            break;
+
+        for (int i = 0; i < reps && error.isEmpty(); ++i) {
+            timed(line.run, run, &error) && timed(line.literal, literal, &error) &&
+                timed(line.floor, floor, &error);
+        }
+        if (!error.isEmpty())
+            break;
+        lines << line;
+        out() << "  " << line.backend << " " << region.level << " done" << Qt::endl;
+    }
+    if (!error.isEmpty()) {
+        err() << backendName(sqlca->backend()) << ": " << error << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
+// Peak resident memory of a child process (the batch report), from the
+// kernel's own accounting of the child.
+Memory peakMemory(const QString& program, const QStringList& args, const QString& format)
+{
+    Memory m;
+    m.format = format;
+    QList<QByteArray> argBytes;
+    argBytes << program.toLocal8Bit();
+    for (const QString& a : args)
+        argBytes << a.toLocal8Bit();
+    std::vector<char*> argv;
+    for (QByteArray& a : argBytes)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    QTemporaryDir dir;
+    const QByteArray errPath = (dir.path() + QStringLiteral("/stderr")).toLocal8Bit();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        m.error = QStringLiteral("cannot start %1: %2").arg(program, QString::fromLocal8Bit(strerror(rc)));
+        return m;
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) < 0) {
+        m.error = QStringLiteral("wait4 failed");
+        return m;
+    }
+    m.maxRssKb = usage.ru_maxrss;
+    m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (m.exitCode != 0) {
+        QFile f(QString::fromLocal8Bit(errPath));
+        if (f.open(QIODevice::ReadOnly))
+            m.error = QString::fromUtf8(f.readAll()).trimmed();
+        if (m.error.isEmpty())
+            m.error = QStringLiteral("exit status %1").arg(status);
+    }
+    return m;
+}
+
+QList<Memory> measureMemory(const QString& allstats, const QString& db, const benchdata::Size& size)
+{
+    QList<Memory> result;
+    QTemporaryDir dir;
+    const QString period = benchdata::lastPeriod(size);
+    for (const QString& format : {QStringLiteral("pdf"), QStringLiteral("json")}) {
+        const QStringList args = {
+            QStringLiteral("report"),
+            QStringLiteral("--db"),
+            db,
+            QStringLiteral("--region"),
+            benchdata::provinceCode(),
+            QStringLiteral("--scheme"),
+            benchdata::fullSchemeName(),
+            QStringLiteral("--year"),
+            period.left(4),
+            QStringLiteral("--month"),
+            QString::number(period.mid(4).toInt()),
+            QStringLiteral("--period"),
+            period,
+            QStringLiteral("--user-region"),
+            benchdata::provinceCode(),
+            QStringLiteral("--hooks"),
+            dir.path(),
+            QStringLiteral("--format"),
+            format,
+            QStringLiteral("--out"),
+            dir.filePath(QStringLiteral("report.") + format),
+        };
+        result << peakMemory(allstats, args, format);
+    }
+    return result;
+}
+
+QString cell(const QString& text, int width, bool right = true)
+{
+    return right ? text.rightJustified(width) : text.leftJustified(width);
+}
+
+QString ms(const Timing& t)
+{
+    // median, and half the range as the spread
+    return QStringLiteral("%1 ±%2")
+        .arg(t.median(), 0, 'f', t.median() < 10 ? 2 : 1)
+        .arg((t.max() - t.min()) / 2, 0, 'f', t.median() < 10 ? 2 : 1);
+}
+
+void printTable(const QList<Line>& lines)
+{
+    out() << Qt::endl
+          << cell(QStringLiteral("backend"), 11, false) << cell(QStringLiteral("region"), 24, false)
+          << cell(QStringLiteral("rows"), 9) << cell(QStringLiteral("run ms"), 17)
+          << cell(QStringLiteral("literal ms"), 17) << cell(QStringLiteral("floor ms"), 17)
+          << cell(QStringLiteral("run/floor"), 10) << cell(QStringLiteral("run/literal"), 12)
+          << cell(QStringLiteral("same rows"), 10) << Qt::endl;
+    for (const Line& l : lines) {
+        out() << cell(l.backend, 11, false) << cell(l.region.level + u' ' + l.region.code, 24, false)
+              << cell(QString::number(l.rows), 9) << cell(ms(l.run), 17) << cell(ms(l.literal), 17)
+              << cell(ms(l.floor), 17)
+              << cell(l.rows ? QString::number(l.runPerFloor(), 'f', 2) : QStringLiteral("-"), 10)
+              << cell(l.rows ? QString::number(l.runPerLiteral(), 'f', 3) : QStringLiteral("-"), 12)
+              << cell(l.sameRows ? QStringLiteral("yes") : QStringLiteral("NO"), 10) << Qt::endl;
+    }
+}
+
+struct Target
+{
+    QString what;
+    double value;
+    double limit;
+    QString unit;
+    bool met() const { return value <= limit; }
+};
+
+QList<Target> targets(const QList<Line>& lines, const QList<Memory>& memory)
+{
+    QList<Target> t;
+    for (const Line& l : lines) {
+        const QString who = l.backend + u' ' + l.region.level;
+        if (l.region.level == u"province" || l.region.level == u"county")
+            t << Target{who + QStringLiteral(" run/floor"), l.runPerFloor(), 1.5, QString()};
+        if (l.region.level == u"province")
+            t << Target{who + QStringLiteral(" run/literal"), l.runPerLiteral(), 0.3, QString()};
+        if (l.region.level == u"village")
+            t << Target{who + QStringLiteral(" run/literal"), l.runPerLiteral(), 0.05, QString()};
+        if (l.region.level == u"village" && l.backend == u"SQLite")
+            t << Target{who + QStringLiteral(" run"), l.run.median(), 10, QStringLiteral(" ms")};
+    }
+    for (const Memory& m : memory)
+        if (m.error.isEmpty())
+            t << Target{QStringLiteral("peak memory of allstats report --format %1 (province)").arg(m.format),
+                        double(m.maxRssKb) / 1024.0, 150, QStringLiteral(" MB")};
+    return t;
+}
+
+int measure(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("size"), QStringLiteral("Data set size."), QStringLiteral("SIZE")});
+    parser.addOption(
+        {QStringLiteral("db"), QStringLiteral("A loaded database (repeatable)."), QStringLiteral("DB")});
+    parser.addOption({QStringLiteral("reps"), QStringLiteral("Repetitions (default 5)."), QStringLiteral("N"),
+                      QStringLiteral("5")});
+    parser.addOption(
+        {QStringLiteral("json"), QStringLiteral("Write the results here."), QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("allstats"),
+                      QStringLiteral("The allstats executable, for the peak memory "
+                                     "of its batch report on the first database."),
+                      QStringLiteral("EXE")});
+    parser.addOption({QStringLiteral("label"), QStringLiteral("Recorded in the JSON (e.g. the commit)."),
+                      QStringLiteral("TEXT")});
+    QStringList rest = args;
+    rest.removeAt(1);
+    if (!parser.parse(rest)) {
+        err() << parser.errorText() << Qt::endl;
+        return Usage;
+    }
+    const auto size = benchdata::sizeByName(parser.value(QStringLiteral("size")));
+    const QStringList dbs = parser.values(QStringLiteral("db"));
+    const int reps = parser.value(QStringLiteral("reps")).toInt();
+    if (!size || dbs.isEmpty() || reps < 1) {
+        err() << "measure: --size (" << benchdata::sizeNames().join(u'|')
+              << "), --db and --reps >= 1 are needed" << Qt::endl;
+        return Usage;
+    }
+
+    out() << "statistics run benchmark: size " << size->name << ", " << size->villages() << " villages x "
+          << benchdata::IndicatorCount << " indicators x " << size->months
+          << " months = " << size->figureRows() << " H_stat rows; period " << benchdata::lastPeriod(*size)
+          << "; " << reps << " repetitions" << Qt::endl;
+    QList<Line> lines;
+    for (const QString& db : dbs)
+        if (!measureBackend(db, *size, reps, lines))
+            return Failed;
+
+    QList<Memory> memory;
+    if (parser.isSet(QStringLiteral("allstats")))
+        memory = measureMemory(parser.value(QStringLiteral("allstats")), dbs.first(), *size);
+
+    printTable(lines);
+    out() << Qt::endl;
+    for (const Memory& m : memory) {
+        if (m.error.isEmpty())
+            out() << "peak memory, allstats report --format " << m.format
+                  << " on the province: " << QString::number(double(m.maxRssKb) / 1024.0, 'f', 1) << " MB"
+                  << Qt::endl;
+        else
+            out() << "peak memory, allstats report --format " << m.format << ": not measured (" << m.error
+                  << ")" << Qt::endl;
+    }
+    const QList<Target> ts = targets(lines, memory);
+    out() << Qt::endl << "targets:" << Qt::endl;
+    for (const Target& t : ts)
+        out() << "  " << (t.met() ? "met     " : "MISSED  ") << t.what << ": "
+              << QString::number(t.value, 'f', 3) << t.unit << " (limit " << t.limit << t.unit << ")"
+              << Qt::endl;
+    bool allSame = true;
+    for (const Line& l : lines)
+        allSame = allSame && l.sameRows;
+    if (!allSame)
+        out() << "WARNING: the run and the literal form left different rows in t_stat" << Qt::endl;
+
+    if (parser.isSet(QStringLiteral("json"))) {
+        QJsonArray results;
+        for (const Line& l : lines)
+            results.append(QJsonObject{{QStringLiteral("backend"), l.backend},
+                                       {QStringLiteral("level"), l.region.level},
+                                       {QStringLiteral("region"), l.region.code},
+                                       {QStringLiteral("rows"), double(l.rows)},
+                                       {QStringLiteral("run"), l.run.json()},
+                                       {QStringLiteral("literal"), l.literal.json()},
+                                       {QStringLiteral("floor"), l.floor.json()},
+                                       {QStringLiteral("run_per_floor"), l.runPerFloor()},
+                                       {QStringLiteral("run_per_literal"), l.runPerLiteral()},
+                                       {QStringLiteral("same_rows"), l.sameRows}});
+        QJsonArray mem;
+        for (const Memory& m : memory)
+            mem.append(QJsonObject{{QStringLiteral("format"), m.format},
+                                   {QStringLiteral("max_rss_kb"), double(m.maxRssKb)},
+                                   {QStringLiteral("exit_code"), m.exitCode},
+                                   {QStringLiteral("error"), m.error}});
+        QJsonArray tj;
+        for (const Target& t : ts)
+            tj.append(QJsonObject{{QStringLiteral("target"), t.what},
+                                  {QStringLiteral("value"), t.value},
+                                  {QStringLiteral("limit"), t.limit},
+                                  {QStringLiteral("met"), t.met()}});
+        const QJsonObject doc{
+            {QStringLiteral("label"), parser.value(QStringLiteral("label"))},
+            {QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+            {QStringLiteral("size"), size->name},
+            {QStringLiteral("generator_version"), benchdata::GeneratorVersion},
+            {QStringLiteral("h_stat_rows"), double(size->figureRows())},
+            {QStringLiteral("period"), benchdata::lastPeriod(*size)},
+            {QStringLiteral("repetitions"), reps},
+            {QStringLiteral("cpus"), QThread::idealThreadCount()},
+            {QStringLiteral("results"), results},
+            {QStringLiteral("peak_memory"), mem},
+            {QStringLiteral("targets"), tj},
+        };
+        QSaveFile f(parser.value(QStringLiteral("json")));
+        if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(doc).toJson()) < 0 || !f.commit()) {
+            err() << "cannot write " << f.fileName() << ": " << f.errorString() << Qt::endl;
+            return Failed;
+        }
+        out() << Qt::endl << "results written to " << f.fileName() << Qt::endl;
+    }
+    return allSame ? Done : Failed;
+}
+
+int load(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("size"), QStringLiteral("Data set size."), QStringLiteral("SIZE")});
+    parser.addOption({QStringLiteral("db"), QStringLiteral("A database whose tables exist and are empty."),
+                      QStringLiteral("DB")});
+    QStringList rest = args;
+    rest.removeAt(1);
+    if (!parser.parse(rest)) {
+        err() << parser.errorText() << Qt::endl;
+        return Usage;
+    }
+    const auto size = benchdata::sizeByName(parser.value(QStringLiteral("size")));
+    if (!size || !parser.isSet(QStringLiteral("db"))) {
+        err() << "load: --size (" << benchdata::sizeNames().join(u'|') << ") and --db are needed" << Qt::endl;
+        return Usage;
+    }
+    QElapsedTimer t;
+    t.start();
+    const Status s = benchdata::load(parser.value(QStringLiteral("db")), *size);
+    if (!s) {
+        err() << "load: " << s.error << Qt::endl;
+        return Failed;
+    }
+    out() << "loaded " << size->figureRows() << " H_stat rows in "
+          << QString::number(t.elapsed() / 1000.0, 'f', 1) << " s" << Qt::endl;
+    return Done;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString command = args.value(1);
+    if (command == u"version") {
+        out() << benchdata::GeneratorVersion << Qt::endl;
+        return Done;
+    }
+    if (command == u"load")
+        return load(args);
+    if (command == u"measure")
+        return measure(args);
+    err()
+        << "usage: allstats_bench version | load --size SIZE --db DB | measure --size SIZE --db DB [--db DB] "
+           "[--reps N] [--json FILE] [--allstats EXE] [--label TEXT]"
+        << Qt::endl;
+    return Usage;
+}
