@@ -146,7 +146,8 @@ MainWindow::MainWindow(const SessionOptions& session, std::unique_ptr<Sqlca> sql
     initResources();
     setObjectName(QStringLiteral("w_main"));
     setWindowTitle(QStringLiteral("村级互助资金管理 — 统计指标"));
-    setWindowIcon(QIcon(QStringLiteral(":/allstats/icons/allstats.png")));
+    // Every window of the application, the screens included, carries the icon.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/allstats/icons/allstats.png")));
     buildMenus();
     buildCentre();
     applyGlobals();
