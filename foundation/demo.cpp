@@ -290,7 +290,8 @@ public:
         int loans = 0;
         QSet<int> households;
         for (int i = 0; i < wanted; ++i) {
-            const std::int64_t amount = std::int64_t(m_rnd.between(m_smallestLoan, m_largestLoan)) * 500 * 100;
+            const std::int64_t amount =
+                std::int64_t(m_rnd.between(m_smallestLoan, m_largestLoan)) * 500 * 100;
             if (amount > room)
                 break;
             const int household = m_rnd.between(1, int(m_members));

@@ -29,6 +29,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 // The resources of the static UI library are registered explicitly.
@@ -54,6 +55,14 @@ QIcon pictureIcon(const QString& file, QStyle::StandardPixmap fallback)
     if (QFileInfo::exists(path))
         return QIcon(path);
     return QApplication::style()->standardIcon(fallback);
+}
+
+// The database as messages name it: a server URL without its password.
+QString shownDatabase(const QString& db)
+{
+    if (db.startsWith(QStringLiteral("postgres")))
+        return QUrl(db).toDisplayString(QUrl::RemovePassword);
+    return db;
 }
 
 // Creates the tables, and the demo data when asked; says what failed.
@@ -94,12 +103,14 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
 
     auto sqlca = Sqlca::connect(db, &error);
     if (!sqlca) {
-        messages().MessageBox(kNotice, QStringLiteral("无法打开数据库 %1：\n%2").arg(db, error));
+        messages().MessageBox(kNotice,
+                              QStringLiteral("无法打开数据库 %1：\n%2").arg(shownDatabase(db), error));
         return nullptr;
     }
     const QStringList missing = schema::missingTables(*sqlca);
     if (sqlca->SQLCode == -1) {
-        messages().MessageBox(kNotice, QStringLiteral("无法读取数据库 %1：\n%2").arg(db, sqlca->SQLErrText));
+        messages().MessageBox(
+            kNotice, QStringLiteral("无法读取数据库 %1：\n%2").arg(shownDatabase(db), sqlca->SQLErrText));
         return nullptr;
     }
     if (!missing.isEmpty()) {
@@ -135,7 +146,8 @@ MainWindow::MainWindow(const SessionOptions& session, std::unique_ptr<Sqlca> sql
     initResources();
     setObjectName(QStringLiteral("w_main"));
     setWindowTitle(QStringLiteral("村级互助资金管理 — 统计指标"));
-    setWindowIcon(QIcon(QStringLiteral(":/allstats/icons/allstats.png")));
+    // Every window of the application, the screens included, carries the icon.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/allstats/icons/allstats.png")));
     buildMenus();
     buildCentre();
     applyGlobals();
