@@ -82,10 +82,7 @@ void m_guide_set::print()
 void m_guide_set::preview()
 {
     GridView* grid = m_host.gdw_share;
-    const bool on = !m_preview->Checked();
-    m_preview->setText(on ? QStringLiteral("取消预缆") : QStringLiteral("打印预缆"));
-    m_preview->setToolbarItemDown(on);
-    m_preview->setChecked(on);
+    const bool on = m_preview->toggle(QStringLiteral("取消预缆"), QStringLiteral("打印预缆"));
     if (!grid)
         return;
     if (on) {

@@ -106,10 +106,7 @@ void m_report::print()
 void m_report::preview()
 {
     GridView* grid = targetGrid();
-    const bool on = !m_preview->Checked();
-    m_preview->setText(on ? QStringLiteral("取消预缆") : QStringLiteral("打印预缆"));
-    m_preview->setToolbarItemDown(on);
-    m_preview->setChecked(on);
+    const bool on = m_preview->toggle(QStringLiteral("取消预缆"), QStringLiteral("打印预缆"));
     if (!grid)
         return;
     grid->Modify(QStringLiteral("DataWindow.Print.Preview"), on);
@@ -120,10 +117,7 @@ void m_report::preview()
 void m_report::rowBgColor()
 {
     GridView* grid = targetGrid();
-    const bool on = !m_rowbgcolor->Checked();
-    m_rowbgcolor->setText(on ? QStringLiteral("显示行背景色") : QStringLiteral("取消行背景色"));
-    m_rowbgcolor->setToolbarItemDown(on);
-    m_rowbgcolor->setChecked(on);
+    const bool on = m_rowbgcolor->toggle(QStringLiteral("显示行背景色"), QStringLiteral("取消行背景色"));
     if (grid && parentWindow())
         parentWindow()->host().uf_bgcolor(grid, on ? 1 : 0);
 }
@@ -131,10 +125,7 @@ void m_report::rowBgColor()
 void m_report::printVh()
 {
     GridView* grid = targetGrid();
-    const bool on = !m_printvh->Checked();
-    m_printvh->setText(on ? QStringLiteral("横向打印") : QStringLiteral("纵向打印"));
-    m_printvh->setToolbarItemDown(on);
-    m_printvh->setChecked(on);
+    const bool on = m_printvh->toggle(QStringLiteral("横向打印"), QStringLiteral("纵向打印"));
     if (grid)
         grid->Modify(QStringLiteral("DataWindow.Print.Orientation"), on ? 1 : 2);
 }
@@ -143,10 +134,7 @@ void m_report::yccxq()
 {
     ModuleWindow* w = parentWindow();
     GridView* grid = targetGrid();
-    const bool on = !m_yccxq->Checked();
-    m_yccxq->setText(on ? QStringLiteral("打开查询区") : QStringLiteral("隐藏查询区"));
-    m_yccxq->setToolbarItemDown(on);
-    m_yccxq->setChecked(on);
+    const bool on = m_yccxq->toggle(QStringLiteral("打开查询区"), QStringLiteral("隐藏查询区"));
     if (!w || !grid)
         return;
     const int pixels = w->unitsToPixelsX(kQueryAreaWidth);

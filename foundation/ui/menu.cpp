@@ -74,6 +74,15 @@ void MenuItem::setChecked(bool on)
     sync();
 }
 
+bool MenuItem::toggle(const QString& onText, const QString& offText)
+{
+    const bool on = !m_checked;
+    setText(on ? onText : offText);
+    setToolbarItemDown(on);
+    setChecked(on);
+    return on;
+}
+
 void MenuItem::setToolbarItemDown(bool down)
 {
     m_down = down;

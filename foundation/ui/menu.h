@@ -43,6 +43,9 @@ public:
     void setChecked(bool on);
     bool ToolbarItemDown() const { return m_down; }
     void setToolbarItemDown(bool down);
+    // A toggle's click: moves the item to its other state (Checked, ToolbarItemDown
+    // and the text naming that state) and returns the new Checked flag.
+    bool toggle(const QString& onText, const QString& offText);
     bool Enabled() const { return m_enabled; }
     void setEnabled(bool on);
 
