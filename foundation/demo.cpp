@@ -226,6 +226,9 @@ public:
         m_shareUnit = std::int64_t(rnd.between(2, 10)) * 100 * 100;
         m_shares = m_members * m_shareUnit;
         m_activity = rnd.between(2, 6);
+        // Each fund sets its own smallest and largest loan (in steps of 500 元).
+        m_smallestLoan = rnd.between(2, 4);
+        m_largestLoan = rnd.between(12, 40);
     }
 
     struct Month
@@ -287,7 +290,8 @@ public:
         int loans = 0;
         QSet<int> households;
         for (int i = 0; i < wanted; ++i) {
-            const std::int64_t amount = std::int64_t(m_rnd.between(4, 20)) * 500 * 100;
+            const std::int64_t amount =
+                std::int64_t(m_rnd.between(m_smallestLoan, m_largestLoan)) * 500 * 100;
             if (amount > room)
                 break;
             const int household = m_rnd.between(1, int(m_members));
@@ -364,6 +368,7 @@ private:
     std::int64_t m_fiscal = 0, m_shares = 0, m_other = 0, m_shareUnit = 0;
     std::int64_t m_members = 0, m_poor = 0;
     int m_activity = 1;
+    int m_smallestLoan = 4, m_largestLoan = 20;
     std::vector<Loan> m_loans;
     std::int64_t m_cumNewMembers = 0, m_cumLoans = 0, m_cumLent = 0, m_cumHouseholds = 0, m_cumDue = 0,
                  m_cumRepaid = 0, m_cumFee = 0, m_allMax = 0, m_allMin = 0;

@@ -7,18 +7,41 @@
 
 m_guide_set::m_guide_set(UiHost& host) : Menu(QStringLiteral("m_guide_set")), m_host(host)
 {
-    m_save = addItem({QStringLiteral("m_save"), QStringLiteral("保存\tCtrl+S"), QKeySequence(Qt::CTRL | Qt::Key_S),
-                      QStringLiteral("保存本窗口的修改"), QStringLiteral("Save!"), {}, {}});
-    m_print = addItem({QStringLiteral("m_打印"), QStringLiteral("打印\tCtrl+P"), QKeySequence(Qt::CTRL | Qt::Key_P),
-                       QStringLiteral("打印"), QStringLiteral("print!"), {}, QStringLiteral("打印")});
-    m_preview = addItem({QStringLiteral("m_preview"), QStringLiteral("打印预缆\tCtrl+V"),
-                         QKeySequence(Qt::CTRL | Qt::Key_V), QStringLiteral("打印预缆"), QStringLiteral("Preview!"),
-                         {}, {}});
-    m_excel = addItem({QStringLiteral("m_excel"), QStringLiteral("另存为...\tCtrl+A"),
-                       QKeySequence(Qt::CTRL | Qt::Key_A), QStringLiteral("保存为Excel文件"),
-                       QStringLiteral("saveas!"), {}, QStringLiteral("另存为Excel文件")});
-    m_exit = addItem({QStringLiteral("m_退出"), QStringLiteral("退出\tCtrl+X"), QKeySequence(Qt::CTRL | Qt::Key_X),
-                      QStringLiteral("退出本窗口"), QStringLiteral("exit!"), {}, {}});
+    m_save = addItem({QStringLiteral("m_save"),
+                      QStringLiteral("保存\tCtrl+S"),
+                      QKeySequence(Qt::CTRL | Qt::Key_S),
+                      QStringLiteral("保存本窗口的修改"),
+                      QStringLiteral("Save!"),
+                      {},
+                      {}});
+    m_print = addItem({QStringLiteral("m_打印"),
+                       QStringLiteral("打印\tCtrl+P"),
+                       QKeySequence(Qt::CTRL | Qt::Key_P),
+                       QStringLiteral("打印"),
+                       QStringLiteral("print!"),
+                       {},
+                       QStringLiteral("打印")});
+    m_preview = addItem({QStringLiteral("m_preview"),
+                         QStringLiteral("打印预缆\tCtrl+V"),
+                         QKeySequence(Qt::CTRL | Qt::Key_V),
+                         QStringLiteral("打印预缆"),
+                         QStringLiteral("Preview!"),
+                         {},
+                         {}});
+    m_excel = addItem({QStringLiteral("m_excel"),
+                       QStringLiteral("另存为...\tCtrl+A"),
+                       QKeySequence(Qt::CTRL | Qt::Key_A),
+                       QStringLiteral("保存为Excel文件"),
+                       QStringLiteral("saveas!"),
+                       {},
+                       QStringLiteral("另存为Excel文件")});
+    m_exit = addItem({QStringLiteral("m_退出"),
+                      QStringLiteral("退出\tCtrl+X"),
+                      QKeySequence(Qt::CTRL | Qt::Key_X),
+                      QStringLiteral("退出本窗口"),
+                      QStringLiteral("exit!"),
+                      {},
+                      {}});
 
     connect(m_save, &MenuItem::clicked, this, &m_guide_set::save);
     connect(m_print, &MenuItem::clicked, this, &m_guide_set::print);
@@ -32,6 +55,8 @@ void m_guide_set::save()
     GridView* grid = m_host.gdw_share;
     if (!grid)
         return;
+    // A menu click leaves the cell being typed in open: store it first, or the
+    // last edit would be missing from the save.
     grid->buffer().AcceptText();
     if (grid->buffer().ModifiedCount() < 1)
         return;
@@ -57,10 +82,7 @@ void m_guide_set::print()
 void m_guide_set::preview()
 {
     GridView* grid = m_host.gdw_share;
-    const bool on = !m_preview->Checked();
-    m_preview->setText(on ? QStringLiteral("取消预缆") : QStringLiteral("打印预缆"));
-    m_preview->setToolbarItemDown(on);
-    m_preview->setChecked(on);
+    const bool on = m_preview->toggle(QStringLiteral("取消预缆"), QStringLiteral("打印预缆"));
     if (!grid)
         return;
     if (on) {
@@ -74,8 +96,10 @@ void m_guide_set::preview()
 
 void m_guide_set::excel()
 {
-    if (GridView* grid = m_host.gdw_share)
+    if (GridView* grid = m_host.gdw_share) {
+        grid->buffer().AcceptText(); // the cell being typed in belongs to the export
         m_host.f_dw2excel(grid);
+    }
 }
 
 void m_guide_set::exit()

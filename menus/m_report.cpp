@@ -5,29 +5,60 @@
 #include "foundation/ui/modulewindow.h"
 
 namespace {
-const QString kReportPrintSql =
-    QStringLiteral("SELECT csvalue FROM s_sysset WHERE qybm = ? AND csname = ?");
+const QString kReportPrintSql = QStringLiteral("SELECT csvalue FROM s_sysset WHERE qybm = ? AND csname = ?");
 }
 
 m_report::m_report() : Menu(QStringLiteral("m_report"))
 {
-    m_excel = addItem({QStringLiteral("m_excel"), QStringLiteral("另存为..."), {}, QStringLiteral("保存为Excel文件"),
-                       QStringLiteral("saveas!"), {}, QStringLiteral("另存为Excel文件")});
-    m_print = addItem({QStringLiteral("m_打印"), QStringLiteral("打印\tCtrl+P"), QKeySequence(Qt::CTRL | Qt::Key_P),
-                       QStringLiteral("打印"), QStringLiteral("print!"), {}, QStringLiteral("打印")});
-    m_preview = addItem({QStringLiteral("m_preview"), QStringLiteral("打印预缆\tCtrl+V"),
-                         QKeySequence(Qt::CTRL | Qt::Key_V), QStringLiteral("打印预缆"), QStringLiteral("preview!"),
-                         {}, QStringLiteral("打印预览")});
-    m_rowbgcolor = addItem({QStringLiteral("m_rowbgcolor"), QStringLiteral("取消行背景色"), {},
-                            QStringLiteral("显示或取消行背景色"), QStringLiteral(".\\pic\\bgcolor.bmp"),
-                            QStringLiteral(".\\pic\\bgColorR.bmp"), QStringLiteral("显示或取消行背景色")});
-    m_printvh = addItem({QStringLiteral("m_printvh"), QStringLiteral("纵向横向打印"), {}, {},
-                         QStringLiteral(".\\pic\\print_v.bmp"), QStringLiteral(".\\pic\\Print_H.bmp"),
+    m_excel = addItem({QStringLiteral("m_excel"),
+                       QStringLiteral("另存为..."),
+                       {},
+                       QStringLiteral("保存为Excel文件"),
+                       QStringLiteral("saveas!"),
+                       {},
+                       QStringLiteral("另存为Excel文件")});
+    m_print = addItem({QStringLiteral("m_打印"),
+                       QStringLiteral("打印\tCtrl+P"),
+                       QKeySequence(Qt::CTRL | Qt::Key_P),
+                       QStringLiteral("打印"),
+                       QStringLiteral("print!"),
+                       {},
+                       QStringLiteral("打印")});
+    m_preview = addItem({QStringLiteral("m_preview"),
+                         QStringLiteral("打印预缆\tCtrl+V"),
+                         QKeySequence(Qt::CTRL | Qt::Key_V),
+                         QStringLiteral("打印预缆"),
+                         QStringLiteral("preview!"),
+                         {},
+                         QStringLiteral("打印预览")});
+    m_rowbgcolor = addItem({QStringLiteral("m_rowbgcolor"),
+                            QStringLiteral("取消行背景色"),
+                            {},
+                            QStringLiteral("显示或取消行背景色"),
+                            QStringLiteral(".\\pic\\bgcolor.bmp"),
+                            QStringLiteral(".\\pic\\bgColorR.bmp"),
+                            QStringLiteral("显示或取消行背景色")});
+    m_printvh = addItem({QStringLiteral("m_printvh"),
+                         QStringLiteral("纵向横向打印"),
+                         {},
+                         {},
+                         QStringLiteral(".\\pic\\print_v.bmp"),
+                         QStringLiteral(".\\pic\\Print_H.bmp"),
                          QStringLiteral("横向或纵向打印选择")});
-    m_yccxq = addItem({QStringLiteral("m_yccxq"), QStringLiteral("隐藏查询区"), {}, {}, QStringLiteral("vcrnext!"),
-                       QStringLiteral("VCRPrior!"), QStringLiteral("隐藏查询区")});
-    m_exit = addItem({QStringLiteral("m_退出"), QStringLiteral("退出\tCtrl+X"), QKeySequence(Qt::CTRL | Qt::Key_X),
-                      QStringLiteral("退出本窗口"), QStringLiteral("exit!"), {}, QStringLiteral("退出")});
+    m_yccxq = addItem({QStringLiteral("m_yccxq"),
+                       QStringLiteral("隐藏查询区"),
+                       {},
+                       {},
+                       QStringLiteral("vcrnext!"),
+                       QStringLiteral("VCRPrior!"),
+                       QStringLiteral("隐藏查询区")});
+    m_exit = addItem({QStringLiteral("m_退出"),
+                      QStringLiteral("退出\tCtrl+X"),
+                      QKeySequence(Qt::CTRL | Qt::Key_X),
+                      QStringLiteral("退出本窗口"),
+                      QStringLiteral("exit!"),
+                      {},
+                      QStringLiteral("退出")});
 
     connect(m_excel, &MenuItem::clicked, this, &m_report::excel);
     connect(m_print, &MenuItem::clicked, this, &m_report::print);
@@ -49,8 +80,10 @@ void m_report::excel()
     if (!w)
         return;
     // Every grid of the window, in control order.
-    for (GridView* grid : w->grids())
+    for (GridView* grid : w->grids()) {
+        grid->buffer().AcceptText(); // the cell being typed in belongs to the export
         w->host().f_dw2excel(grid);
+    }
 }
 
 void m_report::print()
@@ -61,7 +94,8 @@ void m_report::print()
         return;
     UiHost& host = w->host();
     // The region's print setting; a missing row, a null or a failing query all print as is.
-    const QVariant value = host.sqlca().selectValue(kReportPrintSql, {host.gs_userqybm, QStringLiteral("ReportPrint")});
+    const QVariant value =
+        host.sqlca().selectValue(kReportPrintSql, {host.gs_userqybm, QStringLiteral("ReportPrint")});
     const QString printSetting = value.isNull() ? QString() : value.toString();
     if (printSetting.trimmed() == QStringLiteral("0"))
         host.uf_bgcolor(grid, 1);
@@ -72,10 +106,7 @@ void m_report::print()
 void m_report::preview()
 {
     GridView* grid = targetGrid();
-    const bool on = !m_preview->Checked();
-    m_preview->setText(on ? QStringLiteral("取消预缆") : QStringLiteral("打印预缆"));
-    m_preview->setToolbarItemDown(on);
-    m_preview->setChecked(on);
+    const bool on = m_preview->toggle(QStringLiteral("取消预缆"), QStringLiteral("打印预缆"));
     if (!grid)
         return;
     grid->Modify(QStringLiteral("DataWindow.Print.Preview"), on);
@@ -86,10 +117,7 @@ void m_report::preview()
 void m_report::rowBgColor()
 {
     GridView* grid = targetGrid();
-    const bool on = !m_rowbgcolor->Checked();
-    m_rowbgcolor->setText(on ? QStringLiteral("显示行背景色") : QStringLiteral("取消行背景色"));
-    m_rowbgcolor->setToolbarItemDown(on);
-    m_rowbgcolor->setChecked(on);
+    const bool on = m_rowbgcolor->toggle(QStringLiteral("显示行背景色"), QStringLiteral("取消行背景色"));
     if (grid && parentWindow())
         parentWindow()->host().uf_bgcolor(grid, on ? 1 : 0);
 }
@@ -97,10 +125,7 @@ void m_report::rowBgColor()
 void m_report::printVh()
 {
     GridView* grid = targetGrid();
-    const bool on = !m_printvh->Checked();
-    m_printvh->setText(on ? QStringLiteral("横向打印") : QStringLiteral("纵向打印"));
-    m_printvh->setToolbarItemDown(on);
-    m_printvh->setChecked(on);
+    const bool on = m_printvh->toggle(QStringLiteral("横向打印"), QStringLiteral("纵向打印"));
     if (grid)
         grid->Modify(QStringLiteral("DataWindow.Print.Orientation"), on ? 1 : 2);
 }
@@ -109,10 +134,7 @@ void m_report::yccxq()
 {
     ModuleWindow* w = parentWindow();
     GridView* grid = targetGrid();
-    const bool on = !m_yccxq->Checked();
-    m_yccxq->setText(on ? QStringLiteral("打开查询区") : QStringLiteral("隐藏查询区"));
-    m_yccxq->setToolbarItemDown(on);
-    m_yccxq->setChecked(on);
+    const bool on = m_yccxq->toggle(QStringLiteral("打开查询区"), QStringLiteral("隐藏查询区"));
     if (!w || !grid)
         return;
     const int pixels = w->unitsToPixelsX(kQueryAreaWidth);

@@ -12,7 +12,6 @@
 #include "report/output.h"
 #include "report/statsrun.h"
 
-
 #include <QCommandLineParser>
 #include <QDate>
 #include <QFile>
@@ -158,6 +157,13 @@ int runReport(const QStringList& args)
         return ExitUsage;
     }
 
+    // A mistyped hooks folder would silently leave the derived figures at zero.
+    const QString hooksDir = parser.isSet(QStringLiteral("hooks")) ? value("hooks") : defaultHooksDir();
+    if (parser.isSet(QStringLiteral("hooks")) && !QFileInfo(hooksDir).isDir()) {
+        err() << "report: --hooks is not a folder: " << hooksDir << Qt::endl;
+        return ExitUsage;
+    }
+
     // The report's rights gate comes before anything is read.
     const QString grant = parser.isSet(QStringLiteral("grant")) ? value("grant") : QString();
     if (rightsDenied(grant, kReportRightsPosition)) {
@@ -193,7 +199,7 @@ int runReport(const QStringList& args)
         request.regionName = row->value(0).toString().trimmed();
     }
 
-    SqlHost host(*sqlca, parser.isSet(QStringLiteral("hooks")) ? value("hooks") : defaultHooksDir());
+    SqlHost host(*sqlca, hooksDir);
     host.gs_kjqj = period;
     host.gs_userqybm =
         parser.isSet(QStringLiteral("user-region")) ? value("user-region").trimmed() : QStringLiteral("");

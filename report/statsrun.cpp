@@ -212,7 +212,9 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
         return failed(s.error);
     // The host may write figures with more decimals; t_stat holds cents on
     // every backend, so a figure the host left at 0.004 is zero (and blank) everywhere.
-    if (!sqlca.execute(QStringLiteral("UPDATE t_stat SET qichu = %1, fasheng = %2, leiji = %3")
+    // (PostgreSQL's numeric(18,2) columns have rounded them already.)
+    if (d.isSQLite() &&
+        !sqlca.execute(QStringLiteral("UPDATE t_stat SET qichu = %1, fasheng = %2, leiji = %3")
                            .arg(d.money(QStringLiteral("qichu")), d.money(QStringLiteral("fasheng")),
                                 d.money(QStringLiteral("leiji")))))
         return failed(sqlca.SQLErrText);

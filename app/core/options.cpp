@@ -69,10 +69,12 @@ SessionOptions readSessionOptions(const QCommandLineParser& parser)
         o.userRegion = parser.value(QStringLiteral("user-region")).trimmed();
     if (parser.isSet(QStringLiteral("period")))
         o.period = parser.value(QStringLiteral("period")).trimmed();
-    if (parser.isSet(QStringLiteral("grant")))
+    if (parser.isSet(QStringLiteral("grant"))) {
+        // Given on the command line, even empty, the rights string is no longer null.
         o.grant = parser.value(QStringLiteral("grant"));
         if (o.grant.isNull())
             o.grant = QStringLiteral("");
+    }
     if (parser.isSet(QStringLiteral("hooks")))
         o.hooksDir = parser.value(QStringLiteral("hooks"));
 

@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QIcon>
 #include <QTimer>
 
 int runDesktop(const QStringList& args)
@@ -23,7 +22,6 @@ int runDesktop(const QStringList& args)
     parser.process(args);
     SessionOptions session = readSessionOptions(parser);
     session.open = parser.value(QStringLiteral("open")).trimmed();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/allstats/icons/allstats.png")));
 
     // Without a database of their own the user works on the demo database.
     std::unique_ptr<Sqlca> sqlca;

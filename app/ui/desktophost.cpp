@@ -45,8 +45,7 @@ QString fileNameFor(const QString& title)
 
 } // namespace
 
-DesktopHost::DesktopHost(Sqlca* sqlca, const QString& hooksDir)
-    : m_sqlca(sqlca), m_hooksDir(hooksDir)
+DesktopHost::DesktopHost(Sqlca* sqlca, const QString& hooksDir) : m_sqlca(sqlca), m_hooksDir(hooksDir)
 {
     chooseSaveFile = defaultSaveFile;
 }
@@ -122,8 +121,8 @@ stru_resize DesktopHost::uf_open(QWidget* window)
             if (w->isWindow())
                 continue;
             const QRect g = w->geometry();
-            layout.controls.append({w, QRect(qRound(g.x() / unit), qRound(g.y() / unit), qRound(g.width() / unit),
-                                             qRound(g.height() / unit))});
+            layout.controls.append({w, QRect(qRound(g.x() / unit), qRound(g.y() / unit),
+                                             qRound(g.width() / unit), qRound(g.height() / unit))});
         }
     }
     return layout;
@@ -178,7 +177,8 @@ int DesktopHost::f_dw2excel(GridView* grid)
         return -1;
     }
     settings.setValue(QStringLiteral("export/folder"), QFileInfo(path).absolutePath());
-    messages().MessageBox(kNotice, QStringLiteral("已保存为Excel文件：\n%1").arg(QDir::toNativeSeparators(path)));
+    messages().MessageBox(kNotice,
+                          QStringLiteral("已保存为Excel文件：\n%1").arg(QDir::toNativeSeparators(path)));
     return 1;
 }
 

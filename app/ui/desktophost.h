@@ -4,7 +4,6 @@
 #include "foundation/ui/uihost.h"
 
 #include <QPointer>
-
 #include <functional>
 #include <memory>
 

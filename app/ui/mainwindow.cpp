@@ -29,6 +29,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 // The resources of the static UI library are registered explicitly.
@@ -54,6 +55,14 @@ QIcon pictureIcon(const QString& file, QStyle::StandardPixmap fallback)
     if (QFileInfo::exists(path))
         return QIcon(path);
     return QApplication::style()->standardIcon(fallback);
+}
+
+// The database as messages name it: a server URL without its password.
+QString shownDatabase(const QString& db)
+{
+    if (db.startsWith(QStringLiteral("postgres")))
+        return QUrl(db).toDisplayString(QUrl::RemovePassword);
+    return db;
 }
 
 // Creates the tables, and the demo data when asked; says what failed.
@@ -94,21 +103,23 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
 
     auto sqlca = Sqlca::connect(db, &error);
     if (!sqlca) {
-        messages().MessageBox(kNotice, QStringLiteral("无法打开数据库 %1：\n%2").arg(db, error));
+        messages().MessageBox(kNotice,
+                              QStringLiteral("无法打开数据库 %1：\n%2").arg(shownDatabase(db), error));
         return nullptr;
     }
     const QStringList missing = schema::missingTables(*sqlca);
     if (sqlca->SQLCode == -1) {
-        messages().MessageBox(kNotice, QStringLiteral("无法读取数据库 %1：\n%2").arg(db, sqlca->SQLErrText));
+        messages().MessageBox(
+            kNotice, QStringLiteral("无法读取数据库 %1：\n%2").arg(shownDatabase(db), sqlca->SQLErrText));
         return nullptr;
     }
     if (!missing.isEmpty()) {
-        const int answer = messages().MessageBox(
-            kNotice,
-            QStringLiteral("数据库 %1 缺少数据表：%2。\n\n现在创建这些数据表吗？\n"
-                           "（是：创建数据表；否：不创建，另选数据库）")
-                .arg(sqlca->description(), missing.join(QStringLiteral("、"))),
-            msg::Icon::Question, msg::Buttons::YesNo);
+        const int answer =
+            messages().MessageBox(kNotice,
+                                  QStringLiteral("数据库 %1 缺少数据表：%2。\n\n现在创建这些数据表吗？\n"
+                                                 "（是：创建数据表；否：不创建，另选数据库）")
+                                      .arg(sqlca->description(), missing.join(QStringLiteral("、"))),
+                                  msg::Icon::Question, msg::Buttons::YesNo);
         if (answer != msg::Yes)
             return nullptr;
         if (!schema::create(*sqlca, &error)) {
@@ -135,7 +146,8 @@ MainWindow::MainWindow(const SessionOptions& session, std::unique_ptr<Sqlca> sql
     initResources();
     setObjectName(QStringLiteral("w_main"));
     setWindowTitle(QStringLiteral("村级互助资金管理 — 统计指标"));
-    setWindowIcon(QIcon(QStringLiteral(":/allstats/icons/allstats.png")));
+    // Every window of the application, the screens included, carries the icon.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/allstats/icons/allstats.png")));
     buildMenus();
     buildCentre();
     applyGlobals();
@@ -233,6 +245,9 @@ void MainWindow::buildCentre()
     form->addRow(QStringLiteral("用户区域："), m_regionInfo);
     form->addRow(QStringLiteral("当前期间："), m_periodInfo);
     form->addRow(QStringLiteral("权限："), m_grantInfo);
+    m_dataInfo = new QLabel(info);
+    m_dataInfo->setObjectName(QStringLiteral("st_data"));
+    form->addRow(QStringLiteral("数据："), m_dataInfo);
     auto* change = new QPushButton(QStringLiteral("会话设置…"), info);
     change->setObjectName(QStringLiteral("cb_session"));
     connect(change, &QPushButton::clicked, this, &MainWindow::editSession);
@@ -246,7 +261,8 @@ void MainWindow::buildCentre()
     auto* row = new QHBoxLayout(shortcuts);
     row->setSpacing(16);
     const QList<QPair<QString, QIcon>> icons = {
-        {QStringLiteral("w_xmjdzl"), pictureIcon(QStringLiteral("BALLOON.ico"), QStyle::SP_FileDialogContentsView)},
+        {QStringLiteral("w_xmjdzl"),
+         pictureIcon(QStringLiteral("BALLOON.ico"), QStyle::SP_FileDialogContentsView)},
         {QStringLiteral("w_zbfa_set"), style()->standardIcon(QStyle::SP_FileDialogDetailedView)},
         {QStringLiteral("w_guide_set"), style()->standardIcon(QStyle::SP_FileDialogListView)},
     };
@@ -291,6 +307,29 @@ QString MainWindow::regionName(const QString& code)
         .trimmed();
 }
 
+QString MainWindow::dataSummary()
+{
+    if (!m_sqlca)
+        return {};
+    const auto row = m_sqlca->selectRow(QStringLiteral(
+        "SELECT (SELECT count(*) FROM s_qybm WHERE length(qybm) = 12), (SELECT count(*) FROM s_zbbm), "
+        "(SELECT count(*) FROM (SELECT DISTINCT falx, fabm FROM s_zbfa) x), (SELECT min(kjqj) FROM H_stat), "
+        "(SELECT max(kjqj) FROM H_stat)"));
+    if (!row)
+        return m_sqlca->SQLCode == -1 ? m_sqlca->SQLErrText : QString();
+    QString text = QStringLiteral("%1 个村 · %2 项指标 · %3 个方案")
+                       .arg(row->value(0).toInt())
+                       .arg(row->value(1).toInt())
+                       .arg(row->value(2).toInt());
+    const QString first = row->value(3).toString().trimmed();
+    const QString last = row->value(4).toString().trimmed();
+    if (!first.isEmpty())
+        text += QStringLiteral(" · 数据期间 %1—%2").arg(periodText(first), periodText(last));
+    else
+        text += QStringLiteral(" · 尚无统计数据");
+    return text;
+}
+
 void MainWindow::applyGlobals()
 {
     DesktopHost& h = *m_host;
@@ -301,8 +340,8 @@ void MainWindow::applyGlobals()
     h.gs_userqybm = m_session.userRegion.trimmed();
     // Without a region of their own the user starts at the top of the region tree.
     if (h.gs_userqybm.isEmpty() && m_sqlca) {
-        const QVariant top = m_sqlca->selectValue(
-            QStringLiteral("SELECT qybm FROM s_qybm ORDER BY length(qybm), qybm"));
+        const QVariant top =
+            m_sqlca->selectValue(QStringLiteral("SELECT qybm FROM s_qybm ORDER BY length(qybm), qybm"));
         h.gs_userqybm = top.toString().trimmed();
     }
 }
@@ -319,6 +358,7 @@ void MainWindow::refreshInfo()
     m_periodInfo->setText(periodText(h.gs_kjqj));
     // An empty rights string denies nothing, like a missing one.
     m_grantInfo->setText(h.gs_usergrant.isEmpty() ? QStringLiteral("不限") : h.gs_usergrant);
+    m_dataInfo->setText(dataSummary());
     m_dbStatus->setText(QStringLiteral("数据库：%1").arg(db));
     m_regionStatus->setText(QStringLiteral("区域：%1").arg(region));
     m_periodStatus->setText(QStringLiteral("期间：%1").arg(periodText(h.gs_kjqj)));
@@ -396,8 +436,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
 // ---------------------------------------------------------------- session dialog
 
 SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, QWidget* parent)
-    : QDialog(parent), m_base(session), m_host(host), m_db(new QLineEdit(this)), m_region(new QLineEdit(this)),
-      m_year(new QSpinBox(this)), m_month(new QComboBox(this)),
+    : QDialog(parent), m_base(session), m_host(host), m_db(new QLineEdit(this)),
+      m_region(new QLineEdit(this)), m_year(new QSpinBox(this)), m_month(new QComboBox(this)),
       m_limitRights(new QCheckBox(QStringLiteral("限制权限"), this)), m_grant(new QLineEdit(this)),
       m_hooks(new QLineEdit(this))
 {
@@ -411,8 +451,9 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     auto* browse = new QPushButton(QStringLiteral("浏览…"), this);
     browse->setObjectName(QStringLiteral("cb_browse"));
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("选择数据库"), m_db->text(),
-                                                          QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
+        const QString file =
+            QFileDialog::getOpenFileName(this, QStringLiteral("选择数据库"), m_db->text(),
+                                         QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
         if (!file.isEmpty())
             m_db->setText(file);
     });
@@ -463,7 +504,8 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     m_grant->setObjectName(QStringLiteral("sle_grant"));
     m_grant->setText(session.grant);
     m_grant->setEnabled(m_limitRights->isChecked());
-    m_grant->setToolTip(QStringLiteral("每个字符对应一个功能，“0”表示无权限（第10位：指标与方案，第25位：报表）"));
+    m_grant->setToolTip(
+        QStringLiteral("每个字符对应一个功能，“0”表示无权限（第10位：指标与方案，第25位：报表）"));
     connect(m_limitRights, &QCheckBox::toggled, m_grant, &QWidget::setEnabled);
     auto* grantRow = new QHBoxLayout;
     grantRow->addWidget(m_limitRights);
@@ -483,7 +525,8 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     QPushButton* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("cb_ok"));
     ok->setDefault(true);
-    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("cb_cancel"));
+    buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("cb_cancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &SessionDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -498,7 +541,9 @@ SessionOptions SessionDialog::options() const
     SessionOptions o = m_base;
     o.db = m_db->text().trimmed();
     o.userRegion = m_region->text().trimmed();
-    o.period = QStringLiteral("%1%2").arg(m_year->value(), 4, 10, QLatin1Char('0')).arg(m_month->currentData().toInt(), 2, 10, QLatin1Char('0'));
+    o.period = QStringLiteral("%1%2")
+                   .arg(m_year->value(), 4, 10, QLatin1Char('0'))
+                   .arg(m_month->currentData().toInt(), 2, 10, QLatin1Char('0'));
     o.grant = m_limitRights->isChecked() ? m_grant->text() : QString();
     if (m_limitRights->isChecked() && o.grant.isNull())
         o.grant = QStringLiteral("");

@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QMainWindow>
 #include <QPointer>
-
 #include <memory>
 
 class QCheckBox;
@@ -48,6 +47,8 @@ public:
 
     // The name of a region of s_qybm; empty when unknown.
     QString regionName(const QString& code);
+    // What the database holds, in a line: villages, indicators, schemes, periods of figures.
+    QString dataSummary();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,6 +68,7 @@ private:
     QLabel* m_regionInfo = nullptr;
     QLabel* m_periodInfo = nullptr;
     QLabel* m_grantInfo = nullptr;
+    QLabel* m_dataInfo = nullptr;
     QLabel* m_dbStatus = nullptr;
     QLabel* m_regionStatus = nullptr;
     QLabel* m_periodStatus = nullptr;

@@ -27,13 +27,19 @@ QList<ScreenEntry> knownScreens()
         {QStringLiteral("w_guide_set"), QStringLiteral("统计指标管理"), {}},
     };
 #ifdef ALLSTATS_HAS_W_XMJDZL
-    list[0].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* { return new w_xmjdzl(host, parent); };
+    list[0].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* {
+        return new w_xmjdzl(host, parent);
+    };
 #endif
 #ifdef ALLSTATS_HAS_W_ZBFA_SET
-    list[1].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* { return new w_zbfa_set(host, parent); };
+    list[1].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* {
+        return new w_zbfa_set(host, parent);
+    };
 #endif
 #ifdef ALLSTATS_HAS_W_GUIDE_SET
-    list[2].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* { return new w_guide_set(host, parent); };
+    list[2].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* {
+        return new w_guide_set(host, parent);
+    };
 #endif
     return list;
 }

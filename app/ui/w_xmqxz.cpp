@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 w_xmqxz::w_xmqxz(Sqlca& sqlca, const QString& current, QWidget* parent)
@@ -30,6 +29,7 @@ w_xmqxz::w_xmqxz(Sqlca& sqlca, const QString& current, QWidget* parent)
     m_tree->setHeaderLabels({QStringLiteral("区域名称"), QStringLiteral("区域编码")});
     m_tree->setUniformRowHeights(true);
     m_tree->setAlternatingRowColors(true);
+    m_tree->setStyleSheet(QStringLiteral("QTreeView::item { padding: 3px 2px; }"));
     m_tree->header()->setStretchLastSection(false);
     m_tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_tree->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
@@ -151,8 +151,12 @@ void w_xmqxz::applySearch(const QString& raw)
     const QString text = raw.trimmed();
     QTreeWidgetItem* firstMatch = nullptr;
     // Matches keep their ancestors visible; everything else hides.
-    for (QTreeWidgetItem* item : std::as_const(m_items))
+    for (QTreeWidgetItem* item : std::as_const(m_items)) {
         item->setHidden(!text.isEmpty());
+        QFont f = item->font(0);
+        f.setBold(false);
+        item->setFont(0, f);
+    }
     if (!text.isEmpty()) {
         QList<QTreeWidgetItem*> matches;
         for (QTreeWidgetItem* item : std::as_const(m_items))
@@ -162,6 +166,10 @@ void w_xmqxz::applySearch(const QString& raw)
                   [](QTreeWidgetItem* a, QTreeWidgetItem* b) { return a->text(1) < b->text(1); });
         for (QTreeWidgetItem* item : matches) {
             item->setHidden(false);
+            // The regions found stand out from the ones shown only as their parents.
+            QFont f = item->font(0);
+            f.setBold(true);
+            item->setFont(0, f);
             for (QTreeWidgetItem* p = item->parent(); p; p = p->parent()) {
                 p->setHidden(false);
                 p->setExpanded(true);

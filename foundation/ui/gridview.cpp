@@ -1,6 +1,7 @@
 #include "foundation/ui/gridview.h"
 
 #include "app/core/options.h"
+#include "foundation/gridprint.h"
 #include "foundation/ui/gridview_p.h"
 #include "foundation/ui/messages.h"
 
@@ -18,13 +19,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
-#include <QTimer>
 #include <QVBoxLayout>
-
-#if __has_include("foundation/gridprint.h")
-#include "foundation/gridprint.h"
-#define ALLSTATS_HAVE_GRIDPRINT 1
-#endif
 
 namespace {
 
@@ -213,7 +208,8 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
 
 // ---------------------------------------------------------------- delegate
 
-QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const
+QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                                    const QModelIndex& index) const
 {
     auto* edit = new QLineEdit(parent);
     edit->setFrame(false);
@@ -240,7 +236,8 @@ void GridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, cons
         model->setData(index, edit->text(), Qt::EditRole);
 }
 
-void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                         const QModelIndex& index) const
 {
     const QVariant back = index.data(Qt::BackgroundRole);
     if (back.isValid())
@@ -257,10 +254,11 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     QStyleOptionButton box;
     const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
     const QRect indicator = style->subElementRect(QStyle::SE_CheckBoxIndicator, &box, option.widget);
-    box.rect = QRect(option.rect.center() - QPoint(indicator.width() / 2, indicator.height() / 2),
-                     indicator.size());
-    box.state = QStyle::State_Enabled |
-                (index.data(Qt::CheckStateRole).toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off);
+    box.rect =
+        QRect(option.rect.center() - QPoint(indicator.width() / 2, indicator.height() / 2), indicator.size());
+    box.state =
+        QStyle::State_Enabled |
+        (index.data(Qt::CheckStateRole).toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off);
     style->drawControl(QStyle::CE_CheckBox, &box, painter, option.widget);
 }
 
@@ -319,12 +317,13 @@ GridTable::GridTable(GridModel* model, QWidget* parent)
     h->setSectionsClickable(false);
     h->setDefaultAlignment(Qt::AlignCenter);
     h->setMinimumHeight(QFontMetrics(hf).height() + 14);
-    h->setStretchLastSection(true);
-    setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; background: white; "
-                                 "selection-background-color: #cfe3f7; selection-color: black; }"
-                                 "QHeaderView::section { background: %2; color: #103c3c; border: none; "
-                                 "border-right: 1px solid %1; border-bottom: 1px solid %1; padding: 2px 4px; }")
-                      .arg(kRule.name(), kHeaderBack.name()));
+    h->setStretchLastSection(false);
+    setStyleSheet(
+        QStringLiteral("QTableView { gridline-color: %1; background: white; "
+                       "selection-background-color: #cfe3f7; selection-color: black; }"
+                       "QHeaderView::section { background: %2; color: #103c3c; border: none; "
+                       "border-right: 1px solid %1; border-bottom: 1px solid %1; padding: 2px 4px; }")
+            .arg(kRule.name(), kHeaderBack.name()));
 }
 
 void GridTable::commitOpenEditor()
@@ -380,7 +379,8 @@ QModelIndex GridTable::moveCursor(CursorAction action, Qt::KeyboardModifiers mod
             // From a non-editable cell: the first editable cell to its right (in layout order).
             pos = -1;
             for (int i = 0; i < editable.size(); ++i)
-                if (cur.isValid() && m_model->layoutColumn(editable[i]) > m_model->layoutColumn(cur.column())) {
+                if (cur.isValid() &&
+                    m_model->layoutColumn(editable[i]) > m_model->layoutColumn(cur.column())) {
                     pos = i - 1;
                     break;
                 }
@@ -449,7 +449,7 @@ void TitleBand::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::TextAntialiasing);
     int y = 4;
-    const QRect area = rect().adjusted(12, 0, -12, 0);
+    const QRect area = rect().adjusted(1, 0, -1, 0);
     bool first = true;
     for (const Line& l : lines()) {
         for (const GridText* t : l.texts) {
@@ -461,9 +461,10 @@ void TitleBand::paintEvent(QPaintEvent*)
         y += l.height;
         if (first && l.texts.size() == 1 && l.texts.first()->pointSize >= 14) {
             // The title's double rule, as on the printed page.
-            const int w = qMin(area.width(), QFontMetrics(fontOf(*l.texts.first()))
-                                                     .horizontalAdvance(m_buffer.text(l.texts.first()->name)) +
-                                                 80);
+            const int w =
+                qMin(area.width(), QFontMetrics(fontOf(*l.texts.first()))
+                                           .horizontalAdvance(m_buffer.text(l.texts.first()->name)) +
+                                       80);
             const int x = area.left() + (area.width() - w) / 2;
             p.setPen(QPen(QColor(0, 128, 128), 1.2));
             p.drawLine(x, y - 6, x + w, y - 6);
@@ -476,7 +477,8 @@ void TitleBand::paintEvent(QPaintEvent*)
 
 // ---------------------------------------------------------------- preview
 
-PreviewPages::PreviewPages(const GridBuffer& buffer, QWidget* parent) : QWidget(parent), m_buffer(buffer)
+PreviewPages::PreviewPages(const GridBuffer& buffer, QWidget* parent)
+    : QWidget(parent), m_buffer(buffer), m_printer(buffer)
 {
     setAutoFillBackground(true);
     QPalette p = palette();
@@ -486,31 +488,27 @@ PreviewPages::PreviewPages(const GridBuffer& buffer, QWidget* parent) : QWidget(
 
 namespace {
 constexpr int kDeskMargin = 24;
-constexpr double kPreviewZoom = 96.0 / 72.0 * 0.85; // screen pixels per point
-
-QPageLayout pageLayoutOf(const GridBuffer& buffer)
-{
-    return QPageLayout(QPageSize(QPageSize::A4),
-                       buffer.orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait,
-                       QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-}
 } // namespace
+
+double PreviewPages::zoom() const
+{
+    // Screen pixels per point: the sheet fits the width of the view, between
+    // 60 % and life size.
+    const double paperWidth = m_printer.paperSize().width();
+    const QWidget* viewport = parentWidget();
+    const double available = viewport ? viewport->width() - 2 * kDeskMargin : paperWidth;
+    return qBound(0.6, available / paperWidth, 96.0 / 72.0);
+}
 
 QSizeF PreviewPages::pagePixels() const
 {
-    const QSizeF points = pageLayoutOf(m_buffer).fullRectPoints().size();
-    return points * kPreviewZoom;
+    return m_printer.paperSize() * zoom();
 }
 
 void PreviewPages::refresh()
 {
-#ifdef ALLSTATS_HAVE_GRIDPRINT
-    m_pageCount = GridPrinter(m_buffer).pageCount(pageLayoutOf(m_buffer));
-#else
-    m_pageCount = 1;
-#endif
-    updateGeometry();
-    adjustSize();
+    m_pageCount = m_printer.pageCount();
+    resize(sizeHint());
     update();
 }
 
@@ -526,53 +524,13 @@ void PreviewPages::paintEvent(QPaintEvent* event)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    const QPageLayout layout = pageLayoutOf(m_buffer);
     const QSizeF page = pagePixels();
     const double x0 = qMax<double>(kDeskMargin, (width() - page.width()) / 2);
     for (int i = 0; i < qMax(1, m_pageCount); ++i) {
         const QRectF sheet(x0, kDeskMargin + i * (page.height() + kDeskMargin), page.width(), page.height());
-        if (!event->rect().intersects(sheet.toAlignedRect().adjusted(-6, -6, 6, 6)))
+        if (!event->rect().intersects(sheet.toAlignedRect().adjusted(-8, -8, 8, 8)))
             continue;
-        p.fillRect(sheet.translated(4, 4), QColor(0, 0, 0, 60)); // shadow
-        p.fillRect(sheet, Qt::white);
-        p.setPen(QColor(0x60, 0x60, 0x60));
-        p.drawRect(sheet);
-        const QRectF paper = layout.fullRectPoints();
-        const QRectF paintRect = layout.paintRectPoints();
-        p.save();
-        p.translate(sheet.topLeft());
-        p.scale(kPreviewZoom, kPreviewZoom);
-#ifdef ALLSTATS_HAVE_GRIDPRINT
-        GridPrinter(m_buffer).paintPage(p, i, paper);
-#endif
-        if (m_buffer.previewOutline) {
-            // The margins, as a dotted frame.
-            QPen pen(QColor(0x55, 0x88, 0xcc), 0.6, Qt::DotLine);
-            p.setPen(pen);
-            p.setBrush(Qt::NoBrush);
-            p.drawRect(paintRect);
-        }
-        if (m_buffer.previewRulers) {
-            // Millimetre rulers along the top and left edges of the sheet.
-            const double mm = 72.0 / 25.4;
-            p.setPen(QPen(QColor(0x40, 0x40, 0x40), 0.4));
-            QFont f(QStringLiteral("Tahoma"));
-            f.setPointSizeF(4.5);
-            p.setFont(f);
-            for (int m = 0; m * mm < paper.width(); ++m) {
-                const double len = m % 10 == 0 ? 8 : m % 5 == 0 ? 5 : 3;
-                p.drawLine(QPointF(m * mm, 0), QPointF(m * mm, len));
-                if (m % 10 == 0 && m > 0)
-                    p.drawText(QPointF(m * mm + 1, 13), QString::number(m / 10));
-            }
-            for (int m = 0; m * mm < paper.height(); ++m) {
-                const double len = m % 10 == 0 ? 8 : m % 5 == 0 ? 5 : 3;
-                p.drawLine(QPointF(0, m * mm), QPointF(len, m * mm));
-                if (m % 10 == 0 && m > 0)
-                    p.drawText(QPointF(9, m * mm + 2), QString::number(m / 10));
-            }
-        }
-        p.restore();
+        m_printer.paintPreview(p, i + 1, sheet, m_buffer.previewOutline, m_buffer.previewRulers);
     }
 }
 
@@ -596,15 +554,16 @@ GridView::GridView(const QString& controlName, GridLayout layout, QWidget* paren
     pal.setColor(QPalette::Window, Qt::white);
     m_sheet->setPalette(pal);
     auto* sheetLayout = new QVBoxLayout(m_sheet);
-    sheetLayout->setContentsMargins(0, 0, 0, 0);
+    // A white margin round the table, as on paper; the header lines align with its edges.
+    sheetLayout->setContentsMargins(8, 0, 8, 6);
     sheetLayout->setSpacing(0);
     m_title = new TitleBand(*m_buffer, m_sheet);
     m_table = new GridTable(m_model, m_sheet);
     m_table->setObjectName(QStringLiteral("table"));
     sheetLayout->addWidget(m_title);
     sheetLayout->addWidget(m_table, 1);
-    for (int c = 0; c < m_model->columnCount(); ++c)
-        m_table->setColumnWidth(c, qMax(28, int(m_model->designWidth(c) * kColumnScale)));
+    m_table->viewport()->installEventFilter(this);
+    fitColumns();
 
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("preview"));
@@ -615,6 +574,7 @@ GridView::GridView(const QString& controlName, GridLayout layout, QWidget* paren
     m_pages = new PreviewPages(*m_buffer, scroll);
     scroll->setWidget(m_pages);
     m_previewArea = scroll;
+    scroll->viewport()->installEventFilter(this);
 
     m_stack = new QStackedLayout(this);
     m_stack->setContentsMargins(1, 1, 1, 1);
@@ -655,6 +615,37 @@ bool GridView::previewShown() const
 void GridView::commitOpenEditor()
 {
     m_table->commitOpenEditor();
+}
+
+void GridView::fitColumns()
+{
+    // Design widths at screen scale; when the table is wider than that, every
+    // column grows in proportion so the report fills its width as on paper.
+    const int columns = m_model->columnCount();
+    double designTotal = 0;
+    for (int c = 0; c < columns; ++c)
+        designTotal += m_model->designWidth(c) * kColumnScale;
+    const int available = m_table->viewport()->width();
+    const double factor = designTotal > 0 && available > designTotal ? available / designTotal : 1.0;
+    int used = 0;
+    for (int c = 0; c < columns; ++c) {
+        int w = qMax(28, int(m_model->designWidth(c) * kColumnScale * factor));
+        if (c == columns - 1 && factor > 1.0)
+            w = qMax(28, available - used); // no sliver left at the right edge
+        m_table->setColumnWidth(c, w);
+        used += w;
+    }
+}
+
+bool GridView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Resize && watched == m_table->viewport())
+        fitColumns();
+    // The sheets follow the width of the preview area.
+    if (event->type() == QEvent::Resize && watched == static_cast<QScrollArea*>(m_previewArea)->viewport() &&
+        previewShown())
+        m_pages->refresh();
+    return QWidget::eventFilter(watched, event);
 }
 
 void GridView::syncAppearance()
@@ -740,7 +731,8 @@ void GridView::setPrintFolder(const QString& folder)
 int GridView::Print()
 {
     m_buffer->AcceptText();
-    const QPrinterInfo printerInfo = g_printFolder.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
+    const QPrinterInfo printerInfo =
+        g_printFolder.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
     QString error;
     if (printerInfo.isNull()) {
         // No printer: the pages go to a PDF file the user is told about.
@@ -751,33 +743,21 @@ int GridView::Print()
         QString path = QDir(folder).filePath(stem + QStringLiteral(".pdf"));
         for (int n = 2; QFileInfo::exists(path); ++n)
             path = QDir(folder).filePath(stem + QStringLiteral("_%1.pdf").arg(n));
-        bool ok = false;
-#ifdef ALLSTATS_HAVE_GRIDPRINT
-        ok = writePdf(*m_buffer, path, &error);
-#else
-        error = QStringLiteral("printing is not available");
-#endif
-        if (!ok) {
-            messages().MessageBox(QStringLiteral("提示信息"),
-                                  QStringLiteral("打印失败：") + error);
+        if (!writePdf(*m_buffer, path, &error)) {
+            messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("打印失败：") + error);
             return -1;
         }
         m_lastPrintTarget = path;
         messages().MessageBox(QStringLiteral("提示信息"),
-                              QStringLiteral("没有找到打印机，报表已保存为PDF文件：\n") + QDir::toNativeSeparators(path));
+                              QStringLiteral("没有找到打印机，报表已保存为PDF文件：\n") +
+                                  QDir::toNativeSeparators(path));
         emit printed(path);
         return 1;
     }
     QPrinter printer(printerInfo, QPrinter::HighResolution);
     printer.setDocName(title());
     printer.setPageOrientation(m_buffer->orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait);
-    bool ok = false;
-#ifdef ALLSTATS_HAVE_GRIDPRINT
-    ok = GridPrinter(*m_buffer).print(printer, &error);
-#else
-    error = QStringLiteral("printing is not available");
-#endif
-    if (!ok) {
+    if (!GridPrinter(*m_buffer).print(printer, &error)) {
         messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("打印失败：") + error);
         return -1;
     }
@@ -802,9 +782,4 @@ void GridView::BringToTop()
 {
     raise();
     m_broughtToTop = true;
-}
-
-int GridView::columnForGrid(int modelColumn) const
-{
-    return m_model->layoutColumn(modelColumn);
 }

@@ -76,9 +76,12 @@ public:
 signals:
     void printed(const QString& target);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void syncAppearance();
-    int columnForGrid(int modelColumn) const;
+    void fitColumns();
 
     GridBuffer* m_buffer;
     QStackedLayout* m_stack = nullptr;

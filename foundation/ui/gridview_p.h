@@ -4,6 +4,7 @@
 // order of the editable cells, the title band and the in-place preview.
 
 #include "foundation/gridbuffer.h"
+#include "foundation/gridprint.h"
 
 #include <QAbstractTableModel>
 #include <QPointer>
@@ -56,7 +57,8 @@ public:
                           const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
 
@@ -127,8 +129,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    double zoom() const;
     QSizeF pagePixels() const;
     const GridBuffer& m_buffer;
+    GridPrinter m_printer; // keeps its page plan until the rows change
     int m_pageCount = 0;
 };
 

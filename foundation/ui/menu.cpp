@@ -44,8 +44,8 @@ MenuItem::MenuItem(const Definition& definition, Menu* menu)
     }
     m_toolbarAction->setIcon(icon);
     m_toolbarAction->setCheckable(true); // shows ToolbarItemDown
-    const QString tbText = definition.toolbarText.isEmpty() ? definition.text.section(u'\t', 0, 0)
-                                                             : definition.toolbarText;
+    const QString tbText =
+        definition.toolbarText.isEmpty() ? definition.text.section(u'\t', 0, 0) : definition.toolbarText;
     m_toolbarAction->setText(tbText);
     m_toolbarAction->setIconText(tbText);
     m_toolbarAction->setToolTip(definition.microHelp.isEmpty() ? tbText : definition.microHelp);
@@ -72,6 +72,15 @@ void MenuItem::setChecked(bool on)
 {
     m_checked = on;
     sync();
+}
+
+bool MenuItem::toggle(const QString& onText, const QString& offText)
+{
+    const bool on = !m_checked;
+    setText(on ? onText : offText);
+    setToolbarItemDown(on);
+    setChecked(on);
+    return on;
 }
 
 void MenuItem::setToolbarItemDown(bool down)
@@ -329,7 +338,7 @@ QIcon toolbarPicture(const QString& name)
             const char16_t* theme;
         };
         static const Stock table[] = {
-            {u"print", u"document-print"},  {u"preview", u"document-print-preview"},
+            {u"print", u"document-print"},    {u"preview", u"document-print-preview"},
             {u"saveas", u"document-save-as"}, {u"save", u"document-save"},
             {u"exit", u"application-exit"},   {u"vcrnext", u"go-next"},
             {u"vcrprior", u"go-previous"},

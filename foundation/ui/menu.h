@@ -22,13 +22,13 @@ class MenuItem final : public QObject
 public:
     struct Definition
     {
-        QString name;                // m_preview
-        QString text;                // "打印预缆\tCtrl+V": caption, tab, shortcut hint
-        QKeySequence shortcut;       // separate from the hint in the text
-        QString microHelp;           // status line text on hover
-        QString toolbarPicture;      // "print!" or ".\pic\bgcolor.bmp"
-        QString toolbarDownPicture;  // picture while the button is pressed
-        QString toolbarText;         // text under the toolbar picture
+        QString name;               // m_preview
+        QString text;               // "打印预缆\tCtrl+V": caption, tab, shortcut hint
+        QKeySequence shortcut;      // separate from the hint in the text
+        QString microHelp;          // status line text on hover
+        QString toolbarPicture;     // "print!" or ".\pic\bgcolor.bmp"
+        QString toolbarDownPicture; // picture while the button is pressed
+        QString toolbarText;        // text under the toolbar picture
     };
 
     MenuItem(const Definition& definition, Menu* menu);
@@ -43,6 +43,9 @@ public:
     void setChecked(bool on);
     bool ToolbarItemDown() const { return m_down; }
     void setToolbarItemDown(bool down);
+    // A toggle's click: moves the item to its other state (Checked, ToolbarItemDown
+    // and the text naming that state) and returns the new Checked flag.
+    bool toggle(const QString& onText, const QString& offText);
     bool Enabled() const { return m_enabled; }
     void setEnabled(bool on);
 

@@ -24,8 +24,10 @@ ModuleWindow::ModuleWindow(UiHost& host, const QString& name, int rightsPosition
 
 ModuleWindow::~ModuleWindow()
 {
-    if (m_host.gdw_share && m_host.gdw_share->window() == this)
-        m_host.gdw_share = nullptr; // the shared grid dies with its window
+    // The shared grid dies with its window.
+    for (GridView* g : grids())
+        if (m_host.gdw_share == g)
+            m_host.gdw_share = nullptr;
     delete m_menu;
 }
 
@@ -46,8 +48,8 @@ void ModuleWindow::place(QWidget* control, int x, int y, int width, int height)
     control->setProperty("designGeometry", design);
     if (control->parentWidget() != m_client)
         control->setParent(m_client);
-    control->setGeometry(qRound(x * kPixelsPerUnit), qRound(y * kPixelsPerUnit), qRound(width * kPixelsPerUnit),
-                         qRound(height * kPixelsPerUnit));
+    control->setGeometry(qRound(x * kPixelsPerUnit), qRound(y * kPixelsPerUnit),
+                         qRound(width * kPixelsPerUnit), qRound(height * kPixelsPerUnit));
     addControl(control);
 }
 
@@ -120,8 +122,9 @@ bool ModuleWindow::Open()
     m_openMessage = m_host.message;
     // 1. Rights gate.
     if (m_rightsPosition > 0 && rightsDenied(m_host.gs_usergrant, m_rightsPosition)) {
-        messages().MessageBox(QStringLiteral("系统提示"), QStringLiteral("你无权限执行该操作,请询问系统管理员"),
-                              msg::Icon::Information, msg::Buttons::Ok);
+        messages().MessageBox(QStringLiteral("系统提示"),
+                              QStringLiteral("你无权限执行该操作,请询问系统管理员"), msg::Icon::Information,
+                              msg::Buttons::Ok);
         m_refused = true;
         close();
         return false;

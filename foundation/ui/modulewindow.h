@@ -41,7 +41,8 @@ public:
 
     UiHost& host() const { return m_host; }
 
-    // Runs the open protocol; false when the rights gate refused (the window is then closed).
+    // Runs the open protocol; false when the rights gate refused: the window is
+    // then closed and deleted (later), so the caller must not show or keep it.
     bool Open();
     bool isOpen() const { return m_opened; }
 

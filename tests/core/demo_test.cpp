@@ -4,6 +4,9 @@
 #include "app/core/sqlhost.h"
 #include "foundation/decimal.h"
 #include "foundation/demo.h"
+#include "foundation/gridbuffer.h"
+#include "report/d_xmjdzl.h"
+#include "report/statsrun.h"
 #include "support/testdb.h"
 
 #include <QDir>
@@ -297,6 +300,46 @@ TEST_P(DemoTest, ShippedHookDerivesSaneRatios)
                   "SELECT count(*) FROM t_stat WHERE qichu IS NULL OR fasheng IS NULL OR leiji IS NULL")),
               0);
     EXPECT_EQ(count(QStringLiteral("SELECT count(*) FROM t_stat WHERE qichu <> 0 OR leiji <> 0")), 0);
+}
+
+TEST_P(DemoTest, TheReportOnTheDemoShowsEveryIndicatorWithItsRatios)
+{
+    populate();
+    SqlHost host(sqlca(), QDir::cleanPath(QStringLiteral(ALLSTATS_TEST_DATA "/../../hooks")));
+    host.gs_kjqj = kLastPeriod;
+    host.gs_userqybm = QStringLiteral("45");
+    GridBuffer grid(d_xmjdzl());
+    grid.SetTransObject(&sqlca());
+    attachReportTidying(grid);
+    const RunOutcome out =
+        runStatistics(host, grid,
+                      {QStringLiteral("45"), QStringLiteral("青禾省"), QStringLiteral("2024"),
+                       QStringLiteral("3"), QStringLiteral("预设方案")});
+    ASSERT_EQ(out.kind, RunOutcome::Done) << out.message.toStdString();
+    const int indicators = count(QStringLiteral("SELECT count(*) FROM s_zbbm"));
+    ASSERT_EQ(grid.RowCount(), indicators);
+
+    // Every ratio row shows a percentage, and the overdue rate is the overdue
+    // balance over the loan balance of the same report.
+    QHash<QString, long> rowOf;
+    for (long r = 1; r <= grid.RowCount(); ++r)
+        rowOf.insert(grid.GetItemString(r, QStringLiteral("s_zbfa_zbmc")), r);
+    for (const char* name : {"还款率", "逾期率", "资金使用率", "贫困户入社比例", "借款农户覆盖率"}) {
+        const long r = rowOf.value(QString::fromUtf8(name));
+        ASSERT_GT(r, 0) << name;
+        EXPECT_TRUE(grid.displayText(r, QStringLiteral("leiji")).endsWith(u'%')) << name;
+        const auto v = grid.GetItemDecimal(r, QStringLiteral("leiji"));
+        ASSERT_TRUE(v) << name;
+        EXPECT_GT(*v, Decimal());
+        EXPECT_LE(*v, Decimal::fromInt(1));
+    }
+    const double overdue =
+        grid.GetItemDecimal(rowOf.value(QStringLiteral("逾期借款余额")), QStringLiteral("leiji"))->toDouble();
+    const double balance =
+        grid.GetItemDecimal(rowOf.value(QStringLiteral("借款余额")), QStringLiteral("leiji"))->toDouble();
+    EXPECT_NEAR(
+        grid.GetItemDecimal(rowOf.value(QStringLiteral("逾期率")), QStringLiteral("leiji"))->toDouble(),
+        overdue / balance, 0.005);
 }
 
 } // namespace

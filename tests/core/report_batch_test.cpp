@@ -91,6 +91,8 @@ TEST_P(ReportBatchTest, ExitCodes)
     EXPECT_EQ(run(good({QStringLiteral("--format"), QStringLiteral("docx")})), ExitUsage);
     EXPECT_EQ(run(good({QStringLiteral("--frobnicate")})), ExitUsage);
     EXPECT_EQ(run(good({QStringLiteral("extra")})), ExitUsage);
+    EXPECT_EQ(run(with(QStringLiteral("--hooks"), hooks.filePath(QStringLiteral("no-such-folder")))),
+              ExitUsage);
 
     // Refused by a check.
     EXPECT_EQ(run(without(QStringLiteral("--region"))), ExitRefused);

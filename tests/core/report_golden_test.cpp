@@ -78,11 +78,11 @@ protected:
 TEST_P(ReportGolden, MatchesTheExpectedReport)
 {
     const QString caseDir = dataDir() + u'/' + QString::fromStdString(std::get<1>(GetParam()));
-    const QJsonObject spec = readJson(caseDir + QStringLiteral("/case.json")).object();
-    ASSERT_FALSE(spec.isEmpty());
+    const QJsonObject testCase = readJson(caseDir + QStringLiteral("/case.json")).object();
+    ASSERT_FALSE(testCase.isEmpty());
 
     // The tables' rows.
-    const QJsonObject tables = spec.value(QStringLiteral("tables")).toObject();
+    const QJsonObject tables = testCase.value(QStringLiteral("tables")).toObject();
     for (auto t = tables.begin(); t != tables.end(); ++t) {
         const QJsonObject table = t.value().toObject();
         QStringList columns;
@@ -103,14 +103,14 @@ TEST_P(ReportGolden, MatchesTheExpectedReport)
 
     // Host routines as SQL hooks; none unless the case gives them.
     QTemporaryDir hooks;
-    const QJsonObject hookTexts = spec.value(QStringLiteral("hooks")).toObject();
+    const QJsonObject hookTexts = testCase.value(QStringLiteral("hooks")).toObject();
     for (auto h = hookTexts.begin(); h != hookTexts.end(); ++h) {
         QFile f(hooks.filePath(h.key() + QStringLiteral(".sql")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(h.value().toString().toUtf8());
     }
 
-    const QJsonArray runs = spec.value(QStringLiteral("runs")).toArray();
+    const QJsonArray runs = testCase.value(QStringLiteral("runs")).toArray();
     ASSERT_FALSE(runs.isEmpty());
     int n = 0;
     for (const QJsonValue& runValue : runs) {

@@ -250,6 +250,25 @@ TEST_P(ReportRunTest, AFailingRoutineRollsBackAndShowsItsText)
     EXPECT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done);
 }
 
+// Ten thousand units summed as doubles drift by two cents here (…235.0189);
+// the report must give the exact sum 123456781235.005 rounded half away: .01.
+TEST_P(ReportRunTest, AProvinceSumIsExactToTheCent)
+{
+    db->exec(QStringLiteral("DELETE FROM H_stat"));
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+                            "SELECT '4101' || CAST(100000 + i AS TEXT), '202409', '0001', 12345678.1235, "
+                            "-12345678.1235, 0.0001 FROM n"));
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                            "VALUES ('4101999999', '202409', '0001', 0.005, -0.005, 0.0049)"));
+    RecordingHost host(sqlca());
+    auto grid = reportGrid();
+    ASSERT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done);
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")), QStringLiteral("123456781235.01"));
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("fasheng")), QStringLiteral("-123456781235.01"));
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("leiji")), QStringLiteral("1.00")); // 1.0049
+}
+
 // Two users run the report at once, each on their own connection: each sees
 // exactly the rows of their own region, never the other's nor a mix.
 TEST_P(ReportRunTest, TwoUsersAtOnceEachGetTheirOwnRows)

@@ -33,7 +33,10 @@ public:
     Status uf_zzye(int) override { return record(QStringLiteral("uf_zzye")); }
     Status uf_yqmx(const QString&, int) override { return record(QStringLiteral("uf_yqmx")); }
     Status uf_ysss(const QString&) override { return record(QStringLiteral("uf_ysss")); }
-    Status uf_allstats(const QString&, const QString&) override { return record(QStringLiteral("uf_allstats")); }
+    Status uf_allstats(const QString&, const QString&) override
+    {
+        return record(QStringLiteral("uf_allstats"));
+    }
     Status uf_update_report(const QString&, const QString&, const QString&) override
     {
         return record(QStringLiteral("uf_update_report"));

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollArea>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -74,8 +75,9 @@ TEST_P(GridViewTest, FiguresAreRightAlignedAndMasked)
 {
     GridLayout l;
     l.name = QStringLiteral("d_figures");
-    l.query = QStringLiteral("SELECT zbbm, qichu, flag2 FROM (SELECT zbbm, qichu, "
-                             "CASE WHEN zbbm = '0001' THEN 1 ELSE 0 END AS flag2 FROM t_stat) x ORDER BY zbbm");
+    l.query =
+        QStringLiteral("SELECT zbbm, qichu, flag2 FROM (SELECT zbbm, qichu, "
+                       "CASE WHEN zbbm = '0001' THEN 1 ELSE 0 END AS flag2 FROM t_stat) x ORDER BY zbbm");
     GridColumn name;
     name.name = QStringLiteral("zbbm");
     name.header = QStringLiteral("项目");
@@ -100,8 +102,10 @@ TEST_P(GridViewTest, FiguresAreRightAlignedAndMasked)
     EXPECT_EQ(m->index(0, 2).data().toString(), QStringLiteral("13%"));
     EXPECT_EQ(m->index(1, 2).data().toString(), QStringLiteral("1.63"));
     EXPECT_EQ(m->index(2, 2).data().toString(), QString());
-    EXPECT_EQ(m->index(0, 2).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask, int(Qt::AlignRight));
-    EXPECT_EQ(m->index(0, 1).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask, int(Qt::AlignLeft));
+    EXPECT_EQ(m->index(0, 2).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
+              int(Qt::AlignRight));
+    EXPECT_EQ(m->index(0, 1).data(Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
+              int(Qt::AlignLeft));
 }
 
 TEST_P(GridViewTest, EditsGoThroughTheItemChangedHookAndCanBeRefused)
@@ -118,7 +122,8 @@ TEST_P(GridViewTest, EditsGoThroughTheItemChangedHookAndCanBeRefused)
     EXPECT_EQ(view->buffer().GetItemString(2, QStringLiteral("zbmc")), QStringLiteral("借款余额"));
     // An unchanged value is no edit.
     EXPECT_TRUE(model()->setData(name, QStringLiteral("借款余额"), Qt::EditRole));
-    EXPECT_EQ(seen, (QStringList{QStringLiteral("2 zbmc 指标2>借款余额"), QStringLiteral("2 zbmc 借款余额>拒绝")}));
+    EXPECT_EQ(seen,
+              (QStringList{QStringLiteral("2 zbmc 指标2>借款余额"), QStringLiteral("2 zbmc 借款余额>拒绝")}));
     EXPECT_EQ(view->buffer().ModifiedCount(), 1);
 
     // The check box column: ticked 1, cleared 0, through the same hook.
@@ -151,6 +156,32 @@ TEST_P(GridViewTest, TheOpenEditorHasTheEditLimitAndAcceptTextStoresIt)
     EXPECT_EQ(view->buffer().ModifiedCount(), 1);
 }
 
+TEST_P(GridViewTest, AHookThatReordersTheRowsDuringAnEditStoresIntoTheEditedRow)
+{
+    // The scheme editor renumbers and re-sorts inside its item-changed handler.
+    view->buffer().itemChanged = [&](long, const QString&, const QVariant&, const QVariant&) {
+        view->buffer().SetSort(QStringLiteral("number desc"));
+        view->buffer().Sort();
+        return true;
+    };
+    view->show();
+    QTableView* t = view->table();
+    const QModelIndex name = cell(0, QStringLiteral("指标名称"));
+    t->setCurrentIndex(name);
+    t->edit(name);
+    auto* editor = t->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->setText(QStringLiteral("互助金总额"));
+    ASSERT_EQ(view->buffer().AcceptText(), 1);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(model()->rowCount(), 6);
+    EXPECT_EQ(cell(5, QStringLiteral("编码")).data().toString(), QStringLiteral("0001"));
+    EXPECT_EQ(cell(5, QStringLiteral("指标名称")).data().toString(), QStringLiteral("互助金总额"));
+    EXPECT_EQ(cell(0, QStringLiteral("指标名称")).data().toString(), QStringLiteral("指标6"));
+    processDeletes();
+    EXPECT_EQ(t->findChild<QLineEdit*>(), nullptr) << "no editor left open on a moved row";
+}
+
 TEST_P(GridViewTest, TabWalksOnlyTheEditableCellsInLayoutOrder)
 {
     // Make the code column read-only in this view's layout copy.
@@ -175,7 +206,8 @@ TEST_P(GridViewTest, TabWalksOnlyTheEditableCellsInLayoutOrder)
     EXPECT_EQ(walk, (QStringList{QStringLiteral("0:指标类型"), QStringLiteral("0:指标名称"),
                                  QStringLiteral("0:指标描述"), QStringLiteral("0:百分比"),
                                  QStringLiteral("1:指标类型")}));
-    EXPECT_EQ(t->horizontalHeader()->visualIndex(m->columnCount() - 1), 1) << "shown right after the row number";
+    EXPECT_EQ(t->horizontalHeader()->visualIndex(m->columnCount() - 1), 1)
+        << "shown right after the row number";
 }
 
 TEST_P(GridViewTest, PreviewAttributesSwitchThePagesInPlace)
@@ -183,7 +215,8 @@ TEST_P(GridViewTest, PreviewAttributesSwitchThePagesInPlace)
     EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview"), QStringLiteral("yes")), QString());
     EXPECT_TRUE(view->previewShown());
     EXPECT_EQ(view->Describe(QStringLiteral("DataWindow.Print.Preview")), QStringLiteral("yes"));
-    EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview.Outline"), QStringLiteral("no")), QString());
+    EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview.Outline"), QStringLiteral("no")),
+              QString());
     EXPECT_FALSE(view->buffer().previewOutline);
     EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Orientation"), 1), QString());
     EXPECT_EQ(view->buffer().orientation, 1);
@@ -223,9 +256,11 @@ TEST_P(GridViewTest, Screenshots)
         GTEST_SKIP() << "set ALLSTATS_SHOTS to write pictures";
     insertIndicators(*db, 0);
     for (int i = 7; i <= 30; ++i)
-        db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, 1, 0)"),
+        db->exec(QStringLiteral(
+                     "INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, 1, 0)"),
                  {QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), QStringLiteral("借款余额"),
-                  QStringLiteral("逾期借款余额%1").arg(i), QStringLiteral("期末尚未归还且已超过约定还款日期的借款本金")});
+                  QStringLiteral("逾期借款余额%1").arg(i),
+                  QStringLiteral("期末尚未归还且已超过约定还款日期的借款本金")});
     view->Retrieve();
     view->resize(1100, 640);
     view->show();
@@ -238,6 +273,77 @@ TEST_P(GridViewTest, Screenshots)
     view->Modify(QStringLiteral("DataWindow.Print.Preview.Rulers"), true);
     QCoreApplication::processEvents();
     view->grab().save(folder + QStringLiteral("/preview_landscape.png"));
+
+    // A report-shaped grid: title, period and unit lines, figures on the right.
+    {
+        GridLayout l;
+        l.name = QStringLiteral("d_report_look");
+        l.query =
+            QStringLiteral("SELECT zblx, zbmc, flag2, flag2 * 0.125 + 1234.5 AS qichu, flag2 * 0.25 + 87.25 "
+                           "AS fasheng, flag2 * 0.5 + 98765.4 AS leiji FROM s_zbbm ORDER BY number");
+        auto text = [](const char16_t* name, const char16_t* value, int line, Qt::Alignment a, int size,
+                       bool bold, const char16_t* family) {
+            GridText t;
+            t.name = QString::fromUtf16(name);
+            t.text = QString::fromUtf16(value);
+            t.line = line;
+            t.alignment = a;
+            t.pointSize = size;
+            t.bold = bold;
+            t.family = QString::fromUtf16(family);
+            return t;
+        };
+        l.texts << text(u"t_1", u"项目进度及借款质量表", 0, Qt::AlignHCenter, 18, true, u"楷体_GB2312")
+                << text(u"t_qijian", u"报表期间：2024年6月", 1, Qt::AlignLeft, 11, false, u"宋体")
+                << text(u"t_qymc", u"区域名称：清河县", 1, Qt::AlignRight, 11, false, u"宋体");
+        auto col = [](const char16_t* name, const char16_t* header, ColumnType type, int width) {
+            GridColumn c;
+            c.name = QString::fromUtf16(name);
+            c.header = QString::fromUtf16(header);
+            c.type = type;
+            c.width = width;
+            c.editable = true;
+            if (type == ColumnType::Decimal)
+                c.maskByColumn = QStringLiteral("flag2");
+            return c;
+        };
+        l.columns << col(u"zblx", u"类型", ColumnType::Text, 420)
+                  << col(u"zbmc", u"项目", ColumnType::Text, 800);
+        GridColumn flag;
+        flag.name = QStringLiteral("flag2");
+        flag.type = ColumnType::Number;
+        flag.visible = false;
+        l.columns << flag << col(u"qichu", u"期初数", ColumnType::Decimal, 420)
+                  << col(u"fasheng", u"发生数", ColumnType::Decimal, 420)
+                  << col(u"leiji", u"累计数", ColumnType::Decimal, 420);
+        GridView report(QStringLiteral("dw_1"), l);
+        report.SetTransObject(&sqlca());
+        report.Retrieve();
+        report.resize(1000, 560);
+        report.show();
+        QCoreApplication::processEvents();
+        report.grab().save(folder + QStringLiteral("/report.png"));
+        report.Modify(QStringLiteral("DataWindow.Print.Preview"), true);
+        QCoreApplication::processEvents();
+        report.grab().save(folder + QStringLiteral("/report_preview.png"));
+    }
+
+    // A whole window with its report menu and toolbar.
+    FakeHost host(sqlca());
+    TestScreen w(host, 0, ModuleWindow::ShareOrder::MenuThenShare);
+    ASSERT_TRUE(w.Open());
+    w.grid->Retrieve();
+    w.show();
+    static_cast<m_report*>(w.menu())->m_rowbgcolor->click();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/window.png"));
+    if (auto* dropDown = w.findChild<QMenu*>(QStringLiteral("m_file"))) {
+        dropDown->popup(w.mapToGlobal(QPoint(0, 20)));
+        QCoreApplication::processEvents();
+        dropDown->grab().save(folder + QStringLiteral("/menu.png"));
+        dropDown->hide();
+    }
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
 ALLSTATS_ON_ALL_BACKENDS(GridViewTest);

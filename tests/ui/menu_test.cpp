@@ -4,8 +4,12 @@
 #include "foundation/ui/messages.h"
 #include "testwindows.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 
@@ -30,10 +34,11 @@ protected:
 
     TestScreen* openScreen(TestScreen::MenuKind kind = TestScreen::MenuKind::Report, bool twoGrids = false)
     {
-        auto* w = new TestScreen(*host, 25,
-                                 kind == TestScreen::MenuKind::Guide ? ModuleWindow::ShareOrder::ShareThenMenu
-                                                                     : ModuleWindow::ShareOrder::MenuThenShare,
-                                 kind, twoGrids);
+        auto* w =
+            new TestScreen(*host, 25,
+                           kind == TestScreen::MenuKind::Guide ? ModuleWindow::ShareOrder::ShareThenMenu
+                                                               : ModuleWindow::ShareOrder::MenuThenShare,
+                           kind, twoGrids);
         EXPECT_TRUE(w->Open());
         w->grid->Retrieve();
         windows.emplace_back(w);
@@ -82,22 +87,27 @@ TEST_P(MenuTest, ReportMenuItemsAreCreatedAsTheMenuDefinesThem)
         EXPECT_TRUE(i->Enabled());
         EXPECT_FALSE(i->toolbarAction()->icon().isNull()) << i->name().toStdString();
     }
-    EXPECT_EQ(names, (QStringList{QStringLiteral("m_excel"), QStringLiteral("m_打印"), QStringLiteral("m_preview"),
-                                  QStringLiteral("m_rowbgcolor"), QStringLiteral("m_printvh"),
-                                  QStringLiteral("m_yccxq"), QStringLiteral("m_退出")}));
+    EXPECT_EQ(names,
+              (QStringList{QStringLiteral("m_excel"), QStringLiteral("m_打印"), QStringLiteral("m_preview"),
+                           QStringLiteral("m_rowbgcolor"), QStringLiteral("m_printvh"),
+                           QStringLiteral("m_yccxq"), QStringLiteral("m_退出")}));
     EXPECT_EQ(texts, (QStringList{QStringLiteral("另存为..."), QStringLiteral("打印\tCtrl+P"),
                                   QStringLiteral("打印预缆\tCtrl+V"), QStringLiteral("取消行背景色"),
                                   QStringLiteral("纵向横向打印"), QStringLiteral("隐藏查询区"),
                                   QStringLiteral("退出\tCtrl+X")}));
-    EXPECT_EQ(toolbarTexts,
-              (QStringList{QStringLiteral("另存为Excel文件"), QStringLiteral("打印"), QStringLiteral("打印预览"),
-                           QStringLiteral("显示或取消行背景色"), QStringLiteral("横向或纵向打印选择"),
-                           QStringLiteral("隐藏查询区"), QStringLiteral("退出")}));
+    EXPECT_EQ(toolbarTexts, (QStringList{QStringLiteral("另存为Excel文件"), QStringLiteral("打印"),
+                                         QStringLiteral("打印预览"), QStringLiteral("显示或取消行背景色"),
+                                         QStringLiteral("横向或纵向打印选择"), QStringLiteral("隐藏查询区"),
+                                         QStringLiteral("退出")}));
     EXPECT_EQ(help[0], QStringLiteral("保存为Excel文件"));
     EXPECT_EQ(help[6], QStringLiteral("退出本窗口"));
     EXPECT_EQ(m->m_preview->menuAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_V));
     EXPECT_EQ(m->m_exit->menuAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
-    EXPECT_EQ(m->m_print->menuAction()->statusTip(), QStringLiteral("打印"));
+    // Micro-help goes to the window's status line when the pointer rests on an item.
+    m->m_exit->menuAction()->showStatusText(w);
+    EXPECT_EQ(w->statusBar()->currentMessage(), QStringLiteral("退出本窗口"));
+    m->m_excel->toolbarAction()->showStatusText(w);
+    EXPECT_EQ(w->statusBar()->currentMessage(), QStringLiteral("保存为Excel文件"));
     EXPECT_EQ(m->m_rowbgcolor->definition().toolbarDownPicture, QStringLiteral(".\\pic\\bgColorR.bmp"));
     ASSERT_NE(m->toolBar(), nullptr);
     EXPECT_EQ(m->toolBar()->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
@@ -244,7 +254,7 @@ TEST_P(MenuTest, TwoPrintsInARowTakeTheColourOffTwiceAndLeaveItOff)
     EXPECT_TRUE(w->grid->buffer().preview) << "printing leaves the preview as it was";
     expectItem(m->m_preview, {QStringLiteral("取消预缆"), true, true});
     ASSERT_EQ(box.shown().size(), 2);
-    EXPECT_TRUE(box.shown()[0].text.contains(QDir::toNativeSeparators(w->grid->lastPrintTarget()).section(u'/', -1)));
+    EXPECT_TRUE(box.shown()[1].text.contains(QFileInfo(w->grid->lastPrintTarget()).fileName()));
 }
 
 TEST_P(MenuTest, ExportGoesToEveryGridButTheOtherCommandsOnlyToTheFirst)
@@ -281,6 +291,28 @@ TEST_P(MenuTest, ExitClosesOnlyItsOwnWindowThroughTheCloseQuery)
     delete keep;
 }
 
+TEST_P(MenuTest, ShortcutsBelongToTheMenuEvenInAnEditField)
+{
+    TestScreen* w = openScreen();
+    m_report* m = reportMenu(w);
+    w->show();
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    w->em_1->setText(QStringLiteral("4101"));
+    w->em_1->setFocus();
+    w->em_1->selectAll();
+    QApplication::clipboard()->setText(QStringLiteral("粘贴"));
+    QTest::keyClick(w->em_1, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(m->m_preview->Checked()) << "Ctrl+V previews";
+    EXPECT_EQ(w->em_1->text(), QStringLiteral("4101")) << "and does not paste";
+    w->closeAnswer = 1;
+    QTest::keyClick(w->em_1, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(host->calls.count(QStringLiteral("closeQuery")), 1) << "Ctrl+X closes the window";
+    EXPECT_EQ(w->em_1->text(), QStringLiteral("4101")) << "and does not cut";
+    QTest::keyClick(w->em_1, Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(printedFiles().size(), 1);
+}
+
 TEST_P(MenuTest, CatalogueSaveWithoutChangesTouchesNothing)
 {
     TestScreen* w = openScreen(TestScreen::MenuKind::Guide);
@@ -305,7 +337,9 @@ TEST_P(MenuTest, CatalogueSaveWritesCommitsAndSaysSo)
     EXPECT_EQ(b.ModifiedCount(), 0);
     EXPECT_FALSE(sqlca().inTransaction());
     auto other = db->connectAgain();
-    EXPECT_EQ(other->selectValue(QStringLiteral("SELECT zbmc FROM s_zbbm WHERE number = ?"), {QStringLiteral("0002")})
+    EXPECT_EQ(other
+                  ->selectValue(QStringLiteral("SELECT zbmc FROM s_zbbm WHERE number = ?"),
+                                {QStringLiteral("0002")})
                   .toString(),
               QStringLiteral("借款余额"))
         << "committed: another user sees it";
@@ -325,9 +359,11 @@ TEST_P(MenuTest, CatalogueSaveThatFailsShowsTheDatabaseErrorAndKeepsTheEdits)
     EXPECT_FALSE(box.shown()[0].text.isEmpty()) << "the database's own error text";
     EXPECT_EQ(b.ModifiedCount(), 2) << "the edits stay for another try";
     EXPECT_FALSE(sqlca().inTransaction());
-    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT zbmc FROM s_zbbm WHERE number = ?"), {QStringLiteral("0001")})
-                  .toString(),
-              QStringLiteral("指标1"))
+    EXPECT_EQ(
+        sqlca()
+            .selectValue(QStringLiteral("SELECT zbmc FROM s_zbbm WHERE number = ?"), {QStringLiteral("0001")})
+            .toString(),
+        QStringLiteral("指标1"))
         << "nothing half-written";
 }
 

@@ -58,7 +58,8 @@ inline GridLayout catalogueLayout()
 inline void insertIndicators(TestDb& db, int count)
 {
     for (int i = 1; i <= count; ++i)
-        db.exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, ?, ?)"),
+        db.exec(QStringLiteral(
+                    "INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, ?, ?)"),
                 {QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), QStringLiteral("借款发放"),
                  QStringLiteral("指标%1").arg(i), QStringLiteral("说明%1").arg(i), 1, i % 2});
 }

@@ -3,8 +3,12 @@
 #include "foundation/ui/messages.h"
 #include "testwindows.h"
 
+#include <QApplication>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 namespace {
@@ -33,9 +37,9 @@ TEST_P(WindowTest, RightsGateRefusesOnlyAZeroAtItsPosition)
     };
     const QString zeroAt25 = QString(24, u'1') + QStringLiteral("0") + QStringLiteral("111");
     const QList<Case> cases = {
-        {zeroAt25, false},                        // "0" at the position
-        {QString(), true},                        // null lets in
-        {QStringLiteral("111111111"), true},      // shorter than the position
+        {zeroAt25, false},                   // "0" at the position
+        {QString(), true},                   // null lets in
+        {QStringLiteral("111111111"), true}, // shorter than the position
         {QString(24, u'1') + QStringLiteral("1"), true},
         {QString(24, u'0') + QStringLiteral("x"), true}, // other characters anywhere else do not matter
         {QString(), true},
@@ -83,7 +87,8 @@ TEST_P(WindowTest, OpenOrdersMenuAndSharedGridAsTheScreenAsksThenBindsAndStarts)
 
     host->message.clear();
     host->message.stringParm = QStringLiteral("41");
-    auto* catalogue = new TestScreen(*host, 10, ModuleWindow::ShareOrder::ShareThenMenu, TestScreen::MenuKind::Guide);
+    auto* catalogue =
+        new TestScreen(*host, 10, ModuleWindow::ShareOrder::ShareThenMenu, TestScreen::MenuKind::Guide);
     ASSERT_TRUE(catalogue->Open());
     EXPECT_TRUE(catalogue->shareSetBeforeMenu);
     EXPECT_EQ(catalogue->openMessage().stringParm, QStringLiteral("41"));
@@ -127,7 +132,8 @@ TEST_P(WindowTest, ResizeHandsTheClientSizeToTheHostLayout)
 
 TEST_P(WindowTest, ControlListKeepsDeclarationOrderAndFindsGrids)
 {
-    auto* w = new TestScreen(*host, 0, ModuleWindow::ShareOrder::MenuThenShare, TestScreen::MenuKind::Report, true);
+    auto* w =
+        new TestScreen(*host, 0, ModuleWindow::ShareOrder::MenuThenShare, TestScreen::MenuKind::Report, true);
     const QList<QWidget*> controls = w->Control();
     ASSERT_EQ(controls.size(), 4);
     EXPECT_EQ(controls[0]->objectName(), QStringLiteral("dw_1"));
@@ -148,11 +154,11 @@ TEST(MessageService, ScriptedAnswersInOrderAndRecordsEveryBox)
     ScopedMessages scoped(&box);
     box.answer(msg::No);
     box.answer(msg::Cancel);
-    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
-                                    msg::Buttons::YesNo),
+    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"),
+                                    msg::Icon::Question, msg::Buttons::YesNo),
               msg::No);
-    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存修改？"), msg::Icon::Question,
-                                    msg::Buttons::YesNoCancel),
+    EXPECT_EQ(messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存修改？"),
+                                    msg::Icon::Question, msg::Buttons::YesNoCancel),
               msg::Cancel);
     // With no answer queued the first button is taken.
     EXPECT_EQ(messages().MessageBox(QString(), QStringLiteral("保存成功")), msg::Ok);
@@ -162,6 +168,45 @@ TEST(MessageService, ScriptedAnswersInOrderAndRecordsEveryBox)
     EXPECT_EQ(box.shown()[2].icon, msg::Icon::Information);
     EXPECT_EQ(box.shown()[2].buttons, msg::Buttons::Ok);
     EXPECT_EQ(box.pendingAnswers(), 0);
+}
+
+// The real dialog: which button was pressed becomes 1, 2 or 3.
+TEST(MessageService, DialogAnswersWithThePressedButton)
+{
+    auto press = [](QMessageBox::StandardButton which) {
+        QTimer::singleShot(0, [which] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            if (which == QMessageBox::NoButton)
+                box->reject(); // Escape or the title bar
+            else
+                box->button(which)->click();
+        });
+    };
+    DialogMessageService dialog;
+    press(QMessageBox::No);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNo),
+              msg::No);
+    press(QMessageBox::Cancel);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNoCancel),
+              msg::Cancel);
+    press(QMessageBox::Yes);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNoCancel),
+              msg::Yes);
+    press(QMessageBox::Ok);
+    EXPECT_EQ(dialog.MessageBox(QString(), QStringLiteral("保存成功")), msg::Ok);
+    // Closing a question without an answer changes nothing.
+    press(QMessageBox::NoButton);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNo),
+              msg::No);
+    press(QMessageBox::NoButton);
+    EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
+                                msg::Buttons::YesNoCancel),
+              msg::Cancel);
 }
 
 TEST(MessageService, ScopesNestAndRestoreThePreviousService)

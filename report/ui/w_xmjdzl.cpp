@@ -1,0 +1,218 @@
+#include "report/ui/w_xmjdzl.h"
+
+#include "foundation/sqlca.h"
+#include "foundation/ui/gridview.h"
+#include "foundation/ui/messages.h"
+#include "menus/m_report.h"
+#include "report/d_xmjdzl.h"
+#include "report/statsrun.h"
+#include "report/ui/regionbox.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+QFont songti()
+{
+    QFont f(QStringLiteral("宋体"));
+    f.setPointSize(10);
+    return f;
+}
+
+} // namespace
+
+w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
+    : ModuleWindow(host, QStringLiteral("w_xmjdzl"), kRightsPosition, ShareOrder::MenuThenShare, parent)
+{
+    setWindowTitle(QStringLiteral("项目进度及借款质量表"));
+    const QString icon = QCoreApplication::applicationDirPath() + QStringLiteral("/pic/BALLOON.ico");
+    if (QFile::exists(icon))
+        setWindowIcon(QIcon(icon));
+    // The client area below the menu and toolbar; the grid runs down to its bottom.
+    setDesignSize(3717, 1960);
+
+    QWidget* area = client();
+    gb_1 = new QGroupBox(area);
+    gb_1->setObjectName(QStringLiteral("gb_1"));
+    st_3 = new QLabel(QStringLiteral("汇总指标:"), area);
+    st_3->setObjectName(QStringLiteral("st_3"));
+    ddlb_3 = new QComboBox(area);
+    ddlb_3->setObjectName(QStringLiteral("ddlb_3"));
+    cb_2 = new QPushButton(QStringLiteral("..."), area);
+    cb_2->setObjectName(QStringLiteral("cb_2"));
+    st_2 = new QLabel(QStringLiteral("查询期间:"), area);
+    st_2->setObjectName(QStringLiteral("st_2"));
+    ddlb_1 = new QComboBox(area);
+    ddlb_1->setObjectName(QStringLiteral("ddlb_1"));
+    ddlb_2 = new QComboBox(area);
+    ddlb_2->setObjectName(QStringLiteral("ddlb_2"));
+    st_1 = new QLabel(QStringLiteral("汇总区域:"), area);
+    st_1->setObjectName(QStringLiteral("st_1"));
+    em_1 = new RegionBox(area);
+    em_1->setObjectName(QStringLiteral("em_1"));
+    cb_qy = new QPushButton(QStringLiteral("..."), area);
+    cb_qy->setObjectName(QStringLiteral("cb_qy"));
+    cb_1 = new QPushButton(QStringLiteral("查询"), area);
+    cb_1->setObjectName(QStringLiteral("cb_1"));
+    cb_3 = new QPushButton(QStringLiteral("退出(&X)"), area);
+    cb_3->setObjectName(QStringLiteral("cb_3"));
+    m_dw_1 = new GridView(QStringLiteral("dw_1"), d_xmjdzl(), area);
+    attachReportTidying(m_dw_1->buffer());
+
+    for (QWidget* w : {static_cast<QWidget*>(st_3), static_cast<QWidget*>(ddlb_3), static_cast<QWidget*>(cb_2),
+                       static_cast<QWidget*>(st_2), static_cast<QWidget*>(ddlb_1), static_cast<QWidget*>(ddlb_2),
+                       static_cast<QWidget*>(st_1), static_cast<QWidget*>(em_1), static_cast<QWidget*>(cb_qy),
+                       static_cast<QWidget*>(cb_1), static_cast<QWidget*>(cb_3)})
+        w->setFont(songti());
+    for (QPushButton* b : {cb_2, cb_qy, cb_1, cb_3})
+        b->setCursor(Qt::PointingHandCursor);
+    ddlb_1->setMaxVisibleItems(12);
+    ddlb_2->setMaxVisibleItems(12);
+    cb_2->setToolTip(QStringLiteral("编辑统计指标方案"));
+    cb_qy->setToolTip(QStringLiteral("选择汇总区域"));
+
+    // Design geometry in layout units; the control order is the declaration order.
+    place(gb_1, 3040, 0, 620, 1010);
+    place(st_3, 3074, 300, 420, 64);
+    place(ddlb_3, 3074, 372, 556, 84);
+    place(cb_2, 3548, 292, 82, 72);
+    place(st_2, 3074, 500, 420, 64);
+    place(ddlb_1, 3074, 572, 300, 84);
+    place(ddlb_2, 3390, 572, 240, 84);
+    place(st_1, 3074, 90, 420, 64);
+    place(em_1, 3074, 162, 556, 84);
+    place(cb_qy, 3548, 162, 82, 84);
+    place(cb_1, 3150, 740, 400, 100);
+    place(cb_3, 3150, 870, 400, 100);
+    place(m_dw_1, 14, 12, 2971, 1936);
+    // The small buttons stand over the boxes they overlap.
+    cb_2->raise();
+    cb_qy->raise();
+
+    setTabOrder(m_dw_1, em_1);
+    setTabOrder(em_1, cb_qy);
+    setTabOrder(cb_qy, ddlb_3);
+    setTabOrder(ddlb_3, cb_2);
+    setTabOrder(cb_2, ddlb_1);
+    setTabOrder(ddlb_1, ddlb_2);
+    setTabOrder(ddlb_2, cb_1);
+    setTabOrder(cb_1, cb_3);
+
+    cb_1->setDefault(true);
+    cb_1->setAutoDefault(true);
+    connect(cb_1, &QPushButton::clicked, this, &w_xmjdzl::query);
+    connect(cb_3, &QPushButton::clicked, this, &QWidget::close);
+    connect(cb_qy, &QPushButton::clicked, this, &w_xmjdzl::pickRegion);
+    connect(cb_2, &QPushButton::clicked, this, &w_xmjdzl::openSchemeEditor);
+
+    // What the controls' constructors do: the period lists and the region box.
+    fillYearsAndMonth();
+    em_1->loadCodeTable(host.sqlca());
+    em_1->setText(host.gs_userqybm);
+}
+
+w_xmjdzl::~w_xmjdzl() = default;
+
+Menu* w_xmjdzl::createMenu()
+{
+    return new m_report();
+}
+
+void w_xmjdzl::fillYearsAndMonth()
+{
+    ddlb_1->clear();
+    for (int year = 2006; year <= QDate::currentDate().year(); ++year)
+        ddlb_1->addItem(QString::number(year));
+    ddlb_1->setCurrentText(QString::number(QDate::currentDate().year()));
+    ddlb_2->clear();
+    for (int month = 1; month <= 12; ++month)
+        ddlb_2->addItem(QString::number(month));
+    bool ok = false;
+    const int month = host().gs_kjqj.right(2).toInt(&ok);
+    if (ok && month >= 1 && month <= 12)
+        ddlb_2->setCurrentText(QString::number(month));
+}
+
+void w_xmjdzl::start()
+{
+    fillSchemes();
+}
+
+void w_xmjdzl::fillSchemes()
+{
+    ddlb_3->clear();
+    Sqlca& sqlca = host().sqlca();
+    Cursor sel_famc(sqlca, QStringLiteral("SELECT s_zbfa.famc FROM s_zbfa WHERE s_zbfa.falx = ? GROUP BY s_zbfa.famc "
+                                          "ORDER BY min(s_zbfa.fabm)"),
+                    {1});
+    if (sel_famc.open()) {
+        QVariantList row;
+        while (sel_famc.fetch(row))
+            ddlb_3->addItem(row.value(0).toString());
+        sel_famc.close();
+    }
+    if (ddlb_3->count() == 0)
+        return;
+    // The default scheme of the kind when there is one, else the first of the list.
+    const QVariant preferred = sqlca.selectValue(
+        QStringLiteral("SELECT famc FROM s_zbfa WHERE falx = ? AND deffa = 1 GROUP BY famc ORDER BY famc"), {1});
+    const int index = preferred.isNull() ? -1 : ddlb_3->findText(preferred.toString(), Qt::MatchExactly);
+    ddlb_3->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+ReportRequest w_xmjdzl::request() const
+{
+    ReportRequest r;
+    r.region = em_1->GetData();
+    r.regionName = em_1->text();
+    r.year = ddlb_1->currentText();
+    r.month = ddlb_2->currentText();
+    r.scheme = ddlb_3->currentText();
+    return r;
+}
+
+void w_xmjdzl::query()
+{
+    const RunOutcome outcome = runStatistics(host(), m_dw_1->buffer(), request());
+    switch (outcome.kind) {
+    case RunOutcome::Done:
+        break;
+    case RunOutcome::Refused:
+        messages().MessageBox(QStringLiteral("提示信息"), outcome.message);
+        break;
+    case RunOutcome::Failed:
+        // The database's own text, as the other commands show their errors.
+        messages().MessageBox(QString(), outcome.message);
+        break;
+    }
+}
+
+void w_xmjdzl::pickRegion()
+{
+    host().message.clear();
+    host().w_xmqxz(this);
+    const QString picked = host().message.stringParm;
+    if (!picked.isEmpty())
+        em_1->setText(picked);
+}
+
+void w_xmjdzl::openSchemeEditor()
+{
+    host().message.clear();
+    host().message.numberParm = 1;
+    host().openScreen(QStringLiteral("w_zbfa_set"), parentWidget() ? parentWidget() : this);
+}
+
+void w_xmjdzl::keyPressEvent(QKeyEvent* event)
+{
+    host().w_key();
+    ModuleWindow::keyPressEvent(event);
+}

@@ -1,0 +1,309 @@
+// The report screen driven through its controls by objectName, on both backends,
+// with a scripted message service and a recording host.
+#include "foundation/decimal.h"
+#include "foundation/ui/gridview.h"
+#include "foundation/ui/messages.h"
+#include "menus/m_report.h"
+#include "report/ui/regionbox.h"
+#include "report/ui/w_xmjdzl.h"
+#include "support/fakehost.h"
+#include "support/testdb.h"
+
+#include <QComboBox>
+#include <QDate>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+class ReportScreenTest : public BackendTest
+{
+protected:
+    void SetUp() override
+    {
+        BackendTest::SetUp();
+        if (IsSkipped())
+            return;
+        host = std::make_unique<FakeHost>(sqlca());
+        host->gs_kjqj = QStringLiteral("202409");
+        host->gs_userqybm = QStringLiteral("45");
+        db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('45', ' 青山省 '), ('4501', '北岭市'), "
+                                "(' 450101001001 ', ' 东坡村 '), ('450101001002', '西坡村')"));
+        db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES "
+                                "('0001', '规模', '互助金总额', 1, 0), ('0002', '规模', '入社农户', 1, 0), "
+                                "('0003', '质量', '最大单笔借款', 3, 0), ('0004', '质量', '逾期率', 0, 1)"));
+        const QString scheme = QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, deffa, xz, flag2) "
+                                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        const QList<QVariantList> rows = {
+            {1, 1, QStringLiteral("预设方案"), 10, QStringLiteral("0001"), QStringLiteral("规模"), QStringLiteral("互助金总额"), 0, 1, 0},
+            {1, 1, QStringLiteral("预设方案"), 20, QStringLiteral("0002"), QStringLiteral("规模"), QStringLiteral("入社农户"), 0, 1, 0},
+            {1, 1, QStringLiteral("预设方案"), 30, QStringLiteral("0003"), QStringLiteral("质量"), QStringLiteral("最大单笔借款"), 0, 1, 0},
+            {1, 1, QStringLiteral("预设方案"), 40, QStringLiteral("0004"), QStringLiteral("质量"), QStringLiteral("逾期率"), 0, 1, 1},
+            {1, 2, QStringLiteral("简要方案"), 10, QStringLiteral("0002"), QStringLiteral("规模"), QStringLiteral("入社农户"), 1, 1, 0},
+            {1, 2, QStringLiteral("简要方案"), 20, QStringLiteral("0001"), QStringLiteral("规模"), QStringLiteral("互助金总额"), 1, 0, 0},
+        };
+        for (const QVariantList& r : rows)
+            db->exec(scheme, r);
+        const QString fig = QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES (?, ?, ?, ?, ?, ?)");
+        for (const QString& unit : {QStringLiteral("450101001001"), QStringLiteral("450101001002")}) {
+            db->exec(fig, {unit, QStringLiteral("202409"), QStringLiteral("0001"), QStringLiteral("100.10"), QStringLiteral("5.25"), QStringLiteral("105.35")});
+            db->exec(fig, {unit, QStringLiteral("202409"), QStringLiteral("0002"), 30, 2, 32});
+            db->exec(fig, {unit, QStringLiteral("202409"), QStringLiteral("0003"), unit.endsWith(u'1') ? 8000 : 9000, 0, 0});
+        }
+        db->exec(fig, {QStringLiteral("450101001001"), QStringLiteral("202408"), QStringLiteral("0001"), 1, 1, 1});
+    }
+    void TearDown() override
+    {
+        window.reset();
+        host.reset();
+        BackendTest::TearDown();
+    }
+    w_xmjdzl& open()
+    {
+        window = std::make_unique<w_xmjdzl>(*host);
+        EXPECT_TRUE(window->Open());
+        return *window;
+    }
+    template <typename T> T* child(const char* name) { return window->findChild<T*>(QString::fromLatin1(name)); }
+
+    ScriptedMessageService boxes;
+    ScopedMessages scoped{&boxes};
+    std::unique_ptr<FakeHost> host;
+    std::unique_ptr<w_xmjdzl> window;
+};
+
+TEST_P(ReportScreenTest, PeriodListsShowThisYearAndTheMonthOfTheCurrentPeriod)
+{
+    const int thisYear = QDate::currentDate().year();
+    for (const auto& [period, month] : QList<std::pair<QString, QString>>{{QStringLiteral("202409"), QStringLiteral("9")},
+                                                                         {QStringLiteral("202312"), QStringLiteral("12")},
+                                                                         {QStringLiteral("202501"), QStringLiteral("1")}}) {
+        host->gs_kjqj = period;
+        open();
+        auto* years = child<QComboBox>("ddlb_1");
+        auto* months = child<QComboBox>("ddlb_2");
+        ASSERT_TRUE(years && months);
+        EXPECT_EQ(years->count(), thisYear - 2006 + 1);
+        EXPECT_EQ(years->itemText(0), QStringLiteral("2006"));
+        EXPECT_EQ(years->currentText(), QString::number(thisYear));
+        EXPECT_EQ(months->count(), 12);
+        EXPECT_EQ(months->currentText(), month) << period.toStdString();
+    }
+}
+
+TEST_P(ReportScreenTest, RegionBoxShowsTrimmedNamesAndTurnsCodesIntoNames)
+{
+    open();
+    auto* box = child<RegionBox>("em_1");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), QStringLiteral("青山省"));
+    EXPECT_EQ(box->GetData(), QStringLiteral("45"));
+    // A code typed by hand shows as the region's name once the user leaves the box.
+    box->lineEdit()->setText(QStringLiteral("450101001001"));
+    emit box->lineEdit()->editingFinished();
+    EXPECT_EQ(box->text(), QStringLiteral("东坡村"));
+    EXPECT_EQ(box->GetData(), QStringLiteral("450101001001"));
+    // Any other text stays as typed.
+    box->lineEdit()->setText(QStringLiteral("某地"));
+    emit box->lineEdit()->editingFinished();
+    EXPECT_EQ(box->text(), QStringLiteral("某地"));
+    // The picker's code.
+    host->pickerAnswer = QStringLiteral("4501");
+    child<QPushButton>("cb_qy")->click();
+    EXPECT_EQ(box->text(), QStringLiteral("北岭市"));
+    EXPECT_EQ(host->calls.count(QStringLiteral("w_xmqxz")), 1);
+    // A cancelled picker leaves the box alone.
+    host->pickerAnswer.clear();
+    child<QPushButton>("cb_qy")->click();
+    EXPECT_EQ(box->text(), QStringLiteral("北岭市"));
+}
+
+TEST_P(ReportScreenTest, SchemeListHoldsKindOneSchemesAndPrefersTheDefault)
+{
+    db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, deffa, xz) VALUES (2, 1, '别类方案', 10, '0001', 1, 1)"));
+    open();
+    auto* schemes = child<QComboBox>("ddlb_3");
+    QStringList names;
+    for (int i = 0; i < schemes->count(); ++i)
+        names << schemes->itemText(i);
+    EXPECT_EQ(names, (QStringList{QStringLiteral("预设方案"), QStringLiteral("简要方案")}));
+    EXPECT_EQ(schemes->currentText(), QStringLiteral("简要方案"));
+}
+
+TEST_P(ReportScreenTest, QueryChecksRegionAndSchemeFirst)
+{
+    open();
+    child<RegionBox>("em_1")->setText(QString());
+    child<QPushButton>("cb_1")->click();
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("提示信息"));
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("请选择查询区域"));
+    child<RegionBox>("em_1")->setText(QStringLiteral("45"));
+    child<QComboBox>("ddlb_3")->setCurrentIndex(-1);
+    child<QPushButton>("cb_1")->click();
+    ASSERT_EQ(boxes.shown().size(), 2);
+    EXPECT_EQ(boxes.shown()[1].text, QStringLiteral("请选择指标方案"));
+    EXPECT_TRUE(host->calls.filter(QStringLiteral("uf_")).filter(QStringLiteral("report")).isEmpty());
+}
+
+TEST_P(ReportScreenTest, AFullQueryFillsTheGridAndItsHeaders)
+{
+    open();
+    child<QComboBox>("ddlb_3")->setCurrentText(QStringLiteral("预设方案"));
+    child<QComboBox>("ddlb_1")->setCurrentText(QStringLiteral("2024"));
+    child<QComboBox>("ddlb_2")->setCurrentText(QStringLiteral("9"));
+    // Enter in the query column runs the default button.
+    child<QPushButton>("cb_1")->click();
+    EXPECT_TRUE(boxes.shown().isEmpty());
+    GridBuffer& grid = child<GridView>("dw_1")->buffer();
+    ASSERT_EQ(grid.RowCount(), 4);
+    EXPECT_EQ(grid.text(QStringLiteral("t_qijian")), QStringLiteral("报表期间：2024年9月"));
+    EXPECT_EQ(grid.text(QStringLiteral("t_qymc")), QStringLiteral("项目区：青山省"));
+    EXPECT_EQ(grid.GetItemString(1, QStringLiteral("s_zbfa_zbmc")), QStringLiteral("互助金总额"));
+    EXPECT_EQ(grid.displayText(1, QStringLiteral("qichu")), QStringLiteral("200.20"));
+    EXPECT_EQ(grid.displayText(1, QStringLiteral("leiji")), QStringLiteral("210.70"));
+    EXPECT_EQ(grid.GetItemString(2, QStringLiteral("s_zbfa_zblx")), QStringLiteral(""));
+    EXPECT_EQ(grid.displayText(3, QStringLiteral("qichu")), QStringLiteral("9000.00"));
+    EXPECT_EQ(grid.displayText(3, QStringLiteral("fasheng")), QString()); // zero shows blank
+    EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 1);
+    // A village: the unit line names the mutual-aid society.
+    child<RegionBox>("em_1")->setText(QStringLiteral("450101001002"));
+    child<QPushButton>("cb_1")->click();
+    EXPECT_EQ(grid.text(QStringLiteral("t_qymc")), QStringLiteral("单位：西坡村贫困社区互助社"));
+    EXPECT_EQ(grid.displayText(1, QStringLiteral("qichu")), QStringLiteral("100.10"));
+    // Another period.
+    child<QComboBox>("ddlb_2")->setCurrentText(QStringLiteral("8"));
+    child<RegionBox>("em_1")->setText(QStringLiteral("45"));
+    child<QPushButton>("cb_1")->click();
+    EXPECT_EQ(grid.text(QStringLiteral("t_qijian")), QStringLiteral("报表期间：2024年8月"));
+    ASSERT_EQ(grid.RowCount(), 2); // the zero row of 逾期率 and the one figure of August
+}
+
+TEST_P(ReportScreenTest, RefreshRunsOnlyForTheCurrentPeriodOfAVillageUser)
+{
+    struct Case
+    {
+        QString userRegion;
+        QString month;
+        int refreshes;
+    };
+    const QList<Case> cases = {{QStringLiteral("450101001001"), QStringLiteral("9"), 1},
+                               {QStringLiteral("450101001001"), QStringLiteral("8"), 0},
+                               {QStringLiteral("4501"), QStringLiteral("9"), 0},
+                               {QStringLiteral("4501010010011"), QStringLiteral("9"), 0}};
+    for (const Case& c : cases) {
+        host->calls.clear();
+        host->gs_userqybm = c.userRegion;
+        open();
+        child<QComboBox>("ddlb_1")->setCurrentText(QStringLiteral("2024"));
+        child<QComboBox>("ddlb_2")->setCurrentText(c.month);
+        child<QPushButton>("cb_1")->click();
+        const QStringList refresh = {QStringLiteral("uf_zzye"), QStringLiteral("uf_yqmx"), QStringLiteral("uf_ysss"),
+                                     QStringLiteral("uf_allstats")};
+        QStringList seen;
+        for (const QString& call : host->calls)
+            if (refresh.contains(call))
+                seen << call;
+        EXPECT_EQ(seen, c.refreshes ? refresh : QStringList()) << c.userRegion.toStdString() << " " << c.month.toStdString();
+        EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 1);
+    }
+}
+
+TEST_P(ReportScreenTest, RightsGateOnPositionTwentyFive)
+{
+    host->gs_usergrant = QString(24, u'1') + u'0';
+    window = std::make_unique<w_xmjdzl>(*host);
+    EXPECT_FALSE(window->Open());
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("系统提示"));
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("你无权限执行该操作,请询问系统管理员"));
+    EXPECT_FALSE(host->calls.contains(QStringLiteral("uf_open")));
+    boxes.clear();
+    host->gs_usergrant = QString(24, u'0'); // shorter than 25: lets the user in
+    open();
+    EXPECT_TRUE(boxes.shown().isEmpty());
+    EXPECT_EQ(child<QComboBox>("ddlb_3")->count(), 2);
+}
+
+TEST_P(ReportScreenTest, SchemeButtonOpensTheEditorWithKindOne)
+{
+    open();
+    child<QPushButton>("cb_2")->click();
+    EXPECT_EQ(host->opened, QStringList{QStringLiteral("w_zbfa_set")});
+    EXPECT_EQ(host->message.numberParm.toInt(), 1);
+}
+
+TEST_P(ReportScreenTest, HidingTheQueryAreaCoversItAndGivesTheWidthBack)
+{
+    open();
+    window->resize(1400, 800);
+    window->show();
+    QCoreApplication::processEvents();
+    auto* grid = child<GridView>("dw_1");
+    auto* menu = qobject_cast<m_report*>(window->menu());
+    ASSERT_TRUE(menu);
+    const int before = grid->width();
+    const QRect panel = child<QWidget>("gb_1")->geometry();
+    menu->m_yccxq->click();
+    EXPECT_GE(grid->geometry().right(), panel.right() - 2);
+    // After a resize the widened grid still covers the panel.
+    window->resize(1200, 700);
+    QCoreApplication::processEvents();
+    EXPECT_GE(grid->geometry().right(), child<QWidget>("gb_1")->geometry().right() - 2);
+    menu->m_yccxq->click();
+    EXPECT_LT(grid->geometry().right(), child<QWidget>("gb_1")->geometry().left());
+    window->resize(1400, 800);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(grid->width(), before, 2);
+}
+
+ALLSTATS_ON_ALL_BACKENDS(ReportScreenTest);
+
+} // namespace
+
+// Pictures of the screen on the demo data, for a look by eye: set
+// ALLSTATS_SCREENSHOTS to a folder (nothing is checked here).
+#include "foundation/demo.h"
+#include "foundation/host.h"
+
+namespace {
+
+TEST(ReportScreenPictures, OnTheDemoData)
+{
+    const QString folder = qEnvironmentVariable("ALLSTATS_SCREENSHOTS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set ALLSTATS_SCREENSHOTS to a folder to get the pictures";
+    TestDb db(Backend::SQLite);
+    QString error;
+    ASSERT_TRUE(demo::populate(db.sqlca(), currentPeriod(), &error)) << error.toStdString();
+    FakeHost host(db.sqlca());
+    host.gs_kjqj = currentPeriod();
+    host.gs_userqybm = db.sqlca().selectValue(QStringLiteral("SELECT min(qybm) FROM s_qybm")).toString();
+    w_xmjdzl w(host);
+    ASSERT_TRUE(w.Open());
+    w.resize(1280, 760);
+    w.show();
+    QCoreApplication::processEvents();
+    w.query();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/report.png"));
+    auto* menu = qobject_cast<m_report*>(w.menu());
+    menu->m_preview->click();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/preview.png"));
+    menu->m_printvh->click();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/preview-landscape.png"));
+    menu->m_preview->click();
+    menu->m_yccxq->click();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/query-area-hidden.png"));
+    menu->m_yccxq->click();
+    w.em_1->setText(db.sqlca().selectValue(QStringLiteral("SELECT min(qybm) FROM s_qybm WHERE length(qybm) = 12")).toString());
+    w.query();
+    QCoreApplication::processEvents();
+    w.grab().save(folder + QStringLiteral("/village.png"));
+}
+
+} // namespace
