@@ -9,6 +9,7 @@ export ALLSTATS_PGDIR_FILE="$build/pgdir"
 "$root"/scripts/pg-test-server.sh stop
 url="$("$root"/scripts/pg-test-server.sh start)" || { echo "could not start the PostgreSQL test server" >&2; exit 1; }
 trap '"$root"/scripts/pg-test-server.sh stop' EXIT
+trap 'exit 130' INT TERM
 export ALLSTATS_TEST_PG="$url"
 export QT_QPA_PLATFORM=offscreen
 echo "PostgreSQL test server: $url"
