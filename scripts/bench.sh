@@ -34,6 +34,7 @@ export ALLSTATS_PGDIR_FILE="$build/pgdir-bench"
 "$root"/scripts/pg-test-server.sh stop
 url="$("$root"/scripts/pg-test-server.sh start)" || { echo "could not start the PostgreSQL test server" >&2; exit 1; }
 trap '"$root"/scripts/pg-test-server.sh stop' EXIT
+trap 'exit 130' INT TERM
 echo "loading the $size data set into PostgreSQL ($url) ..."
 "$allstats" init-db --db "$url" >/dev/null
 "$bench" load --size "$size" --db "$url"
