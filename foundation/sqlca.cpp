@@ -14,6 +14,10 @@
 
 #include <sqlite3.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
 namespace {
 
 QAtomicInt g_connectionCounter;
@@ -57,6 +61,93 @@ void sqliteRound2(sqlite3_context* ctx, int, sqlite3_value** argv)
         sqlite3_result_double(ctx, r.toString(2).toDouble());
 }
 
+// The running figures of one indicator over a region's units: the exact sum in
+// whole ten-thousandths (the figures carry at most four decimals), the count,
+// the largest and the smallest value. kind_figures(x) gathers them in one step
+// per row; kind_figure(acc, flag1) then gives the figure the indicator's
+// aggregation kind asks for (1 sum, 2 average, 3 maximum, 4 minimum), rounded
+// to cents half away from zero like PostgreSQL's numeric(18,2), or null.
+struct KindFigures
+{
+    sqlite3_int64 units;
+    sqlite3_int64 count;
+    double max;
+    double min;
+};
+
+void kindFiguresStep(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL)
+        return;
+    auto* acc = static_cast<KindFigures*>(sqlite3_aggregate_context(ctx, sizeof(KindFigures)));
+    if (!acc)
+        return;
+    const double x = sqlite3_value_double(argv[0]);
+    acc->units += std::llround(x * 10000.0);
+    if (acc->count == 0 || x > acc->max)
+        acc->max = x;
+    if (acc->count == 0 || x < acc->min)
+        acc->min = x;
+    ++acc->count;
+}
+
+void kindFiguresFinal(sqlite3_context* ctx)
+{
+    auto* acc = static_cast<KindFigures*>(sqlite3_aggregate_context(ctx, 0));
+    if (!acc || acc->count == 0) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    char text[128];
+    const int n = std::snprintf(text, sizeof text, "%lld;%lld;%.17g;%.17g", static_cast<long long>(acc->units),
+                                static_cast<long long>(acc->count), acc->max, acc->min);
+    sqlite3_result_text(ctx, text, n, SQLITE_TRANSIENT);
+}
+
+void resultCents(sqlite3_context* ctx, sqlite3_int64 cents)
+{
+    if (cents % 100 == 0)
+        sqlite3_result_int64(ctx, cents / 100);
+    else
+        sqlite3_result_double(ctx, Decimal::fromUnits(cents * (Decimal::One / 100)).toString(2).toDouble());
+}
+
+void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    long long units = 0, count = 0;
+    double max = 0, min = 0;
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    if (!text || std::sscanf(text, "%lld;%lld;%lg;%lg", &units, &count, &max, &min) != 4 || count <= 0) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const auto sign = [](long long v) { return v < 0 ? -1LL : 1LL; };
+    switch (sqlite3_value_int(argv[1])) {
+    case 1: // the sum: ten-thousandths to cents, half away from zero
+        resultCents(ctx, sign(units) * ((std::llabs(units) + 50) / 100));
+        return;
+    case 2: // the average in cents: sign(s) * floor((2|s| + 100n) / (200n))
+        resultCents(ctx, sign(units) * ((2 * std::llabs(units) + 100 * count) / (200 * count)));
+        return;
+    case 3:
+    case 4: {
+        const auto d = Decimal::fromVariant(QVariant(sqlite3_value_int(argv[1]) == 3 ? max : min));
+        if (!d) {
+            sqlite3_result_null(ctx);
+            return;
+        }
+        resultCents(ctx, d->rounded(2).units() / (Decimal::One / 100));
+        return;
+    }
+    default:
+        sqlite3_result_null(ctx);
+    }
+}
+
 bool registerSqliteFunctions(QSqlDatabase& db)
 {
     const QVariant handle = db.driver()->handle();
@@ -65,8 +156,11 @@ bool registerSqliteFunctions(QSqlDatabase& db)
     sqlite3* h = *static_cast<sqlite3* const*>(handle.data());
     if (!h)
         return false;
-    return sqlite3_create_function(h, "round2", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, sqliteRound2,
-                                   nullptr, nullptr) == SQLITE_OK;
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    return sqlite3_create_function(h, "round2", 1, flags, nullptr, sqliteRound2, nullptr, nullptr) == SQLITE_OK &&
+           sqlite3_create_function(h, "kind_figures", 1, flags, nullptr, nullptr, kindFiguresStep,
+                                   kindFiguresFinal) == SQLITE_OK &&
+           sqlite3_create_function(h, "kind_figure", 2, flags, nullptr, kindFigure, nullptr, nullptr) == SQLITE_OK;
 }
 
 QString quoteIdent(const QString& name)

@@ -3,6 +3,7 @@
 #include "foundation/gridbuffer.h"
 #include "foundation/sqlca.h"
 
+#include <algorithm>
 #include <functional>
 #include <initializer_list>
 
@@ -53,48 +54,32 @@ QString postgresFigure(const Dialect& d, const QString& column)
 
 // SQLite looks the catalogue up row by row, which costs more than all the
 // aggregates together, so the rows are grouped by indicator first and only
-// the groups meet the catalogue. SQLite holds the figures as doubles, so the
-// sum is taken over whole ten-thousandths (the figures carry four decimals)
-// in 64-bit integers and the average is rounded to cents half away from zero
-// in integer arithmetic: no summation error can move a figure across a half
-// cent, whatever the number of units.
-QString sqliteAggregates(const QString& column)
+// the groups meet the catalogue. SQLite holds the figures as doubles, so
+// kind_figures (registered with the connection) sums whole ten-thousandths in
+// 64-bit integers and keeps the count, maximum and minimum in the same step;
+// kind_figure picks the figure of the indicator's kind and rounds it to cents
+// half away from zero in integer arithmetic: no summation error can move a
+// figure across a half cent, whatever the number of units.
+QString sqliteFigure(const QString& column)
 {
-    const QString h = QStringLiteral("H_stat.") + column;
-    return QStringLiteral("sum(CAST(round(%2 * 10000) AS INTEGER)) AS s_%1, count(%2) AS n_%1, "
-                          "max(%2) AS x_%1, min(%2) AS m_%1")
-        .arg(column, h);
+    return QStringLiteral("kind_figure(a.%1, S_zbbm.flag1)").arg(column);
 }
 
-QString sqliteFigure(const Dialect& d, const QString& column)
-{
-    const QString s = QStringLiteral("a.s_") + column;
-    const QString n = QStringLiteral("a.n_") + column;
-    // cents = sign(s) * floor((2|s| + 100n) / (200n)), s in ten-thousandths over n values
-    const QString avgCents = QStringLiteral("(CASE WHEN %1 < 0 THEN -1 ELSE 1 END) * "
-                                            "((2 * abs(%1) + 100 * %2) / (200 * %2))")
-                                 .arg(s, n);
-    // round2 reads a text argument as an exact decimal ("26750e-4" is 2.675).
-    return QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN %1 WHEN 2 THEN %2 WHEN 3 THEN %3 ELSE %4 END")
-        .arg(d.money(QStringLiteral("(%1 || 'e-4')").arg(s)),
-             d.money(QStringLiteral("(%1 || 'e-2')").arg(avgCents)), d.money(QStringLiteral("a.x_") + column),
-             d.money(QStringLiteral("a.m_") + column));
-}
-
-QString aggregationStatement(const Dialect& d)
+QString aggregationSelect(const Dialect& d)
 {
     const QString q = QStringLiteral("qichu");
     const QString f = QStringLiteral("fasheng");
     const QString l = QStringLiteral("leiji");
     QString select;
     if (d.isSQLite()) {
-        const QString inner = QStringLiteral("SELECT H_stat.zbbm AS zbbm, %1, %2, %3 FROM H_stat "
-                                             "WHERE H_stat.kjqj = ? AND %4 GROUP BY H_stat.zbbm")
-                                  .arg(sqliteAggregates(q), sqliteAggregates(f), sqliteAggregates(l),
-                                       d.prefixRange(QStringLiteral("H_stat.number")));
+        const QString inner = QStringLiteral("SELECT H_stat.zbbm AS zbbm, kind_figures(H_stat.qichu) AS qichu, "
+                                             "kind_figures(H_stat.fasheng) AS fasheng, "
+                                             "kind_figures(H_stat.leiji) AS leiji FROM H_stat "
+                                             "WHERE H_stat.kjqj = ? AND %1 GROUP BY H_stat.zbbm")
+                                  .arg(d.prefixRange(QStringLiteral("H_stat.number")));
         select = QStringLiteral("SELECT a.zbbm, %1, %2, %3 FROM (%4) a, S_zbbm "
                                 "WHERE a.zbbm = S_zbbm.number AND S_zbbm.flag1 IN (1, 2, 3, 4)")
-                     .arg(sqliteFigure(d, q), sqliteFigure(d, f), sqliteFigure(d, l), inner);
+                     .arg(sqliteFigure(q), sqliteFigure(f), sqliteFigure(l), inner);
     } else {
         select = QStringLiteral("SELECT H_stat.zbbm, %1, %2, %3 FROM H_stat, S_zbbm "
                                 "WHERE H_stat.kjqj = ? AND %4 AND H_stat.zbbm = S_zbbm.number "
@@ -102,7 +87,42 @@ QString aggregationStatement(const Dialect& d)
                      .arg(postgresFigure(d, q), postgresFigure(d, f), postgresFigure(d, l),
                           d.prefixRange(QStringLiteral("H_stat.number")));
     }
-    return d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"), select);
+    return select;
+}
+
+// The region's working rows into t_stat. SQLite inserts them straight from the
+// aggregating query. PostgreSQL runs an INSERT ... SELECT in one process only;
+// for a province or a city (codes of up to four characters: thousands of
+// units) the query runs on its own instead, where the server may share the
+// scan among parallel workers, and its few rows, one per indicator, go in with
+// one insert (the numeric(18,2) columns round them as before). For a county or
+// less the one statement is cheaper than the extra round trips.
+bool fillWorkingRows(Sqlca& sqlca, const QString& region, const QString& period)
+{
+    const Dialect& d = sqlca.dialect();
+    const QVariantList binds = {period, region, Dialect::prefixUpperBound(region)};
+    constexpr int kLargeRegionCodeLength = 4;
+    if (d.isSQLite() || region.size() > kLargeRegionCodeLength)
+        return sqlca.execute(
+            d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"), aggregationSelect(d)),
+            binds);
+    const auto rows = sqlca.selectAll(aggregationSelect(d), binds);
+    if (!rows)
+        return false;
+    constexpr int kRowsPerInsert = 250;
+    for (qsizetype first = 0; first < rows->size(); first += kRowsPerInsert) {
+        QStringList values;
+        QVariantList rowBinds;
+        for (qsizetype i = first; i < std::min(rows->size(), first + kRowsPerInsert); ++i) {
+            values << QStringLiteral("(?, CAST(? AS NUMERIC), CAST(? AS NUMERIC), CAST(? AS NUMERIC))");
+            rowBinds << rows->at(i).mid(0, 4);
+        }
+        if (!sqlca.execute(QStringLiteral("INSERT INTO t_stat (zbbm, qichu, fasheng, leiji) VALUES ") +
+                               values.join(QStringLiteral(", ")),
+                           rowBinds))
+            return false;
+    }
+    return true;
 }
 
 // Indicators without aggregation get one row of zeros (uf_update_report may fill them).
@@ -201,7 +221,7 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
 
     if (!sqlca.execute(QStringLiteral("DELETE FROM t_stat")))
         return failed(sqlca.SQLErrText);
-    if (!sqlca.execute(aggregationStatement(d), {period, region, Dialect::prefixUpperBound(region)}))
+    if (!fillWorkingRows(sqlca, region, period))
         return failed(sqlca.SQLErrText);
     if (!sqlca.execute(zeroRowsStatement(d)))
         return failed(sqlca.SQLErrText);
