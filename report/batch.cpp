@@ -7,6 +7,7 @@
 #include "foundation/gridbuffer.h"
 #include "foundation/gridprint.h"
 #include "foundation/host.h"
+#include "foundation/schema.h"
 #include "foundation/sqlca.h"
 #include "report/d_xmjdzl.h"
 #include "report/output.h"
@@ -175,6 +176,12 @@ int runReport(const QStringList& args)
     auto sqlca = Sqlca::connect(value("db"), &error);
     if (!sqlca) {
         err() << "report: " << error << Qt::endl;
+        return ExitDatabase;
+    }
+    if (const QStringList missing = schema::missingTables(*sqlca); !missing.isEmpty()) {
+        err() << "report: the database " << sqlca->description() << " lacks the tables "
+              << missing.join(QStringLiteral(", ")) << "; create them with: allstats init-db --db "
+              << value("db") << Qt::endl;
         return ExitDatabase;
     }
 
