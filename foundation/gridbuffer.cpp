@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QSqlError>
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>
@@ -246,11 +247,13 @@ long GridBuffer::Retrieve(const QVariantList& args)
         notifyRows();
         return -1;
     }
-    QSqlQuery q(m_sqlca->database());
-    if (!m_sqlca->run(q, m_layout.queryFor(m_sqlca->dialect()), args)) {
+    QSqlQuery* kept = m_sqlca->runKept(m_layout.queryFor(m_sqlca->dialect()), args);
+    if (!kept) {
         notifyRows(); // a failing query leaves the grid empty
         return -1;
     }
+    QSqlQuery& q = *kept;
+    const auto done = qScopeGuard([&] { q.finish(); });
     const int columns = int(m_layout.columns.size());
     if (q.record().count() < columns) {
         m_sqlca->setError(QStringLiteral("the query of %1 gives %2 columns, the layout has %3")

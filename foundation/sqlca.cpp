@@ -5,6 +5,7 @@
 #include <QAtomicInt>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -179,6 +180,7 @@ Sqlca::Sqlca(const QString& connectionName, Backend backend)
 
 Sqlca::~Sqlca()
 {
+    m_kept.clear(); // kept statements go before their connection
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         if (db.isOpen()) {
@@ -309,12 +311,47 @@ bool Sqlca::run(QSqlQuery& q, const QString& sql, const QVariantList& binds)
     return true;
 }
 
+QSqlQuery* Sqlca::runKept(const QString& sql, const QVariantList& binds)
+{
+    auto it = m_kept.find(sql);
+    if (it == m_kept.end()) {
+        constexpr std::size_t kMostKept = 200;
+        if (m_kept.size() >= kMostKept)
+            m_kept.clear();
+        auto q = std::make_unique<QSqlQuery>(database());
+        q->setForwardOnly(true);
+        if (!q->prepare(sql)) {
+            setError(errorText(q->lastError()));
+            return nullptr;
+        }
+        it = m_kept.emplace(sql, std::move(q)).first;
+    }
+    QSqlQuery& q = *it->second;
+    for (int i = 0; i < binds.size(); ++i) {
+        QVariant v = binds[i];
+        if (v.metaType() == QMetaType::fromType<Decimal>())
+            v = v.value<Decimal>().toPlainString();
+        q.bindValue(i, v);
+    }
+    if (!q.exec()) {
+        setError(errorText(q.lastError()));
+        m_kept.erase(it);
+        return nullptr;
+    }
+    setOk();
+    SQLNRows = q.isSelect() ? 0 : q.numRowsAffected();
+    return &q;
+}
+
 bool Sqlca::execute(const QString& sql, const QVariantList& binds)
 {
     if (binds.isEmpty())
         return executeImmediate(sql);
-    QSqlQuery q(database());
-    return run(q, sql, binds);
+    QSqlQuery* q = runKept(sql, binds);
+    if (!q)
+        return false;
+    q->finish();
+    return true;
 }
 
 bool Sqlca::executeImmediate(const QString& sql)
@@ -324,9 +361,11 @@ bool Sqlca::executeImmediate(const QString& sql)
 
 std::optional<QVariantList> Sqlca::selectRow(const QString& sql, const QVariantList& binds)
 {
-    QSqlQuery q(database());
-    if (!run(q, sql, binds))
+    QSqlQuery* kept = runKept(sql, binds);
+    if (!kept)
         return std::nullopt;
+    QSqlQuery& q = *kept;
+    const auto done = qScopeGuard([&] { q.finish(); });
     if (!q.next()) {
         if (q.lastError().isValid())
             setError(errorText(q.lastError()));
@@ -353,9 +392,11 @@ QVariant Sqlca::selectValue(const QString& sql, const QVariantList& binds)
 
 std::optional<QList<QVariantList>> Sqlca::selectAll(const QString& sql, const QVariantList& binds)
 {
-    QSqlQuery q(database());
-    if (!run(q, sql, binds))
+    QSqlQuery* kept = runKept(sql, binds);
+    if (!kept)
         return std::nullopt;
+    QSqlQuery& q = *kept;
+    const auto done = qScopeGuard([&] { q.finish(); });
     QList<QVariantList> rows;
     const int n = q.record().count();
     while (q.next()) {

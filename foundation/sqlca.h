@@ -8,6 +8,7 @@
 #include <QVariantList>
 
 #include <memory>
+#include <unordered_map>
 #include <optional>
 
 class QSqlQuery;
@@ -53,8 +54,13 @@ public:
     bool commit();   // COMMIT; outside a transaction it does nothing and succeeds
     bool rollback(); // ROLLBACK; outside a transaction it does nothing and succeeds
 
-    // Runs a prepared query with the status bookkeeping; used by Cursor and the grid.
+    // Runs a prepared query with the status bookkeeping; used by Cursor.
     bool run(QSqlQuery& query, const QString& sql, const QVariantList& binds);
+    // Runs a statement prepared once per connection and kept (the server then
+    // parses and plans the same text once, and a run costs one round trip).
+    // The query stays valid until the next call with the same text; the caller
+    // reads it and calls finish() on it. Null on error (the status says why).
+    QSqlQuery* runKept(const QString& sql, const QVariantList& binds);
     void setError(const QString& text);
     void setOk(int code = 0);
 
@@ -62,6 +68,7 @@ private:
     Sqlca(const QString& connectionName, Backend backend);
     bool rawExec(const QString& sql);
 
+    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_kept;
     QString m_connectionName;
     QString m_description;
     Dialect m_dialect;
