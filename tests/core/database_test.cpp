@@ -171,6 +171,33 @@ TEST_P(DatabaseTest, GuardRollsBackUnlessCommittedAndNestsWithSavepoints)
     EXPECT_FALSE(sqlca().inTransaction());
 }
 
+TEST_P(DatabaseTest, KeptStatementsSurviveFailuresRollbacksAndNewTables)
+{
+    const QString insert = QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES (?, ?)");
+    const QString count = QStringLiteral("SELECT count(*) FROM s_qybm WHERE qymc = ?");
+    ASSERT_TRUE(sqlca().execute(insert, {QStringLiteral("1"), QStringLiteral("a")}));
+    EXPECT_FALSE(sqlca().execute(insert, {QStringLiteral("1"), QStringLiteral("a")})); // the key holds
+    EXPECT_TRUE(sqlca().execute(insert, {QStringLiteral("2"), QStringLiteral("a")})) << sqlca().SQLErrText.toStdString();
+    {
+        TransactionGuard tx(sqlca());
+        EXPECT_TRUE(sqlca().execute(insert, {QStringLiteral("3"), QStringLiteral("a")}));
+        EXPECT_EQ(sqlca().selectValue(count, {QStringLiteral("a")}).toInt(), 3);
+    }
+    EXPECT_EQ(sqlca().selectValue(count, {QStringLiteral("a")}).toInt(), 2);
+    // A select read only in part leaves nothing open: the table can be written at once.
+    EXPECT_TRUE(sqlca().selectRow(QStringLiteral("SELECT qybm FROM s_qybm WHERE qymc = ? ORDER BY qybm"),
+                                  {QStringLiteral("a")}));
+    auto other = db->connectAgain();
+    ASSERT_TRUE(other);
+    EXPECT_TRUE(other->execute(insert, {QStringLiteral("4"), QStringLiteral("a")})) << other->SQLErrText.toStdString();
+    // The same text on a table dropped and made again.
+    db->exec(QStringLiteral("DROP TABLE s_qybm"));
+    EXPECT_FALSE(sqlca().selectValue(count, {QStringLiteral("a")}).isValid());
+    QString error;
+    ASSERT_TRUE(schema::create(sqlca(), &error)) << error.toStdString();
+    EXPECT_EQ(sqlca().selectValue(count, {QStringLiteral("a")}).toInt(), 0) << sqlca().SQLErrText.toStdString();
+}
+
 class HookTest : public BackendTest
 {
 protected:
