@@ -214,5 +214,10 @@ void w_xmjdzl::openSchemeEditor()
 void w_xmjdzl::keyPressEvent(QKeyEvent* event)
 {
     host().w_key();
+    // "查询" is the screen's default button: Enter that no control took runs the query.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && cb_1->isEnabled()) {
+        cb_1->click();
+        return;
+    }
     ModuleWindow::keyPressEvent(event);
 }

@@ -154,7 +154,12 @@ TEST_P(ReportScreenTest, AFullQueryFillsTheGridAndItsHeaders)
     child<QComboBox>("ddlb_1")->setCurrentText(QStringLiteral("2024"));
     child<QComboBox>("ddlb_2")->setCurrentText(QStringLiteral("9"));
     // Enter in the query column runs the default button.
-    child<QPushButton>("cb_1")->click();
+    window->show();
+    QTest::keyClick(child<QComboBox>("ddlb_2"), Qt::Key_Return);
+    EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 1);
+    host->calls.clear();
+    QTest::keyClick(child<RegionBox>("em_1")->lineEdit(), Qt::Key_Enter);
+    EXPECT_EQ(host->calls.count(QStringLiteral("w_key")), 1);
     EXPECT_TRUE(boxes.shown().isEmpty());
     GridBuffer& grid = child<GridView>("dw_1")->buffer();
     ASSERT_EQ(grid.RowCount(), 4);
