@@ -26,8 +26,10 @@ QString Dialect::insertSelect(const QString& table, const QString& columns, cons
 
 QString Dialect::joinedDelete(const QString& target, const QString& other, const QString& condition) const
 {
+    // SQLite: the joined rows by rowid, so the join is made once rather than
+    // a correlated look-up per row of the target.
     if (isSQLite())
-        return QStringLiteral("DELETE FROM %1 WHERE EXISTS (SELECT 1 FROM %2 WHERE %3)")
+        return QStringLiteral("DELETE FROM %1 WHERE rowid IN (SELECT %1.rowid FROM %1, %2 WHERE %3)")
             .arg(target, other, condition);
     return QStringLiteral("DELETE FROM %1 USING %2 WHERE %3").arg(target, other, condition);
 }
