@@ -3,8 +3,8 @@
 #include "foundation/sqlca.h"
 
 #include <QRegularExpression>
-#include <QSqlError>
 #include <QScopeGuard>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>

@@ -50,7 +50,8 @@ public:
     virtual Status uf_ysss(const QString& period) = 0;
     virtual Status uf_allstats(const QString& region, const QString& period) = 0;
     // Derived figures of the working table, after the aggregation.
-    virtual Status uf_update_report(const QString& table, const QString& opening, const QString& cumulative) = 0;
+    virtual Status uf_update_report(const QString& table, const QString& opening,
+                                    const QString& cumulative) = 0;
 
     // The wait notice shown while a statistics run works; the batch command shows none.
     virtual void openWaitNotice(const QString& /*text*/) {}

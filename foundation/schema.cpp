@@ -17,14 +17,16 @@ namespace {
 bool tableExists(Sqlca& sqlca, const QString& name)
 {
     if (sqlca.backend() == Backend::SQLite) {
-        return sqlca.selectValue(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' "
-                                                "AND lower(name) = lower(?)"),
-                                 {name})
+        return sqlca
+                   .selectValue(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' "
+                                               "AND lower(name) = lower(?)"),
+                                {name})
                    .toInt() > 0;
     }
-    return sqlca.selectValue(QStringLiteral("SELECT count(*) FROM information_schema.tables "
-                                            "WHERE table_schema = current_schema() AND table_name = lower(?)"),
-                             {name})
+    return sqlca
+               .selectValue(QStringLiteral("SELECT count(*) FROM information_schema.tables "
+                                           "WHERE table_schema = current_schema() AND table_name = lower(?)"),
+                            {name})
                .toInt() > 0;
 }
 
@@ -53,9 +55,10 @@ bool create(Sqlca& sqlca, QString* error)
         QStringLiteral("CREATE TABLE IF NOT EXISTS s_zbbm (number %1 NOT NULL PRIMARY KEY, zblx %2, zbmc %2, "
                        "zbms %3, flag1 INTEGER, flag2 INTEGER)")
             .arg(text(4), text(50), text(120)),
-        QStringLiteral("CREATE TABLE IF NOT EXISTS s_zbfa (falx INTEGER NOT NULL, fabm INTEGER NOT NULL, "
-                       "famc %1, hh INTEGER, zbbm %2 NOT NULL, zblx %1, zbmc %1, zbms %3, deffa INTEGER DEFAULT 0, "
-                       "xz INTEGER DEFAULT 1, flag2 INTEGER DEFAULT 0)")
+        QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS s_zbfa (falx INTEGER NOT NULL, fabm INTEGER NOT NULL, "
+            "famc %1, hh INTEGER, zbbm %2 NOT NULL, zblx %1, zbmc %1, zbms %3, deffa INTEGER DEFAULT 0, "
+            "xz INTEGER DEFAULT 1, flag2 INTEGER DEFAULT 0)")
             .arg(text(50), text(4), text(120)),
         QStringLiteral("CREATE INDEX IF NOT EXISTS s_zbfa_kind_code ON s_zbfa (falx, fabm)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS s_zbfa_kind_name ON s_zbfa (falx, famc)"),
@@ -63,8 +66,9 @@ bool create(Sqlca& sqlca, QString* error)
                        "hh INTEGER DEFAULT 0)")
             .arg(text(4), money),
         QStringLiteral("CREATE INDEX IF NOT EXISTS t_stat_zbbm ON t_stat (zbbm)"),
-        QStringLiteral("CREATE TABLE IF NOT EXISTS H_stat (number %1 NOT NULL, kjqj %2 NOT NULL, zbbm %3 NOT NULL, "
-                       "qichu %4, fasheng %4, leiji %4)")
+        QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS H_stat (number %1 NOT NULL, kjqj %2 NOT NULL, zbbm %3 NOT NULL, "
+            "qichu %4, fasheng %4, leiji %4)")
             .arg(code, text(6), text(4), figure),
         // Period first, then the unit code: a region of a period is one range of this index.
         QStringLiteral("CREATE INDEX IF NOT EXISTS H_stat_period_unit ON H_stat (kjqj, number, zbbm)"),

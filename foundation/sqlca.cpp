@@ -12,12 +12,10 @@
 #include <QSqlRecord>
 #include <QUrl>
 #include <QUrlQuery>
-
-#include <sqlite3.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sqlite3.h>
 
 namespace {
 
@@ -100,8 +98,9 @@ void kindFiguresFinal(sqlite3_context* ctx)
         return;
     }
     char text[128];
-    const int n = std::snprintf(text, sizeof text, "%lld;%lld;%.17g;%.17g", static_cast<long long>(acc->units),
-                                static_cast<long long>(acc->count), acc->max, acc->min);
+    const int n =
+        std::snprintf(text, sizeof text, "%lld;%lld;%.17g;%.17g", static_cast<long long>(acc->units),
+                      static_cast<long long>(acc->count), acc->max, acc->min);
     sqlite3_result_text(ctx, text, n, SQLITE_TRANSIENT);
 }
 
@@ -158,10 +157,12 @@ bool registerSqliteFunctions(QSqlDatabase& db)
     if (!h)
         return false;
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-    return sqlite3_create_function(h, "round2", 1, flags, nullptr, sqliteRound2, nullptr, nullptr) == SQLITE_OK &&
+    return sqlite3_create_function(h, "round2", 1, flags, nullptr, sqliteRound2, nullptr, nullptr) ==
+               SQLITE_OK &&
            sqlite3_create_function(h, "kind_figures", 1, flags, nullptr, nullptr, kindFiguresStep,
                                    kindFiguresFinal) == SQLITE_OK &&
-           sqlite3_create_function(h, "kind_figure", 2, flags, nullptr, kindFigure, nullptr, nullptr) == SQLITE_OK;
+           sqlite3_create_function(h, "kind_figure", 2, flags, nullptr, kindFigure, nullptr, nullptr) ==
+               SQLITE_OK;
 }
 
 QString quoteIdent(const QString& name)
@@ -175,8 +176,7 @@ QString quoteIdent(const QString& name)
 
 Sqlca::Sqlca(const QString& connectionName, Backend backend)
     : m_connectionName(connectionName), m_dialect(backend)
-{
-}
+{}
 
 Sqlca::~Sqlca()
 {
@@ -213,10 +213,12 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error)
         const QUrl url(text, QUrl::StrictMode);
         const QString dbName = url.path().mid(1);
         if (!url.isValid() || url.host().isEmpty() || dbName.isEmpty())
-            return fail(QStringLiteral("not a valid PostgreSQL URL: %1 (expected postgresql://user@host:port/database)")
+            return fail(QStringLiteral(
+                            "not a valid PostgreSQL URL: %1 (expected postgresql://user@host:port/database)")
                             .arg(text));
         std::unique_ptr<Sqlca> s(new Sqlca(name, Backend::PostgreSQL));
-        s->m_description = QStringLiteral("PostgreSQL %1:%2/%3").arg(url.host()).arg(url.port(5432)).arg(dbName);
+        s->m_description =
+            QStringLiteral("PostgreSQL %1:%2/%3").arg(url.host()).arg(url.port(5432)).arg(dbName);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
         db.setHostName(url.host());
         db.setPort(url.port(5432));
@@ -226,7 +228,8 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error)
         db.setConnectOptions(QStringLiteral("connect_timeout=10"));
         db.setNumericalPrecisionPolicy(QSql::HighPrecision);
         if (!db.open())
-            return fail(QStringLiteral("cannot open the database %1: %2").arg(s->m_description, errorText(db.lastError())));
+            return fail(QStringLiteral("cannot open the database %1: %2")
+                            .arg(s->m_description, errorText(db.lastError())));
         const QString schema = QUrlQuery(url).queryItemValue(QStringLiteral("schema"));
         if (!s->rawExec(QStringLiteral("SET client_min_messages TO warning")))
             return fail(s->SQLErrText);
@@ -473,8 +476,7 @@ bool Sqlca::rollback()
 
 Cursor::Cursor(Sqlca& sqlca, QString sql, QVariantList binds)
     : m_sqlca(sqlca), m_sql(std::move(sql)), m_binds(std::move(binds))
-{
-}
+{}
 
 Cursor::~Cursor() = default;
 

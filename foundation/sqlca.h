@@ -6,10 +6,9 @@
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
-
 #include <memory>
-#include <unordered_map>
 #include <optional>
+#include <unordered_map>
 
 class QSqlQuery;
 

@@ -72,11 +72,12 @@ QString aggregationSelect(const Dialect& d)
     const QString l = QStringLiteral("leiji");
     QString select;
     if (d.isSQLite()) {
-        const QString inner = QStringLiteral("SELECT H_stat.zbbm AS zbbm, kind_figures(H_stat.qichu) AS qichu, "
-                                             "kind_figures(H_stat.fasheng) AS fasheng, "
-                                             "kind_figures(H_stat.leiji) AS leiji FROM H_stat "
-                                             "WHERE H_stat.kjqj = ? AND %1 GROUP BY H_stat.zbbm")
-                                  .arg(d.prefixRange(QStringLiteral("H_stat.number")));
+        const QString inner =
+            QStringLiteral("SELECT H_stat.zbbm AS zbbm, kind_figures(H_stat.qichu) AS qichu, "
+                           "kind_figures(H_stat.fasheng) AS fasheng, "
+                           "kind_figures(H_stat.leiji) AS leiji FROM H_stat "
+                           "WHERE H_stat.kjqj = ? AND %1 GROUP BY H_stat.zbbm")
+                .arg(d.prefixRange(QStringLiteral("H_stat.number")));
         select = QStringLiteral("SELECT a.zbbm, %1, %2, %3 FROM (%4) a, S_zbbm "
                                 "WHERE a.zbbm = S_zbbm.number AND S_zbbm.flag1 IN (1, 2, 3, 4)")
                      .arg(sqliteFigure(q), sqliteFigure(f), sqliteFigure(l), inner);
@@ -103,9 +104,10 @@ bool fillWorkingRows(Sqlca& sqlca, const QString& region, const QString& period)
     const QVariantList binds = {period, region, Dialect::prefixUpperBound(region)};
     constexpr int kLargeRegionCodeLength = 4;
     if (d.isSQLite() || region.size() > kLargeRegionCodeLength)
-        return sqlca.execute(
-            d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"), aggregationSelect(d)),
-            binds);
+        return sqlca.execute(d.insertSelect(QStringLiteral("t_stat"),
+                                            QStringLiteral("zbbm, qichu, fasheng, leiji"),
+                                            aggregationSelect(d)),
+                             binds);
     const auto rows = sqlca.selectAll(aggregationSelect(d), binds);
     if (!rows)
         return false;

@@ -41,7 +41,8 @@ int runInitDb(const QStringList& args)
     parser.setApplicationDescription(QStringLiteral("Creates the tables (and with --demo the demo data)."));
     parser.addHelpOption();
     addSessionOptions(parser);
-    parser.addOption({QStringLiteral("demo"), QStringLiteral("Fill an empty database with the demo province.")});
+    parser.addOption(
+        {QStringLiteral("demo"), QStringLiteral("Fill an empty database with the demo province.")});
     QStringList rest = args;
     rest.removeAt(1);
     if (!parser.parse(rest)) {

@@ -22,12 +22,14 @@ QCommandLineOption regionOption()
 }
 QCommandLineOption periodOption()
 {
-    return {QStringLiteral("period"), QStringLiteral("Current accounting period (gs_kjqj), default this month."),
+    return {QStringLiteral("period"),
+            QStringLiteral("Current accounting period (gs_kjqj), default this month."),
             QStringLiteral("YYYYMM")};
 }
 QCommandLineOption grantOption()
 {
-    return {QStringLiteral("grant"), QStringLiteral("Rights string (gs_usergrant)."), QStringLiteral("RIGHTS")};
+    return {QStringLiteral("grant"), QStringLiteral("Rights string (gs_usergrant)."),
+            QStringLiteral("RIGHTS")};
 }
 QCommandLineOption hooksOption()
 {
@@ -115,7 +117,8 @@ QString demoDatabasePath()
 QString defaultHooksDir()
 {
     const QString app = QCoreApplication::applicationDirPath();
-    for (const QString& candidate : {app + QStringLiteral("/hooks"), app + QStringLiteral("/../share/allstats/hooks")}) {
+    for (const QString& candidate :
+         {app + QStringLiteral("/hooks"), app + QStringLiteral("/../share/allstats/hooks")}) {
         if (QDir(candidate).exists())
             return QDir(candidate).canonicalPath();
     }

@@ -13,7 +13,7 @@ struct SessionOptions
     QString period;     // gs_kjqj
     QString grant;      // gs_usergrant; null when not given (lets the user in)
     QString hooksDir;
-    QString open;       // a screen to open at start (desktop only)
+    QString open; // a screen to open at start (desktop only)
 };
 
 void addSessionOptions(QCommandLineParser& parser);

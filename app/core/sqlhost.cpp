@@ -16,7 +16,8 @@ Status SqlHost::uf_zzye(int flag)
 
 Status SqlHost::uf_yqmx(const QString& period, int flag)
 {
-    return runHook(QStringLiteral("uf_yqmx"), {{QStringLiteral("period"), period}, {QStringLiteral("flag"), flag}});
+    return runHook(QStringLiteral("uf_yqmx"),
+                   {{QStringLiteral("period"), period}, {QStringLiteral("flag"), flag}});
 }
 
 Status SqlHost::uf_ysss(const QString& period)
@@ -41,7 +42,14 @@ QStringList SqlHost::splitStatements(const QString& script)
 {
     QStringList out;
     QString current;
-    enum { Plain, Quote, DoubleQuote, LineComment, BlockComment } state = Plain;
+    enum
+    {
+        Plain,
+        Quote,
+        DoubleQuote,
+        LineComment,
+        BlockComment
+    } state = Plain;
     for (int i = 0; i < script.size(); ++i) {
         const QChar c = script[i];
         const QChar next = i + 1 < script.size() ? script[i + 1] : QChar();
@@ -123,9 +131,12 @@ Status SqlHost::runHook(const QString& routine, const QVariantMap& args)
             const auto m = it.next();
             const QString name = m.captured(1);
             if (!args.contains(name))
-                return Status::failure(
-                    QStringLiteral("%1: unknown argument :%2 (this routine takes %3)")
-                        .arg(path, name, QStringList(args.keys()).replaceInStrings(QRegularExpression(QStringLiteral("^")), QStringLiteral(":")).join(QStringLiteral(", "))));
+                return Status::failure(QStringLiteral("%1: unknown argument :%2 (this routine takes %3)")
+                                           .arg(path, name,
+                                                QStringList(args.keys())
+                                                    .replaceInStrings(QRegularExpression(QStringLiteral("^")),
+                                                                      QStringLiteral(":"))
+                                                    .join(QStringLiteral(", "))));
             sql += statement.mid(last, m.capturedStart() - last) + u'?';
             binds << args.value(name);
             last = int(m.capturedEnd());

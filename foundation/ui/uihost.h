@@ -13,7 +13,7 @@ class GridView;
 // The layout record a host keeps per window: made by uf_open, handed back to uf_resize.
 struct stru_resize
 {
-    QSize designSize;               // the window's size in layout units when opened
+    QSize designSize;                       // the window's size in layout units when opened
     QList<QPair<QWidget*, QRect>> controls; // each control's design geometry in layout units
 };
 

@@ -67,10 +67,11 @@ w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
     m_dw_1 = new GridView(QStringLiteral("dw_1"), d_xmjdzl(), area);
     attachReportTidying(m_dw_1->buffer());
 
-    for (QWidget* w : {static_cast<QWidget*>(st_3), static_cast<QWidget*>(ddlb_3), static_cast<QWidget*>(cb_2),
-                       static_cast<QWidget*>(st_2), static_cast<QWidget*>(ddlb_1), static_cast<QWidget*>(ddlb_2),
-                       static_cast<QWidget*>(st_1), static_cast<QWidget*>(em_1), static_cast<QWidget*>(cb_qy),
-                       static_cast<QWidget*>(cb_1), static_cast<QWidget*>(cb_3)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(st_3), static_cast<QWidget*>(ddlb_3), static_cast<QWidget*>(cb_2),
+          static_cast<QWidget*>(st_2), static_cast<QWidget*>(ddlb_1), static_cast<QWidget*>(ddlb_2),
+          static_cast<QWidget*>(st_1), static_cast<QWidget*>(em_1), static_cast<QWidget*>(cb_qy),
+          static_cast<QWidget*>(cb_1), static_cast<QWidget*>(cb_3)})
         w->setFont(songti());
     for (QPushButton* b : {cb_2, cb_qy, cb_1, cb_3})
         b->setCursor(Qt::PointingHandCursor);
@@ -150,9 +151,11 @@ void w_xmjdzl::fillSchemes()
 {
     ddlb_3->clear();
     Sqlca& sqlca = host().sqlca();
-    Cursor sel_famc(sqlca, QStringLiteral("SELECT s_zbfa.famc FROM s_zbfa WHERE s_zbfa.falx = ? GROUP BY s_zbfa.famc "
-                                          "ORDER BY min(s_zbfa.fabm)"),
-                    {1});
+    Cursor sel_famc(
+        sqlca,
+        QStringLiteral("SELECT s_zbfa.famc FROM s_zbfa WHERE s_zbfa.falx = ? GROUP BY s_zbfa.famc "
+                       "ORDER BY min(s_zbfa.fabm)"),
+        {1});
     if (sel_famc.open()) {
         QVariantList row;
         while (sel_famc.fetch(row))
@@ -163,7 +166,8 @@ void w_xmjdzl::fillSchemes()
         return;
     // The default scheme of the kind when there is one, else the first of the list.
     const QVariant preferred = sqlca.selectValue(
-        QStringLiteral("SELECT famc FROM s_zbfa WHERE falx = ? AND deffa = 1 GROUP BY famc ORDER BY famc"), {1});
+        QStringLiteral("SELECT famc FROM s_zbfa WHERE falx = ? AND deffa = 1 GROUP BY famc ORDER BY famc"),
+        {1});
     const int index = preferred.isNull() ? -1 : ddlb_3->findText(preferred.toString(), Qt::MatchExactly);
     ddlb_3->setCurrentIndex(index >= 0 ? index : 0);
 }

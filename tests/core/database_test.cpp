@@ -27,19 +27,23 @@ TEST_P(DatabaseTest, CreatingTheTablesTwiceKeepsTheData)
     QString error;
     ASSERT_TRUE(schema::create(sqlca(), &error)) << error.toStdString();
     ASSERT_TRUE(schema::create(sqlca(), &error)) << error.toStdString();
-    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT zbmc FROM S_ZBBM WHERE number = ?"), {QStringLiteral("0001")})
-                  .toString(),
-              QStringLiteral("互助金总额"));
+    EXPECT_EQ(
+        sqlca()
+            .selectValue(QStringLiteral("SELECT zbmc FROM S_ZBBM WHERE number = ?"), {QStringLiteral("0001")})
+            .toString(),
+        QStringLiteral("互助金总额"));
     EXPECT_TRUE(schema::missingTables(sqlca()).isEmpty());
     // The key holds.
-    EXPECT_FALSE(sqlca().execute(QStringLiteral("INSERT INTO s_zbbm (number) VALUES (?)"), {QStringLiteral("0001")}));
+    EXPECT_FALSE(
+        sqlca().execute(QStringLiteral("INSERT INTO s_zbbm (number) VALUES (?)"), {QStringLiteral("0001")}));
     EXPECT_EQ(sqlca().SQLCode, -1);
     EXPECT_FALSE(sqlca().SQLErrText.isEmpty());
 }
 
 TEST_P(DatabaseTest, StatusCodesOfSingletonSelectsAndCursors)
 {
-    EXPECT_FALSE(sqlca().selectRow(QStringLiteral("SELECT zbmc FROM s_zbbm WHERE number = ?"), {QStringLiteral("x")}));
+    EXPECT_FALSE(
+        sqlca().selectRow(QStringLiteral("SELECT zbmc FROM s_zbbm WHERE number = ?"), {QStringLiteral("x")}));
     EXPECT_EQ(sqlca().SQLCode, 100);
     db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES (?, ?), (?, ?)"),
              {QStringLiteral("11"), QStringLiteral("甲"), QStringLiteral("12"), QStringLiteral("乙")});
@@ -58,33 +62,54 @@ TEST_P(DatabaseTest, StatusCodesOfSingletonSelectsAndCursors)
 TEST_P(DatabaseTest, IsnullOverNoRowsGivesTheReplacement)
 {
     const Dialect& d = sqlca().dialect();
-    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT %1 FROM s_zbfa WHERE falx = ?").arg(d.isnull(QStringLiteral("max(fabm)"), QStringLiteral("0"))), {7}).toInt(), 0);
+    EXPECT_EQ(sqlca()
+                  .selectValue(QStringLiteral("SELECT %1 FROM s_zbfa WHERE falx = ?")
+                                   .arg(d.isnull(QStringLiteral("max(fabm)"), QStringLiteral("0"))),
+                               {7})
+                  .toInt(),
+              0);
     db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm) VALUES (?, ?, ?, ?, ?)"),
              {7, 3, QStringLiteral("方案3"), 10, QStringLiteral("0001")});
-    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT %1 FROM s_zbfa WHERE falx = ?").arg(d.isnull(QStringLiteral("max(fabm)"), QStringLiteral("0"))), {7}).toInt(), 3);
+    EXPECT_EQ(sqlca()
+                  .selectValue(QStringLiteral("SELECT %1 FROM s_zbfa WHERE falx = ?")
+                                   .arg(d.isnull(QStringLiteral("max(fabm)"), QStringLiteral("0"))),
+                               {7})
+                  .toInt(),
+              3);
     // max(hh) + 10 over no rows is null.
-    EXPECT_TRUE(sqlca().selectValue(QStringLiteral("SELECT max(hh) + 10 FROM s_zbfa WHERE falx = ? AND fabm = ?"), {7, 9}).isNull());
+    EXPECT_TRUE(sqlca()
+                    .selectValue(
+                        QStringLiteral("SELECT max(hh) + 10 FROM s_zbfa WHERE falx = ? AND fabm = ?"), {7, 9})
+                    .isNull());
 }
 
 TEST_P(DatabaseTest, LeftAndThePrefixRangeSelectTheSameUnits)
 {
-    const QStringList units = {QStringLiteral("41"), QStringLiteral("4101"), QStringLiteral("410102"),
-                               QStringLiteral("410102003"), QStringLiteral("410102003004"),
-                               QStringLiteral("4101020030045"), QStringLiteral("410102003005"),
-                               QStringLiteral("42"), QStringLiteral("4"), QStringLiteral("4102")};
+    const QStringList units = {
+        QStringLiteral("41"),           QStringLiteral("4101"),         QStringLiteral("410102"),
+        QStringLiteral("410102003"),    QStringLiteral("410102003004"), QStringLiteral("4101020030045"),
+        QStringLiteral("410102003005"), QStringLiteral("42"),           QStringLiteral("4"),
+        QStringLiteral("4102")};
     for (const QString& u : units)
-        db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES (?, ?, ?, 1, 1, 1)"),
-                 {u, QStringLiteral("202401"), QStringLiteral("0001")});
+        db->exec(
+            QStringLiteral(
+                "INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES (?, ?, ?, 1, 1, 1)"),
+            {u, QStringLiteral("202401"), QStringLiteral("0001")});
     const Dialect& d = sqlca().dialect();
-    for (const QString& region : {QStringLiteral("41"), QStringLiteral("4101"), QStringLiteral("410102"),
-                                  QStringLiteral("410102003"), QStringLiteral("410102003004"),
-                                  QStringLiteral("4101020030045"), QStringLiteral("4")}) {
-        const int viaLeft = sqlca().selectValue(QStringLiteral("SELECT count(*) FROM H_stat WHERE %1 = ?")
-                                                   .arg(d.left(QStringLiteral("number"), QString::number(region.size()))),
-                                               {region}).toInt();
-        const int viaRange = sqlca().selectValue(QStringLiteral("SELECT count(*) FROM H_stat WHERE %1")
-                                                    .arg(d.prefixRange(QStringLiteral("number"))),
-                                                {region, Dialect::prefixUpperBound(region)}).toInt();
+    for (const QString& region :
+         {QStringLiteral("41"), QStringLiteral("4101"), QStringLiteral("410102"), QStringLiteral("410102003"),
+          QStringLiteral("410102003004"), QStringLiteral("4101020030045"), QStringLiteral("4")}) {
+        const int viaLeft =
+            sqlca()
+                .selectValue(QStringLiteral("SELECT count(*) FROM H_stat WHERE %1 = ?")
+                                 .arg(d.left(QStringLiteral("number"), QString::number(region.size()))),
+                             {region})
+                .toInt();
+        const int viaRange = sqlca()
+                                 .selectValue(QStringLiteral("SELECT count(*) FROM H_stat WHERE %1")
+                                                  .arg(d.prefixRange(QStringLiteral("number"))),
+                                              {region, Dialect::prefixUpperBound(region)})
+                                 .toInt();
         int expected = 0;
         for (const QString& u : units)
             expected += u.startsWith(region) ? 1 : 0;
@@ -99,15 +124,19 @@ TEST_P(DatabaseTest, JoinedDeleteUpdateAndInsertSelect)
     for (const char* code : {"0001", "0002", "0003"})
         db->exec(QStringLiteral("INSERT INTO t_stat (zbbm, qichu, fasheng, leiji) VALUES (?, 1, 2, 3)"),
                  {QString::fromLatin1(code)});
-    db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, xz) VALUES (1, 1, ?, 30, '0001', 1), "
-                            "(1, 1, ?, 10, '0002', 0), (2, 1, ?, 99, '0003', 0)"),
-             {QStringLiteral("甲"), QStringLiteral("甲"), QStringLiteral("甲")});
-    const QString cond = QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.xz = 0 AND s_zbfa.famc = ? AND s_zbfa.falx = 1");
-    ASSERT_TRUE(sqlca().execute(d.joinedDelete(QStringLiteral("t_stat"), QStringLiteral("s_zbfa"), cond), {QStringLiteral("甲")}))
-        << sqlca().SQLErrText.toStdString();
-    ASSERT_TRUE(sqlca().execute(d.joinedUpdate(QStringLiteral("t_stat"), QStringLiteral("hh = s_zbfa.hh"), QStringLiteral("s_zbfa"),
-                                               QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.famc = ? AND s_zbfa.falx = 1")),
+    db->exec(
+        QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, xz) VALUES (1, 1, ?, 30, '0001', 1), "
+                       "(1, 1, ?, 10, '0002', 0), (2, 1, ?, 99, '0003', 0)"),
+        {QStringLiteral("甲"), QStringLiteral("甲"), QStringLiteral("甲")});
+    const QString cond =
+        QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.xz = 0 AND s_zbfa.famc = ? AND s_zbfa.falx = 1");
+    ASSERT_TRUE(sqlca().execute(d.joinedDelete(QStringLiteral("t_stat"), QStringLiteral("s_zbfa"), cond),
                                 {QStringLiteral("甲")}))
+        << sqlca().SQLErrText.toStdString();
+    ASSERT_TRUE(sqlca().execute(
+        d.joinedUpdate(QStringLiteral("t_stat"), QStringLiteral("hh = s_zbfa.hh"), QStringLiteral("s_zbfa"),
+                       QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.famc = ? AND s_zbfa.falx = 1")),
+        {QStringLiteral("甲")}))
         << sqlca().SQLErrText.toStdString();
     const auto rows = sqlca().selectAll(QStringLiteral("SELECT zbbm, hh FROM t_stat ORDER BY zbbm"));
     ASSERT_TRUE(rows);
@@ -117,9 +146,10 @@ TEST_P(DatabaseTest, JoinedDeleteUpdateAndInsertSelect)
     EXPECT_EQ((*rows)[1][0].toString(), QStringLiteral("0003")); // scheme of another kind: untouched
     EXPECT_EQ((*rows)[1][1].toInt(), 0);
 
-    ASSERT_TRUE(sqlca().execute(d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"),
-                                               QStringLiteral("SELECT zbbm, 0, 0, 0 FROM s_zbfa WHERE falx = ?")),
-                                {2}));
+    ASSERT_TRUE(sqlca().execute(
+        d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"),
+                       QStringLiteral("SELECT zbbm, 0, 0, 0 FROM s_zbfa WHERE falx = ?")),
+        {2}));
     EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT count(*) FROM t_stat")).toInt(), 3);
 }
 
@@ -134,19 +164,24 @@ TEST_P(DatabaseTest, FiguresReachTheWorkingTableRoundedHalfAwayFromZero)
     for (const auto& [in, out] : cases) {
         db->exec(QStringLiteral("DELETE FROM H_stat"));
         db->exec(QStringLiteral("DELETE FROM t_stat"));
-        db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES ('1', '202401', '0001', ?, 0, 0)"),
+        db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES ('1', "
+                                "'202401', '0001', ?, 0, 0)"),
                  {Decimal::parse(in).value().toPlainString()});
         db->exec(d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu"),
-                                QStringLiteral("SELECT zbbm, %1 FROM H_stat GROUP BY zbbm").arg(d.money(QStringLiteral("sum(qichu)")))));
+                                QStringLiteral("SELECT zbbm, %1 FROM H_stat GROUP BY zbbm")
+                                    .arg(d.money(QStringLiteral("sum(qichu)")))));
         EXPECT_EQ(money(sqlca(), QStringLiteral("SELECT qichu FROM t_stat")), out) << in.toStdString();
     }
     // An average of thirds.
     db->exec(QStringLiteral("DELETE FROM H_stat"));
     db->exec(QStringLiteral("DELETE FROM t_stat"));
     for (const char* v : {"1", "1", "2.01"})
-        db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu) VALUES ('1', '202401', '0001', ?)"), {QString::fromLatin1(v)});
+        db->exec(QStringLiteral(
+                     "INSERT INTO H_stat (number, kjqj, zbbm, qichu) VALUES ('1', '202401', '0001', ?)"),
+                 {QString::fromLatin1(v)});
     db->exec(d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu"),
-                            QStringLiteral("SELECT zbbm, %1 FROM H_stat GROUP BY zbbm").arg(d.money(QStringLiteral("avg(qichu)")))));
+                            QStringLiteral("SELECT zbbm, %1 FROM H_stat GROUP BY zbbm")
+                                .arg(d.money(QStringLiteral("avg(qichu)")))));
     EXPECT_EQ(money(sqlca(), QStringLiteral("SELECT qichu FROM t_stat")), QStringLiteral("1.34"));
 }
 
@@ -163,7 +198,8 @@ TEST_P(DatabaseTest, GuardRollsBackUnlessCommittedAndNestsWithSavepoints)
         {
             TransactionGuard inner(sqlca());
             db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('2', 'b')"));
-            EXPECT_FALSE(sqlca().execute(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('1', 'dup')")));
+            EXPECT_FALSE(
+                sqlca().execute(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('1', 'dup')")));
         }
         EXPECT_TRUE(tx.commit()) << sqlca().SQLErrText.toStdString();
     }
@@ -177,7 +213,8 @@ TEST_P(DatabaseTest, KeptStatementsSurviveFailuresRollbacksAndNewTables)
     const QString count = QStringLiteral("SELECT count(*) FROM s_qybm WHERE qymc = ?");
     ASSERT_TRUE(sqlca().execute(insert, {QStringLiteral("1"), QStringLiteral("a")}));
     EXPECT_FALSE(sqlca().execute(insert, {QStringLiteral("1"), QStringLiteral("a")})); // the key holds
-    EXPECT_TRUE(sqlca().execute(insert, {QStringLiteral("2"), QStringLiteral("a")})) << sqlca().SQLErrText.toStdString();
+    EXPECT_TRUE(sqlca().execute(insert, {QStringLiteral("2"), QStringLiteral("a")}))
+        << sqlca().SQLErrText.toStdString();
     {
         TransactionGuard tx(sqlca());
         EXPECT_TRUE(sqlca().execute(insert, {QStringLiteral("3"), QStringLiteral("a")}));
@@ -189,13 +226,15 @@ TEST_P(DatabaseTest, KeptStatementsSurviveFailuresRollbacksAndNewTables)
                                   {QStringLiteral("a")}));
     auto other = db->connectAgain();
     ASSERT_TRUE(other);
-    EXPECT_TRUE(other->execute(insert, {QStringLiteral("4"), QStringLiteral("a")})) << other->SQLErrText.toStdString();
+    EXPECT_TRUE(other->execute(insert, {QStringLiteral("4"), QStringLiteral("a")}))
+        << other->SQLErrText.toStdString();
     // The same text on a table dropped and made again.
     db->exec(QStringLiteral("DROP TABLE s_qybm"));
     EXPECT_FALSE(sqlca().selectValue(count, {QStringLiteral("a")}).isValid());
     QString error;
     ASSERT_TRUE(schema::create(sqlca(), &error)) << error.toStdString();
-    EXPECT_EQ(sqlca().selectValue(count, {QStringLiteral("a")}).toInt(), 0) << sqlca().SQLErrText.toStdString();
+    EXPECT_EQ(sqlca().selectValue(count, {QStringLiteral("a")}).toInt(), 0)
+        << sqlca().SQLErrText.toStdString();
 }
 
 class HookTest : public BackendTest
@@ -215,29 +254,41 @@ TEST_P(HookTest, MissingHooksDoNothingAndArgumentsAreBound)
 {
     SqlHost host(sqlca(), hooks());
     EXPECT_TRUE(host.uf_zzye(0));
-    writeHook(QStringLiteral("uf_allstats"),
-              QStringLiteral("-- region; period\n"
-                             "INSERT INTO s_sysset (qybm, csname, csvalue) VALUES (:region, 'period', :period);\n"
-                             "INSERT INTO s_sysset (qybm, csname, csvalue) VALUES (:region, 'quote;d', 'it''s; fine');"));
+    writeHook(
+        QStringLiteral("uf_allstats"),
+        QStringLiteral(
+            "-- region; period\n"
+            "INSERT INTO s_sysset (qybm, csname, csvalue) VALUES (:region, 'period', :period);\n"
+            "INSERT INTO s_sysset (qybm, csname, csvalue) VALUES (:region, 'quote;d', 'it''s; fine');"));
     writeHook(QStringLiteral("uf_update_report"),
               QStringLiteral("UPDATE t_stat SET qichu = 5 WHERE zbbm = :table OR :opening = 'qichu'"));
     const QString evil = QStringLiteral("41'; DROP TABLE s_qybm; --");
-    ASSERT_TRUE(host.uf_allstats(evil, QStringLiteral("202401"))) << host.uf_allstats(evil, QStringLiteral("202401")).error.toStdString();
-    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT csvalue FROM s_sysset WHERE qybm = ? AND csname = 'period'"), {evil}).toString(),
-              QStringLiteral("202401"));
-    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT csvalue FROM s_sysset WHERE csname = 'quote;d'")).toString(),
+    ASSERT_TRUE(host.uf_allstats(evil, QStringLiteral("202401")))
+        << host.uf_allstats(evil, QStringLiteral("202401")).error.toStdString();
+    EXPECT_EQ(
+        sqlca()
+            .selectValue(QStringLiteral("SELECT csvalue FROM s_sysset WHERE qybm = ? AND csname = 'period'"),
+                         {evil})
+            .toString(),
+        QStringLiteral("202401"));
+    EXPECT_EQ(sqlca()
+                  .selectValue(QStringLiteral("SELECT csvalue FROM s_sysset WHERE csname = 'quote;d'"))
+                  .toString(),
               QStringLiteral("it's; fine"));
     EXPECT_TRUE(schema::missingTables(sqlca()).isEmpty());
     db->exec(QStringLiteral("INSERT INTO t_stat (zbbm, qichu) VALUES ('0001', 1)"));
-    EXPECT_TRUE(host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"), QStringLiteral("leiji")));
+    EXPECT_TRUE(
+        host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"), QStringLiteral("leiji")));
     EXPECT_EQ(money(sqlca(), QStringLiteral("SELECT qichu FROM t_stat")), QStringLiteral("5.00"));
 }
 
 TEST_P(HookTest, AFailingHookNamesItsFileAndLeavesNothingWritten)
 {
     SqlHost host(sqlca(), hooks());
-    writeHook(QStringLiteral("uf_ysss"),
-              QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('9', :period);\nINSERT INTO no_such_table VALUES (1);"));
+    writeHook(
+        QStringLiteral("uf_ysss"),
+        QStringLiteral(
+            "INSERT INTO s_qybm (qybm, qymc) VALUES ('9', :period);\nINSERT INTO no_such_table VALUES (1);"));
     const Status s = host.uf_ysss(QStringLiteral("202401"));
     EXPECT_FALSE(s.ok);
     EXPECT_TRUE(s.error.contains(QStringLiteral("uf_ysss.sql"))) << s.error.toStdString();

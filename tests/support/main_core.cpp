@@ -1,7 +1,6 @@
 #include "foundation/fonts.h"
 
 #include <QGuiApplication>
-
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)

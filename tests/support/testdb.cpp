@@ -62,7 +62,8 @@ std::unique_ptr<Sqlca> TestDb::connectAgain() const
 void TestDb::exec(const QString& sql, const QVariantList& binds)
 {
     if (!m_sqlca->execute(sql, binds))
-        ADD_FAILURE() << "statement failed: " << sql.toStdString() << "\n  " << m_sqlca->SQLErrText.toStdString();
+        ADD_FAILURE() << "statement failed: " << sql.toStdString() << "\n  "
+                      << m_sqlca->SQLErrText.toStdString();
 }
 
 void BackendTest::SetUp()

@@ -3,9 +3,7 @@
 #include "foundation/sqlca.h"
 
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 
@@ -53,9 +51,15 @@ protected:
     virtual bool createTables() const { return true; }
 };
 
-#define ALLSTATS_ON_ALL_BACKENDS(Suite)                                                                       \
+#define ALLSTATS_ON_ALL_BACKENDS(Suite)                                                                      \
     INSTANTIATE_TEST_SUITE_P(Backends, Suite, ::testing::ValuesIn(allBackends()), backendParamName)
 
 // Prints QStrings readably in assertion messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(Backend b, std::ostream* os) { *os << (b == Backend::SQLite ? "SQLite" : "PostgreSQL"); }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(Backend b, std::ostream* os)
+{
+    *os << (b == Backend::SQLite ? "SQLite" : "PostgreSQL");
+}

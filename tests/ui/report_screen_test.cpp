@@ -28,30 +28,42 @@ protected:
         host = std::make_unique<FakeHost>(sqlca());
         host->gs_kjqj = QStringLiteral("202409");
         host->gs_userqybm = QStringLiteral("45");
-        db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('45', ' 青山省 '), ('4501', '北岭市'), "
-                                "(' 450101001001 ', ' 东坡村 '), ('450101001002', '西坡村')"));
+        db->exec(
+            QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('45', ' 青山省 '), ('4501', '北岭市'), "
+                           "(' 450101001001 ', ' 东坡村 '), ('450101001002', '西坡村')"));
         db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES "
                                 "('0001', '规模', '互助金总额', 1, 0), ('0002', '规模', '入社农户', 1, 0), "
                                 "('0003', '质量', '最大单笔借款', 3, 0), ('0004', '质量', '逾期率', 0, 1)"));
-        const QString scheme = QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, deffa, xz, flag2) "
-                                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        const QString scheme =
+            QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, deffa, xz, flag2) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
         const QList<QVariantList> rows = {
-            {1, 1, QStringLiteral("预设方案"), 10, QStringLiteral("0001"), QStringLiteral("规模"), QStringLiteral("互助金总额"), 0, 1, 0},
-            {1, 1, QStringLiteral("预设方案"), 20, QStringLiteral("0002"), QStringLiteral("规模"), QStringLiteral("入社农户"), 0, 1, 0},
-            {1, 1, QStringLiteral("预设方案"), 30, QStringLiteral("0003"), QStringLiteral("质量"), QStringLiteral("最大单笔借款"), 0, 1, 0},
-            {1, 1, QStringLiteral("预设方案"), 40, QStringLiteral("0004"), QStringLiteral("质量"), QStringLiteral("逾期率"), 0, 1, 1},
-            {1, 2, QStringLiteral("简要方案"), 10, QStringLiteral("0002"), QStringLiteral("规模"), QStringLiteral("入社农户"), 1, 1, 0},
-            {1, 2, QStringLiteral("简要方案"), 20, QStringLiteral("0001"), QStringLiteral("规模"), QStringLiteral("互助金总额"), 1, 0, 0},
+            {1, 1, QStringLiteral("预设方案"), 10, QStringLiteral("0001"), QStringLiteral("规模"),
+             QStringLiteral("互助金总额"), 0, 1, 0},
+            {1, 1, QStringLiteral("预设方案"), 20, QStringLiteral("0002"), QStringLiteral("规模"),
+             QStringLiteral("入社农户"), 0, 1, 0},
+            {1, 1, QStringLiteral("预设方案"), 30, QStringLiteral("0003"), QStringLiteral("质量"),
+             QStringLiteral("最大单笔借款"), 0, 1, 0},
+            {1, 1, QStringLiteral("预设方案"), 40, QStringLiteral("0004"), QStringLiteral("质量"),
+             QStringLiteral("逾期率"), 0, 1, 1},
+            {1, 2, QStringLiteral("简要方案"), 10, QStringLiteral("0002"), QStringLiteral("规模"),
+             QStringLiteral("入社农户"), 1, 1, 0},
+            {1, 2, QStringLiteral("简要方案"), 20, QStringLiteral("0001"), QStringLiteral("规模"),
+             QStringLiteral("互助金总额"), 1, 0, 0},
         };
         for (const QVariantList& r : rows)
             db->exec(scheme, r);
-        const QString fig = QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES (?, ?, ?, ?, ?, ?)");
+        const QString fig = QStringLiteral(
+            "INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES (?, ?, ?, ?, ?, ?)");
         for (const QString& unit : {QStringLiteral("450101001001"), QStringLiteral("450101001002")}) {
-            db->exec(fig, {unit, QStringLiteral("202409"), QStringLiteral("0001"), QStringLiteral("100.10"), QStringLiteral("5.25"), QStringLiteral("105.35")});
+            db->exec(fig, {unit, QStringLiteral("202409"), QStringLiteral("0001"), QStringLiteral("100.10"),
+                           QStringLiteral("5.25"), QStringLiteral("105.35")});
             db->exec(fig, {unit, QStringLiteral("202409"), QStringLiteral("0002"), 30, 2, 32});
-            db->exec(fig, {unit, QStringLiteral("202409"), QStringLiteral("0003"), unit.endsWith(u'1') ? 8000 : 9000, 0, 0});
+            db->exec(fig, {unit, QStringLiteral("202409"), QStringLiteral("0003"),
+                           unit.endsWith(u'1') ? 8000 : 9000, 0, 0});
         }
-        db->exec(fig, {QStringLiteral("450101001001"), QStringLiteral("202408"), QStringLiteral("0001"), 1, 1, 1});
+        db->exec(fig,
+                 {QStringLiteral("450101001001"), QStringLiteral("202408"), QStringLiteral("0001"), 1, 1, 1});
     }
     void TearDown() override
     {
@@ -65,7 +77,10 @@ protected:
         EXPECT_TRUE(window->Open());
         return *window;
     }
-    template <typename T> T* child(const char* name) { return window->findChild<T*>(QString::fromLatin1(name)); }
+    template <typename T> T* child(const char* name)
+    {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
 
     ScriptedMessageService boxes;
     ScopedMessages scoped{&boxes};
@@ -76,9 +91,10 @@ protected:
 TEST_P(ReportScreenTest, PeriodListsShowThisYearAndTheMonthOfTheCurrentPeriod)
 {
     const int thisYear = QDate::currentDate().year();
-    for (const auto& [period, month] : QList<std::pair<QString, QString>>{{QStringLiteral("202409"), QStringLiteral("9")},
-                                                                         {QStringLiteral("202312"), QStringLiteral("12")},
-                                                                         {QStringLiteral("202501"), QStringLiteral("1")}}) {
+    for (const auto& [period, month] :
+         QList<std::pair<QString, QString>>{{QStringLiteral("202409"), QStringLiteral("9")},
+                                            {QStringLiteral("202312"), QStringLiteral("12")},
+                                            {QStringLiteral("202501"), QStringLiteral("1")}}) {
         host->gs_kjqj = period;
         open();
         auto* years = child<QComboBox>("ddlb_1");
@@ -121,7 +137,8 @@ TEST_P(ReportScreenTest, RegionBoxShowsTrimmedNamesAndTurnsCodesIntoNames)
 
 TEST_P(ReportScreenTest, SchemeListHoldsKindOneSchemesAndPrefersTheDefault)
 {
-    db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, deffa, xz) VALUES (2, 1, '别类方案', 10, '0001', 1, 1)"));
+    db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, deffa, xz) VALUES (2, 1, "
+                            "'别类方案', 10, '0001', 1, 1)"));
     open();
     auto* schemes = child<QComboBox>("ddlb_3");
     QStringList names;
@@ -204,13 +221,14 @@ TEST_P(ReportScreenTest, RefreshRunsOnlyForTheCurrentPeriodOfAVillageUser)
         child<QComboBox>("ddlb_1")->setCurrentText(QStringLiteral("2024"));
         child<QComboBox>("ddlb_2")->setCurrentText(c.month);
         child<QPushButton>("cb_1")->click();
-        const QStringList refresh = {QStringLiteral("uf_zzye"), QStringLiteral("uf_yqmx"), QStringLiteral("uf_ysss"),
-                                     QStringLiteral("uf_allstats")};
+        const QStringList refresh = {QStringLiteral("uf_zzye"), QStringLiteral("uf_yqmx"),
+                                     QStringLiteral("uf_ysss"), QStringLiteral("uf_allstats")};
         QStringList seen;
         for (const QString& call : host->calls)
             if (refresh.contains(call))
                 seen << call;
-        EXPECT_EQ(seen, c.refreshes ? refresh : QStringList()) << c.userRegion.toStdString() << " " << c.month.toStdString();
+        EXPECT_EQ(seen, c.refreshes ? refresh : QStringList())
+            << c.userRegion.toStdString() << " " << c.month.toStdString();
         EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 1);
     }
 }
@@ -305,7 +323,9 @@ TEST(ReportScreenPictures, OnTheDemoData)
     QCoreApplication::processEvents();
     w.grab().save(folder + QStringLiteral("/query-area-hidden.png"));
     menu->m_yccxq->click();
-    w.em_1->setText(db.sqlca().selectValue(QStringLiteral("SELECT min(qybm) FROM s_qybm WHERE length(qybm) = 12")).toString());
+    w.em_1->setText(db.sqlca()
+                        .selectValue(QStringLiteral("SELECT min(qybm) FROM s_qybm WHERE length(qybm) = 12"))
+                        .toString());
     w.query();
     QCoreApplication::processEvents();
     w.grab().save(folder + QStringLiteral("/village.png"));
