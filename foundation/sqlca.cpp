@@ -299,6 +299,11 @@ bool Sqlca::run(QSqlQuery& q, const QString& sql, const QVariantList& binds)
         setError(errorText(q.lastError()));
         return false;
     }
+    return bindAndExec(q, binds);
+}
+
+bool Sqlca::bindAndExec(QSqlQuery& q, const QVariantList& binds)
+{
     for (int i = 0; i < binds.size(); ++i) {
         QVariant v = binds[i];
         if (v.metaType() == QMetaType::fromType<Decimal>())
@@ -330,19 +335,10 @@ QSqlQuery* Sqlca::runKept(const QString& sql, const QVariantList& binds)
         it = m_kept.emplace(sql, std::move(q)).first;
     }
     QSqlQuery& q = *it->second;
-    for (int i = 0; i < binds.size(); ++i) {
-        QVariant v = binds[i];
-        if (v.metaType() == QMetaType::fromType<Decimal>())
-            v = v.value<Decimal>().toPlainString();
-        q.bindValue(i, v);
-    }
-    if (!q.exec()) {
-        setError(errorText(q.lastError()));
+    if (!bindAndExec(q, binds)) {
         m_kept.erase(it);
         return nullptr;
     }
-    setOk();
-    SQLNRows = q.isSelect() ? 0 : q.numRowsAffected();
     return &q;
 }
 

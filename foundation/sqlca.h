@@ -66,6 +66,7 @@ public:
 private:
     Sqlca(const QString& connectionName, Backend backend);
     bool rawExec(const QString& sql);
+    bool bindAndExec(QSqlQuery& query, const QVariantList& binds);
 
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_kept;
     QString m_connectionName;
