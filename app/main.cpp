@@ -1,4 +1,4 @@
-#include "app/core/cli.h"
+#include "app/cli.h"
 #include "app/ui/desktop.h"
 #include "foundation/fonts.h"
 

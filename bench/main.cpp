@@ -5,11 +5,11 @@
 //   allstats_bench load --size SIZE --db DB
 //   allstats_bench measure --size SIZE --db DB [--db DB2] [--reps N]
 //                  [--json FILE] [--allstats EXE] [--label TEXT]
-#include "app/core/sqlhost.h"
 #include "bench/benchdata.h"
 #include "bench/forms.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/sqlca.h"
+#include "host/sqlhost.h"
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
 

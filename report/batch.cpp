@@ -1,14 +1,15 @@
 // `allstats report`: the statistics run without a window, written out as JSON,
 // CSV, a spreadsheet or the printed report.
-#include "app/core/cli.h"
-#include "app/core/options.h"
-#include "app/core/sqlhost.h"
-#include "app/core/xlsxexport.h"
+#include "report/batch.h"
+
 #include "foundation/gridbuffer.h"
 #include "foundation/gridprint.h"
 #include "foundation/host.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
+#include "host/options.h"
+#include "host/sqlhost.h"
+#include "host/xlsxexport.h"
 #include "report/d_xmjdzl.h"
 #include "report/output.h"
 #include "report/statsrun.h"

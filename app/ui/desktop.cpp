@@ -1,10 +1,10 @@
 #include "app/ui/desktop.h"
 
-#include "app/core/options.h"
 #include "app/ui/mainwindow.h"
 #include "app/ui/screens.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
+#include "host/options.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

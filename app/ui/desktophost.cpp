@@ -1,7 +1,5 @@
 #include "app/ui/desktophost.h"
 
-#include "app/core/options.h"
-#include "app/core/xlsxexport.h"
 #include "app/ui/screens.h"
 #include "app/ui/w_message.h"
 #include "app/ui/w_xmqxz.h"
@@ -9,6 +7,8 @@
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
+#include "host/options.h"
+#include "host/xlsxexport.h"
 
 #include <QApplication>
 #include <QDir>

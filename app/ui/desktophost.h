@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/core/sqlhost.h"
 #include "foundation/ui/uihost.h"
+#include "host/sqlhost.h"
 
 #include <QPointer>
 #include <functional>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/core/options.h"
 #include "app/ui/desktophost.h"
+#include "host/options.h"
 
 #include <QDialog>
 #include <QMainWindow>

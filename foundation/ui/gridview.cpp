@@ -1,7 +1,7 @@
 #include "foundation/ui/gridview.h"
 
-#include "app/core/options.h"
 #include "foundation/gridprint.h"
+#include "foundation/places.h"
 #include "foundation/ui/gridview_p.h"
 #include "foundation/ui/messages.h"
 

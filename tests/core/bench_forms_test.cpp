@@ -3,10 +3,10 @@
 // comparisons only mean something if the forms compute the same rows, and if
 // the bulk loads put the same province into both backends: checked here on
 // the tiny province, against figures worked out independently in memory.
-#include "app/core/sqlhost.h"
 #include "bench/benchdata.h"
 #include "bench/forms.h"
 #include "foundation/gridbuffer.h"
+#include "host/sqlhost.h"
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
 #include "support/testdb.h"

@@ -1,8 +1,8 @@
 // The database layer on both backends: schema creation, the dialect's
 // statements, rounding of figures, status codes, transactions and the SQL hooks.
-#include "app/core/sqlhost.h"
 #include "foundation/decimal.h"
 #include "foundation/schema.h"
+#include "host/sqlhost.h"
 #include "support/testdb.h"
 
 #include <QDir>

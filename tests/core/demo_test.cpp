@@ -1,10 +1,10 @@
 // The demo province on both backends: the regions nest by prefix, the catalogue
 // and schemes are usable, the figures hang together month to month, and the
 // shipped uf_update_report hook turns summed figures into sane ratios.
-#include "app/core/sqlhost.h"
 #include "foundation/decimal.h"
 #include "foundation/demo.h"
 #include "foundation/gridbuffer.h"
+#include "host/sqlhost.h"
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
 #include "support/testdb.h"

@@ -1,7 +1,7 @@
 // `allstats report`: options, exit codes and the written formats. Most cases
 // call the command's function; a few run the real executable to see its
 // standard output and error.
-#include "app/core/cli.h"
+#include "report/batch.h"
 #include "support/testdb.h"
 
 #include <QCoreApplication>

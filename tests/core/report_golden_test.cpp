@@ -3,7 +3,7 @@
 // hooks, and one or more runs of `allstats report`) and the expected JSON of
 // each run. Every case runs on SQLite and on PostgreSQL through the batch
 // command's own code, called as a function.
-#include "app/core/cli.h"
+#include "report/batch.h"
 #include "support/testdb.h"
 
 #include <QDir>

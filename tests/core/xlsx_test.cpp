@@ -1,8 +1,8 @@
 // The spreadsheet export read back from the .xlsx package: title and header
 // lines, figures as numbers with the grid's display format, text as text,
 // blanks as empty cells, and a failed write that leaves no file behind.
-#include "app/core/xlsxexport.h"
 #include "foundation/gridbuffer.h"
+#include "host/xlsxexport.h"
 #include "support/testdb.h"
 
 #include <QFile>

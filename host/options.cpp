@@ -1,10 +1,9 @@
-#include "app/core/options.h"
+#include "host/options.h"
 
 #include "foundation/host.h"
+#include "foundation/places.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -104,35 +103,6 @@ void saveSessionOptions(const SessionOptions& o)
     else
         s.setValue(QStringLiteral("session/grant"), o.grant);
     s.setValue(QStringLiteral("session/hooks"), o.hooksDir);
-}
-
-QString demoDatabasePath()
-{
-    QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.local/share");
-    return base + QStringLiteral("/allstats/demo.sqlite");
-}
-
-QString defaultHooksDir()
-{
-    const QString app = QCoreApplication::applicationDirPath();
-    for (const QString& candidate :
-         {app + QStringLiteral("/hooks"), app + QStringLiteral("/../share/allstats/hooks")}) {
-        if (QDir(candidate).exists())
-            return QDir(candidate).canonicalPath();
-    }
-    return {};
-}
-
-QString outputDir()
-{
-    QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.local/share");
-    const QString dir = base + QStringLiteral("/allstats/out");
-    QDir().mkpath(dir);
-    return dir;
 }
 
 bool isValidPeriod(const QString& period)

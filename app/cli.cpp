@@ -1,10 +1,11 @@
-#include "app/core/cli.h"
+#include "app/cli.h"
 
-#include "app/core/options.h"
 #include "foundation/demo.h"
 #include "foundation/host.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
+#include "host/options.h"
+#include "report/batch.h"
 
 #include <QCommandLineParser>
 #include <QTextStream>

@@ -1,4 +1,4 @@
-#include "app/core/xlsxexport.h"
+#include "host/xlsxexport.h"
 
 #include "foundation/gridbuffer.h"
 

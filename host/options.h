@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/places.h"
+
 #include <QString>
 
 class QCommandLineParser;
@@ -20,13 +22,6 @@ void addSessionOptions(QCommandLineParser& parser);
 // Settings first, then the options given on the command line.
 SessionOptions readSessionOptions(const QCommandLineParser& parser);
 void saveSessionOptions(const SessionOptions& options);
-
-// The demo database in the user's data folder.
-QString demoDatabasePath();
-// The hooks folder beside the executable (or installed with it).
-QString defaultHooksDir();
-// A folder for files the application writes without asking (printouts without a printer).
-QString outputDir();
 
 // YYYYMM with a real month, or false.
 bool isValidPeriod(const QString& period);

@@ -1,4 +1,4 @@
-#include "app/core/sqlhost.h"
+#include "host/sqlhost.h"
 
 #include "foundation/sqlca.h"
 

@@ -1,0 +1,10 @@
+#pragma once
+
+// Exit codes of the batch commands.
+enum ExitCode
+{
+    ExitDone = 0,
+    ExitRefused = 1,
+    ExitUsage = 2,
+    ExitDatabase = 3,
+};

@@ -1,0 +1,8 @@
+#pragma once
+
+#include "host/exitcode.h"
+
+#include <QStringList>
+
+// `allstats report ...`; args as QCoreApplication::arguments().
+int runReport(const QStringList& args);

@@ -1,0 +1,2 @@
+#include "app/ui/mainwindow.h"
+#include "foundation/gridbuffer.h"

@@ -1,0 +1,2 @@
+#include "foundation/sqlca.h"
+#include "report/ui/regionbox.h"

@@ -1,0 +1,4 @@
+#include "foundation/sqlca.h"
+
+#include <QString>
+#include <QWidget>
