@@ -4,6 +4,7 @@
 #include "foundation/host.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
+#include "host/batchrun.h"
 #include "host/options.h"
 #include "report/batch.h"
 
@@ -20,19 +21,46 @@ QTextStream& err()
 
 } // namespace
 
+namespace {
+
+struct Command
+{
+    const char16_t* name;
+    int (*run)(const QStringList& args);
+};
+
+// The batch commands; a new one is one line here.
+constexpr Command kCommands[] = {
+    {u"init-db", runInitDb},
+    {u"report", runReport},
+};
+
+} // namespace
+
 bool isBatchCommand(const QString& word)
 {
-    return word == u"init-db" || word == u"report";
+    for (const Command& c : kCommands)
+        if (word == QStringView(c.name))
+            return true;
+    return false;
+}
+
+bool isCommandWord(const QString& word)
+{
+    return !word.isEmpty() && !word.startsWith(u'-');
 }
 
 int runBatch(const QStringList& args)
 {
     const QString command = args.value(1);
-    if (command == u"init-db")
-        return runInitDb(args);
-    if (command == u"report")
-        return runReport(args);
-    err() << "unknown command: " << command << Qt::endl;
+    for (const Command& c : kCommands)
+        if (command == QStringView(c.name))
+            return c.run(args);
+    QStringList names;
+    for (const Command& c : kCommands)
+        names << QString::fromUtf16(c.name);
+    err() << "allstats: unknown command \"" << command << "\" (commands: " << names.join(QStringLiteral(", "))
+          << "; without a command allstats opens the main window)" << Qt::endl;
     return ExitUsage;
 }
 
@@ -44,6 +72,7 @@ int runInitDb(const QStringList& args)
     addSessionOptions(parser);
     parser.addOption(
         {QStringLiteral("demo"), QStringLiteral("Fill an empty database with the demo province.")});
+    batch::addLimitOptions(parser); // --wait, --timeout
     QStringList rest = args;
     rest.removeAt(1);
     if (!parser.parse(rest)) {
@@ -63,12 +92,19 @@ int runInitDb(const QStringList& args)
         err() << "init-db: --period must be YYYYMM with a month from 01 to 12: " << o.period << Qt::endl;
         return ExitUsage;
     }
+    batch::Limits limits;
     QString error;
-    auto sqlca = Sqlca::connect(o.db, &error);
+    if (!batch::readLimits(parser, &limits, &error)) {
+        err() << "init-db: " << error << Qt::endl;
+        return ExitUsage;
+    }
+    // The one command that creates: a new SQLite file, a missing schema.
+    auto sqlca = Sqlca::connect(o.db, &error, OpenMode::Create);
     if (!sqlca) {
-        err() << error << Qt::endl;
+        err() << "init-db: " << error << Qt::endl;
         return ExitDatabase;
     }
+    const batch::Watchdog watchdog(*sqlca, limits, QStringLiteral("init-db"));
     if (!schema::create(*sqlca, &error)) {
         err() << "init-db: " << error << Qt::endl;
         return ExitDatabase;

@@ -5,6 +5,8 @@
 #include <QStringList>
 
 bool isBatchCommand(const QString& word);
+// A first argument that is no option names a command (known or not): the desktop never starts on it.
+bool isCommandWord(const QString& word);
 // Runs `allstats <command> ...`; args as QCoreApplication::arguments().
 int runBatch(const QStringList& args);
 

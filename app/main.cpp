@@ -9,7 +9,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("allstats"));
     QCoreApplication::setApplicationName(QStringLiteral("allstats"));
-    if (argc > 1 && isBatchCommand(QString::fromLocal8Bit(argv[1]))) {
+    if (argc > 1 && isCommandWord(QString::fromLocal8Bit(argv[1]))) {
         // Batch commands paint PDFs but never open a window.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -5,9 +5,9 @@
 
 namespace {
 
-std::int64_t pow10(int n)
+Decimal::Units pow10(int n)
 {
-    std::int64_t p = 1;
+    Decimal::Units p = 1;
     while (n-- > 0)
         p *= 10;
     return p;
@@ -57,9 +57,9 @@ std::optional<Decimal> Decimal::parse(const QString& input)
         return std::nullopt;
     pointAt += exponent;
     // Integer part = digits[0, pointAt); fraction follows. Keep Scale digits plus one for rounding.
-    std::int64_t units = 0;
+    Units units = 0;
     const int keep = pointAt + Scale;
-    if (keep > 18 + Scale)
+    if (keep > MaxDigits + Scale)
         return std::nullopt; // out of range
     for (int k = 0; k < keep; ++k) {
         const int d = (k >= 0 && k < digits.size()) ? digits[k].digitValue() : 0;
@@ -83,10 +83,11 @@ std::optional<Decimal> Decimal::fromVariant(const QVariant& v)
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::UInt:
-    case QMetaType::ULongLong:
     case QMetaType::Long:
     case QMetaType::Short:
         return fromInt(v.toLongLong());
+    case QMetaType::ULongLong:
+        return fromUnits(Units(v.toULongLong()) * One);
     case QMetaType::Double:
     case QMetaType::Float: {
         const double d = v.toDouble();
@@ -104,24 +105,34 @@ Decimal Decimal::rounded(int digits) const
 {
     if (digits >= Scale)
         return *this;
-    const std::int64_t step = pow10(Scale - digits);
-    const std::int64_t mag = std::llabs(m_units);
-    std::int64_t r = (mag + step / 2) / step * step;
+    const Units step = pow10(Scale - digits);
+    const Units mag = m_units < 0 ? -m_units : m_units;
+    const Units r = (mag + step / 2) / step * step;
     return fromUnits(m_units < 0 ? -r : r);
 }
 
 QString Decimal::toString(int digits) const
 {
     const Decimal r = rounded(digits);
-    const std::int64_t mag = std::llabs(r.m_units);
-    const std::int64_t whole = mag / One;
-    const std::int64_t frac = (mag % One) / pow10(Scale - digits);
-    QString s = QString::number(whole);
+    const Units mag = r.m_units < 0 ? -r.m_units : r.m_units;
+    Units whole = mag / One;
+    const auto frac = qint64((mag % One) / pow10(Scale - digits));
+    QString s;
+    do {
+        s.prepend(QChar(u'0' + int(whole % 10)));
+        whole /= 10;
+    } while (whole > 0);
     if (digits > 0)
         s += u'.' + QString::number(frac).rightJustified(digits, u'0');
     if (r.m_units < 0)
         s.prepend(u'-');
     return s;
+}
+
+bool Decimal::fitsDigits(int digits) const
+{
+    const Units mag = m_units < 0 ? -m_units : m_units;
+    return mag < pow10(digits + Scale);
 }
 
 QString Decimal::toPlainString() const

@@ -9,20 +9,25 @@
 // An exact decimal figure with four fractional digits, enough for the money
 // columns (two decimals) and for ratios before they are shown as percentages.
 // No binary floating point is involved in parsing, arithmetic or formatting.
+// The units are 128-bit integers: every figure the tables can hold (t_stat up
+// to 16 integer digits, sums and percentages of them) fits with room to spare;
+// text beyond MaxDigits integer digits does not parse.
 class Decimal final
 {
 public:
+    using Units = __int128;
     static constexpr int Scale = 4;
     static constexpr std::int64_t One = 10000;
+    static constexpr int MaxDigits = 28;
 
     constexpr Decimal() = default;
-    static constexpr Decimal fromUnits(std::int64_t units)
+    static constexpr Decimal fromUnits(Units units)
     {
         Decimal d;
         d.m_units = units;
         return d;
     }
-    static constexpr Decimal fromInt(std::int64_t v) { return fromUnits(v * One); }
+    static constexpr Decimal fromInt(std::int64_t v) { return fromUnits(Units(v) * One); }
 
     // Parses "123", "-1.625", "1e3", " 2.50 "; extra digits are rounded half away from zero.
     static std::optional<Decimal> parse(const QString& text);
@@ -30,7 +35,9 @@ public:
     // Doubles are read through their shortest decimal form, so 2.675 stays 2.675.
     static std::optional<Decimal> fromVariant(const QVariant& v);
 
-    std::int64_t units() const { return m_units; }
+    Units units() const { return m_units; }
+    // True when the magnitude is below 10^digits (whole part), e.g. the 16 digits of t_stat.
+    bool fitsDigits(int digits) const;
     bool isZero() const { return m_units == 0; }
 
     // Rounds half away from zero to the given number of fractional digits (0..4).
@@ -48,7 +55,7 @@ public:
     auto operator<=>(const Decimal&) const = default;
 
 private:
-    std::int64_t m_units = 0;
+    Units m_units = 0;
 };
 
 Q_DECLARE_METATYPE(Decimal)

@@ -1,5 +1,6 @@
 #include "foundation/demo.h"
 
+#include "foundation/host.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
 
@@ -526,17 +527,6 @@ QString periodOf(int index)
         .arg(index % 12 + 1, 2, 10, QLatin1Char('0'));
 }
 
-bool validPeriod(const QString& p)
-{
-    if (p.size() != 6)
-        return false;
-    for (const QChar c : p)
-        if (!c.isDigit())
-            return false;
-    const int month = p.mid(4).toInt();
-    return p.left(4).toInt() >= 1900 && month >= 1 && month <= 12;
-}
-
 constexpr int kMonthsOfFigures = 24;
 
 } // namespace
@@ -548,7 +538,7 @@ bool populate(Sqlca& sqlca, const QString& lastPeriod, QString* error)
             *error = text;
         return false;
     };
-    if (!validPeriod(lastPeriod))
+    if (!isValidPeriod(lastPeriod))
         return fail(QStringLiteral("the last period of the demo figures must be YYYYMM: %1").arg(lastPeriod));
     const QStringList missing = schema::missingTables(sqlca);
     if (!missing.isEmpty())

@@ -79,3 +79,10 @@ QString Dialect::lockWorkingTable() const
 {
     return isSQLite() ? QString() : QStringLiteral("LOCK TABLE t_stat IN EXCLUSIVE MODE");
 }
+
+QString Dialect::schemaChangeLock() const
+{
+    // A fixed key of this program's own: held to the end of the transaction.
+    return isSQLite() ? QStringLiteral("SELECT 1")
+                      : QStringLiteral("SELECT pg_advisory_xact_lock(4242170011)");
+}

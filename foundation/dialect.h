@@ -44,6 +44,9 @@ public:
     // Starting a transaction that holds the working table exclusively.
     QString beginExclusive() const;
     QString lockWorkingTable() const; // empty when begin already locks
+    // Serialises creating schemas and tables among concurrent connections
+    // (inside a transaction; SQLite's BEGIN IMMEDIATE does it there).
+    QString schemaChangeLock() const;
 
 private:
     Backend m_backend;

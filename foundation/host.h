@@ -60,5 +60,7 @@ public:
 
 // YYYYMM of today.
 QString currentPeriod();
+// A period as every part of the program takes it: six ASCII digits, the month 01 to 12.
+bool isValidPeriod(const QString& period);
 // True when `grant` denies the screen guarded by the 1-based position.
 bool rightsDenied(const QString& grant, int position);

@@ -79,8 +79,9 @@ bool create(Sqlca& sqlca, QString* error)
         QStringLiteral("CREATE INDEX IF NOT EXISTS s_sysset_region_name ON s_sysset (qybm, csname)"),
     };
 
-    TransactionGuard tx(sqlca);
-    if (!tx.active()) {
+    // One creator at a time: a second init-db waits and then finds the tables there.
+    TransactionGuard tx(sqlca, /*exclusive*/ d.isSQLite());
+    if (!tx.active() || !sqlca.executeImmediate(d.schemaChangeLock())) {
         if (error)
             *error = sqlca.SQLErrText;
         return false;

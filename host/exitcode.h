@@ -7,4 +7,5 @@ enum ExitCode
     ExitRefused = 1,
     ExitUsage = 2,
     ExitDatabase = 3,
+    ExitOutput = 4, // the report could not be written
 };

@@ -104,15 +104,3 @@ void saveSessionOptions(const SessionOptions& o)
         s.setValue(QStringLiteral("session/grant"), o.grant);
     s.setValue(QStringLiteral("session/hooks"), o.hooksDir);
 }
-
-bool isValidPeriod(const QString& period)
-{
-    if (period.size() != 6)
-        return false;
-    bool ok = false;
-    const int year = period.left(4).toInt(&ok);
-    if (!ok || year < 1900)
-        return false;
-    const int month = period.mid(4).toInt(&ok);
-    return ok && month >= 1 && month <= 12;
-}

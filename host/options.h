@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/host.h" // isValidPeriod
 #include "foundation/places.h"
 
 #include <QString>
@@ -22,6 +23,3 @@ void addSessionOptions(QCommandLineParser& parser);
 // Settings first, then the options given on the command line.
 SessionOptions readSessionOptions(const QCommandLineParser& parser);
 void saveSessionOptions(const SessionOptions& options);
-
-// YYYYMM with a real month, or false.
-bool isValidPeriod(const QString& period);

@@ -105,6 +105,27 @@ QStringList SqlHost::splitStatements(const QString& script)
     return out;
 }
 
+QString SqlHost::transactionWord(const QString& statement)
+{
+    // The leading words, past blanks and opening parentheses (comments are gone already).
+    static const QRegularExpression words(QStringLiteral("^[\\s(]*([A-Za-z]+)(?:\\s+([A-Za-z]+))?"));
+    const auto m = words.match(statement);
+    if (!m.hasMatch())
+        return QString();
+    const QString first = m.captured(1).toUpper();
+    const QString second = m.captured(2).toUpper();
+    static const QStringList always = {QStringLiteral("BEGIN"),    QStringLiteral("COMMIT"),
+                                       QStringLiteral("ROLLBACK"), QStringLiteral("SAVEPOINT"),
+                                       QStringLiteral("RELEASE"),  QStringLiteral("END"),
+                                       QStringLiteral("ABORT")};
+    if (always.contains(first))
+        return first;
+    // START TRANSACTION, PREPARE TRANSACTION; PREPARE of a statement is harmless.
+    if ((first == u"START" || first == u"PREPARE") && second == u"TRANSACTION")
+        return first + u' ' + second;
+    return QString();
+}
+
 Status SqlHost::runHook(const QString& routine, const QVariantMap& args)
 {
     if (m_hooksDir.isEmpty())
@@ -116,6 +137,19 @@ Status SqlHost::runHook(const QString& routine, const QVariantMap& args)
     if (!file.open(QIODevice::ReadOnly))
         return Status::failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
     const QStringList statements = splitStatements(QString::fromUtf8(file.readAll()));
+
+    // A hook runs inside the caller's transaction (a savepoint): a statement
+    // that ends or opens a transaction would let its writes escape the undo of
+    // a failing hook, so such a file is refused before anything of it runs.
+    for (int i = 0; i < statements.size(); ++i) {
+        if (const QString word = transactionWord(statements[i]); !word.isEmpty())
+            return Status::failure(
+                QStringLiteral("%1: statement %2 (\"%3\") ends or opens a transaction; a hook "
+                               "runs inside the report's own transaction and may not use %4")
+                    .arg(path)
+                    .arg(i + 1)
+                    .arg(statements[i].simplified().left(60), word));
+    }
 
     static const QRegularExpression placeholder(QStringLiteral("(?<![:\\w]):([A-Za-z_]\\w*)"));
     TransactionGuard tx(m_sqlca);

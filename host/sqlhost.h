@@ -28,6 +28,9 @@ public:
     // Runs <routine>.sql with the given arguments (exposed for tests and tools).
     Status runHook(const QString& routine, const QVariantMap& args);
 
+    // The word that makes a statement end or open a transaction (COMMIT, BEGIN, …), else empty.
+    static QString transactionWord(const QString& statement);
+
     // Splits a script at semicolons outside quotes and comments.
     static QStringList splitStatements(const QString& script);
 

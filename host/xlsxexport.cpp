@@ -309,8 +309,10 @@ Status writeXlsx(const GridBuffer& grid, const QString& path)
             // Blank on screen (null, or tidied away): an empty cell, not a zero.
             if (!value || shown.trimmed().isEmpty())
                 worksheet_write_blank(ws, row, lxw_col_t(c), f);
-            else
+            else if (Decimal::fromVariant(QVariant(value->toDouble())) == value)
                 worksheet_write_number(ws, row, lxw_col_t(c), value->toDouble(), f);
+            else // beyond the 15 digits a spreadsheet number keeps: the exact figure as shown
+                worksheet_write_string(ws, row, lxw_col_t(c), utf8(shown).constData(), f);
         }
     }
     for (int c = 0; c <= lastColumn; ++c)

@@ -7,6 +7,7 @@
 #include "foundation/host.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
+#include "host/batchrun.h"
 #include "host/options.h"
 #include "host/sqlhost.h"
 #include "host/xlsxexport.h"
@@ -43,25 +44,6 @@ QString formatOf(const QCommandLineParser& parser, const QString& out)
     return QStringLiteral("json");
 }
 
-bool writeBytes(const QString& out, const QByteArray& bytes, QString* error)
-{
-    if (out == u"-") {
-        QFile f;
-        if (!f.open(stdout, QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush()) {
-            *error = QStringLiteral("cannot write to standard output");
-            return false;
-        }
-        return true;
-    }
-    // Written whole or not at all: a failed write leaves no truncated report.
-    QSaveFile f(out);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(out, f.errorString());
-        return false;
-    }
-    return true;
-}
-
 // Binary formats are written by their writers to a file; for standard output
 // they go through a temporary file.
 bool writeFileFormat(const QString& out, const QString& suffix,
@@ -80,7 +62,7 @@ bool writeFileFormat(const QString& out, const QString& suffix,
         *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
         return false;
     }
-    return writeBytes(out, f.readAll(), error);
+    return batch::writeOutput(out, f.readAll(), error);
 }
 
 } // namespace
@@ -106,6 +88,7 @@ int runReport(const QStringList& args)
                       QStringLiteral("Output file, or - for standard output (default)."),
                       QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("landscape"), QStringLiteral("Print the PDF across the page.")});
+    batch::addLimitOptions(parser); // --wait, --timeout
 
     QStringList rest = args;
     if (rest.size() > 1)
@@ -153,6 +136,16 @@ int runReport(const QStringList& args)
         err() << "report: --out needs a file name or -" << Qt::endl;
         return ExitUsage;
     }
+    // The report never replaces the database it reads.
+    if (const QString refusal = batch::outputRefusal(out, value("db")); !refusal.isEmpty()) {
+        err() << "report: " << refusal << Qt::endl;
+        return ExitUsage;
+    }
+    batch::Limits limits;
+    if (QString why; !batch::readLimits(parser, &limits, &why)) {
+        err() << "report: " << why << Qt::endl;
+        return ExitUsage;
+    }
     const QString format = formatOf(parser, out);
     if (format != u"json" && format != u"csv" && format != u"xlsx" && format != u"pdf") {
         err() << "report: --format must be json, csv, xlsx or pdf: " << format << Qt::endl;
@@ -179,10 +172,16 @@ int runReport(const QStringList& args)
         err() << "report: " << error << Qt::endl;
         return ExitDatabase;
     }
-    if (const QStringList missing = schema::missingTables(*sqlca); !missing.isEmpty()) {
+    const batch::Watchdog watchdog(*sqlca, limits, QStringLiteral("report"));
+    const QStringList missing = schema::missingTables(*sqlca);
+    if (sqlca->SQLCode == -1) {
+        err() << "report: " << sqlca->SQLErrText << Qt::endl;
+        return ExitDatabase;
+    }
+    if (!missing.isEmpty()) {
         err() << "report: the database " << sqlca->description() << " lacks the tables "
               << missing.join(QStringLiteral(", ")) << "; create them with: allstats init-db --db "
-              << value("db") << Qt::endl;
+              << Sqlca::shownDatabase(value("db")) << Qt::endl;
         return ExitDatabase;
     }
 
@@ -205,6 +204,21 @@ int runReport(const QStringList& args)
             return ExitDatabase;
         }
         request.regionName = row->value(0).toString().trimmed();
+    }
+
+    // A scheme name no kind-1 scheme carries would give an empty report that looks done.
+    if (!request.scheme.isEmpty()) {
+        const QVariant n = sqlca->selectValue(
+            QStringLiteral("SELECT count(*) FROM s_zbfa WHERE falx = 1 AND famc = ?"), {request.scheme});
+        if (sqlca->SQLCode == -1) {
+            err() << "report: " << sqlca->SQLErrText << Qt::endl;
+            return ExitDatabase;
+        }
+        if (n.toInt() == 0) {
+            err() << "report: unknown scheme \"" << request.scheme
+                  << "\": no indicator scheme of kind 1 has this name" << Qt::endl;
+            return ExitRefused;
+        }
     }
 
     SqlHost host(*sqlca, hooksDir);
@@ -231,9 +245,9 @@ int runReport(const QStringList& args)
 
     bool written = false;
     if (format == u"json") {
-        written = writeBytes(out, reportJson(grid), &error);
+        written = batch::writeOutput(out, reportJson(grid), &error);
     } else if (format == u"csv") {
-        written = writeBytes(out, reportCsv(grid), &error);
+        written = batch::writeOutput(out, reportCsv(grid), &error);
     } else if (format == u"xlsx") {
         written = writeFileFormat(
             out, format,
@@ -250,7 +264,7 @@ int runReport(const QStringList& args)
     }
     if (!written) {
         err() << "report: " << error << Qt::endl;
-        return ExitDatabase;
+        return ExitOutput;
     }
     return ExitDone;
 }

@@ -1,11 +1,13 @@
 #include "report/statsrun.h"
 
+#include "foundation/decimal.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/sqlca.h"
 
 #include <algorithm>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 
 namespace {
 
@@ -46,9 +48,11 @@ QString postgresFigure(const Dialect& d, const QString& column)
 {
     const QString h = QStringLiteral("H_stat.") + column;
     const QString sum = QStringLiteral("sum(%1) FILTER (WHERE S_zbbm.flag1 IN (1, 2))").arg(h);
+    // The minimum as -max(-x): numeric's max sorts NaN above every number and
+    // so passes it on, where min would step over it.
     return d.money(QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN %1 WHEN 2 THEN %1 / NULLIF(count(%2), 0) "
                                   "WHEN 3 THEN max(%2) FILTER (WHERE S_zbbm.flag1 = 3) "
-                                  "ELSE min(%2) FILTER (WHERE S_zbbm.flag1 = 4) END")
+                                  "ELSE -max(-%2) FILTER (WHERE S_zbbm.flag1 = 4) END")
                        .arg(sum, h));
 }
 
@@ -62,7 +66,13 @@ QString postgresFigure(const Dialect& d, const QString& column)
 // figure across a half cent, whatever the number of units.
 QString sqliteFigure(const QString& column)
 {
-    return QStringLiteral("kind_figure(a.%1, S_zbbm.flag1)").arg(column);
+    return QStringLiteral("kind_figure(a.%1, S_zbbm.flag1, a.zbbm, '%1')").arg(column);
+}
+
+QString sqliteFigures(const QString& column)
+{
+    return QStringLiteral("kind_figures(H_stat.%1, H_stat.number, H_stat.zbbm, H_stat.kjqj, '%1') AS %1")
+        .arg(column);
 }
 
 QString aggregationSelect(const Dialect& d)
@@ -72,12 +82,10 @@ QString aggregationSelect(const Dialect& d)
     const QString l = QStringLiteral("leiji");
     QString select;
     if (d.isSQLite()) {
-        const QString inner =
-            QStringLiteral("SELECT H_stat.zbbm AS zbbm, kind_figures(H_stat.qichu) AS qichu, "
-                           "kind_figures(H_stat.fasheng) AS fasheng, "
-                           "kind_figures(H_stat.leiji) AS leiji FROM H_stat "
-                           "WHERE H_stat.kjqj = ? AND %1 GROUP BY H_stat.zbbm")
-                .arg(d.prefixRange(QStringLiteral("H_stat.number")));
+        const QString inner = QStringLiteral("SELECT H_stat.zbbm AS zbbm, %1, %2, %3 FROM H_stat "
+                                             "WHERE H_stat.kjqj = ? AND %4 GROUP BY H_stat.zbbm")
+                                  .arg(sqliteFigures(q), sqliteFigures(f), sqliteFigures(l),
+                                       d.prefixRange(QStringLiteral("H_stat.number")));
         select = QStringLiteral("SELECT a.zbbm, %1, %2, %3 FROM (%4) a, S_zbbm "
                                 "WHERE a.zbbm = S_zbbm.number AND S_zbbm.flag1 IN (1, 2, 3, 4)")
                      .arg(sqliteFigure(q), sqliteFigure(f), sqliteFigure(l), inner);
@@ -125,6 +133,63 @@ bool fillWorkingRows(Sqlca& sqlca, const QString& region, const QString& period)
             return false;
     }
     return true;
+}
+
+// PostgreSQL's numeric aggregates are exact; what can go wrong is a figure
+// beyond t_stat's 16 integer digits (the insert fails) or a NaN in H_stat
+// (numeric passes it on). Both are named by indicator, and a NaN by its unit.
+// (SQLite's aggregate functions say so themselves.)
+const QString kBeyondRange = QStringLiteral("1e16");
+
+// After a failed fill: the indicator whose figure t_stat cannot hold, if that was the cause.
+QString figureBeyondRange(Sqlca& sqlca, const QString& region, const QString& period)
+{
+    const Dialect& d = sqlca.dialect();
+    const auto row = sqlca.selectRow(
+        QStringLiteral("SELECT x.zbbm, x.qichu, x.fasheng, x.leiji FROM (%1) x (zbbm, qichu, fasheng, leiji) "
+                       "WHERE abs(x.qichu) >= %2 OR abs(x.fasheng) >= %2 OR abs(x.leiji) >= %2 "
+                       "ORDER BY x.zbbm LIMIT 1")
+            .arg(aggregationSelect(d), kBeyondRange),
+        {period, region, Dialect::prefixUpperBound(region)});
+    if (!row)
+        return QString();
+    const QStringList columns = {QStringLiteral("qichu"), QStringLiteral("fasheng"), QStringLiteral("leiji")};
+    for (int i = 1; i <= 3; ++i) {
+        const auto v = Decimal::fromVariant(row->at(i));
+        if (v && !v->fitsDigits(16)) {
+            const QString& column = columns[i - 1];
+            return QStringLiteral("the %1 figure of indicator %2 (%3) is beyond the 16 integer digits the "
+                                  "report can hold")
+                .arg(column, row->at(0).toString().trimmed(), v->toString(2));
+        }
+    }
+    return QString();
+}
+
+// After the fill: a NaN that came from H_stat, named by unit, indicator, period. Empty when none.
+std::optional<QString> figureNotANumber(Sqlca& sqlca, const QString& region, const QString& period)
+{
+    if (sqlca.dialect().isSQLite())
+        return QString();
+    const QVariant zbbm = sqlca.selectValue(QStringLiteral(
+        "SELECT min(zbbm) FROM t_stat WHERE qichu = 'NaN' OR fasheng = 'NaN' OR leiji = 'NaN'"));
+    if (sqlca.SQLCode == -1)
+        return std::nullopt;
+    if (zbbm.isNull())
+        return QString();
+    const auto row = sqlca.selectRow(
+        QStringLiteral(
+            "SELECT number, CASE WHEN qichu = 'NaN' THEN 'qichu' WHEN fasheng = 'NaN' THEN 'fasheng' "
+            "ELSE 'leiji' END FROM H_stat WHERE kjqj = ? AND %1 AND zbbm = ? "
+            "AND (qichu = 'NaN' OR fasheng = 'NaN' OR leiji = 'NaN') ORDER BY number LIMIT 1")
+            .arg(sqlca.dialect().prefixRange(QStringLiteral("number"))),
+        {period, region, Dialect::prefixUpperBound(region), zbbm});
+    if (!row && sqlca.SQLCode == -1)
+        return std::nullopt;
+    return QStringLiteral("H_stat holds a %1 figure that is not a number (NaN) for unit %2, indicator %3, "
+                          "period %4")
+        .arg(row ? row->at(1).toString() : QStringLiteral("figure"),
+             row ? row->at(0).toString().trimmed() : QStringLiteral("?"), zbbm.toString().trimmed(), period);
 }
 
 // Indicators without aggregation get one row of zeros (uf_update_report may fill them).
@@ -223,8 +288,16 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
 
     if (!sqlca.execute(QStringLiteral("DELETE FROM t_stat")))
         return failed(sqlca.SQLErrText);
-    if (!fillWorkingRows(sqlca, region, period))
-        return failed(sqlca.SQLErrText);
+    if (!fillWorkingRows(sqlca, region, period)) {
+        const QString why = sqlca.SQLErrText;
+        if (d.isSQLite())
+            return failed(why);
+        tx.rollback(); // the failed statement ended the transaction's use
+        const QString beyond = figureBeyondRange(sqlca, region, period);
+        return failed(beyond.isEmpty() ? why : beyond);
+    }
+    if (const auto nan = figureNotANumber(sqlca, region, period); !nan || !nan->isEmpty())
+        return failed(nan ? *nan : sqlca.SQLErrText);
     if (!sqlca.execute(zeroRowsStatement(d)))
         return failed(sqlca.SQLErrText);
 

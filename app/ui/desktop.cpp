@@ -4,10 +4,12 @@
 #include "app/ui/screens.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
+#include "host/exitcode.h"
 #include "host/options.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTextStream>
 #include <QTimer>
 
 int runDesktop(const QStringList& args)
@@ -22,6 +24,16 @@ int runDesktop(const QStringList& args)
     parser.process(args);
     SessionOptions session = readSessionOptions(parser);
     session.open = parser.value(QStringLiteral("open")).trimmed();
+    // The same period check as the batch commands: a period such as "2024 6"
+    // would silently skip a village user's refresh.
+    if (!isValidPeriod(session.period)) {
+        if (parser.isSet(QStringLiteral("period"))) {
+            QTextStream(stderr) << "allstats: --period must be YYYYMM with a month from 01 to 12: "
+                                << session.period << Qt::endl;
+            return ExitUsage;
+        }
+        session.period = currentPeriod(); // a broken saved setting follows the calendar
+    }
 
     // Without a database of their own the user works on the demo database.
     std::unique_ptr<Sqlca> sqlca;

@@ -48,16 +48,42 @@ QString fileNameFor(const QString& title)
 DesktopHost::DesktopHost(Sqlca* sqlca, const QString& hooksDir) : m_sqlca(sqlca), m_hooksDir(hooksDir)
 {
     chooseSaveFile = defaultSaveFile;
+    watchBusyDatabase();
 }
 
 DesktopHost::~DesktopHost()
 {
+    if (m_sqlca)
+        m_sqlca->busyWait = nullptr;
     delete m_notice.data();
 }
 
 void DesktopHost::setSqlca(Sqlca* sqlca)
 {
+    if (m_sqlca && m_sqlca != sqlca)
+        m_sqlca->busyWait = nullptr;
     m_sqlca = sqlca;
+    watchBusyDatabase();
+}
+
+// While the database is busy with another user's run, the open wait notice
+// says so (and is repainted); afterwards it shows its own text again.
+void DesktopHost::watchBusyDatabase()
+{
+    if (!m_sqlca)
+        return;
+    m_sqlca->busyWait = [this](int seconds) {
+        if (!m_notice || m_noticeDepth == 0)
+            return;
+        if (seconds > 0) {
+            if (m_noticeText.isNull())
+                m_noticeText = m_notice->text();
+            m_notice->showText(QStringLiteral("数据库正被其他用户使用，正在等待（%1 秒）……").arg(seconds));
+        } else if (!m_noticeText.isNull()) {
+            m_notice->showText(m_noticeText);
+            m_noticeText = QString();
+        }
+    };
 }
 
 // ---------------------------------------------------------------- refresh routines

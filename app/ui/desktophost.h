@@ -59,7 +59,9 @@ public:
 private:
     Status runHook(const QString& routine, const std::function<Status(SqlHost&)>& call);
 
+    void watchBusyDatabase();
     Sqlca* m_sqlca;
+    QString m_noticeText; // the notice's own text while it tells of a busy database
     QString m_hooksDir;
     QPointer<w_message> m_notice;
     int m_noticeDepth = 0;

@@ -88,7 +88,7 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
         QFile::remove(partial);
         bool ok = false;
         {
-            auto sqlca = Sqlca::connect(partial, &error);
+            auto sqlca = Sqlca::connect(partial, &error, OpenMode::Create);
             ok = sqlca && setUpDatabase(*sqlca, true, &error);
         }
         notice.hide();

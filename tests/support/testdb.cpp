@@ -35,7 +35,7 @@ TestDb::TestDb(Backend backend, bool createTables) : m_backend(backend)
         m_url = qEnvironmentVariable("ALLSTATS_TEST_PG") + QStringLiteral("?schema=") + m_schema;
     }
     QString error;
-    m_sqlca = Sqlca::connect(m_url, &error);
+    m_sqlca = Sqlca::connect(m_url, &error, OpenMode::Create);
     if (!m_sqlca)
         throw std::runtime_error("cannot open the test database: " + error.toStdString());
     if (createTables && !schema::create(*m_sqlca, &error))
