@@ -60,9 +60,7 @@ QIcon pictureIcon(const QString& file, QStyle::StandardPixmap fallback)
 // The database as messages name it: a server URL without its password.
 QString shownDatabase(const QString& db)
 {
-    if (db.startsWith(QStringLiteral("postgres")))
-        return QUrl(db).toDisplayString(QUrl::RemovePassword);
-    return db;
+    return Sqlca::shownDatabase(db);
 }
 
 // Creates the tables, and the demo data when asked; says what failed.

@@ -448,6 +448,8 @@ TEST_P(BatchSafetyTest, ExitStatusesSayWhatHappened)
                   .kind,
               RunOutcome::Done);
     EXPECT_EQ(grid.RowCount(), 0);
+    EXPECT_EQ(grid.text(QStringLiteral("t_qijian")), QStringLiteral("报表期间：2024年9月"));
+    EXPECT_EQ(grid.text(QStringLiteral("t_qymc")), QStringLiteral("项目区：郑州市"));
 
     // An unknown command is a usage error, not the desktop.
     if (!QFile::exists(exe()))

@@ -118,7 +118,7 @@ TEST_P(ReportBatchTest, ExitCodes)
     EXPECT_EQ(run(with(QStringLiteral("--db"), hooks.filePath(QStringLiteral("empty.sqlite")))),
               ExitDatabase); // no tables
     EXPECT_EQ(runReport(good({QStringLiteral("--out"), hooks.filePath(QStringLiteral("no/folder/r.json"))})),
-              ExitDatabase);
+              ExitOutput);
 }
 
 TEST_P(ReportBatchTest, CsvIsUtf8WithAByteOrderMarkAndQuotedCells)

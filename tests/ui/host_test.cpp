@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -415,13 +416,20 @@ TEST(DesktopDatabase, MissingTablesAreOfferedAndBadPathsExplained)
     ScopedMessages scoped(&box);
     QTemporaryDir dir;
 
-    // Declining to create the tables gives no connection.
+    // A file that is not there is not made.
     const QString empty = dir.filePath(QStringLiteral("empty.sqlite"));
+    EXPECT_EQ(openDesktopDatabase(empty, nullptr), nullptr);
+    EXPECT_FALSE(QFile::exists(empty));
+    box.clear();
+
+    // Declining to create the tables in an empty file gives no connection, and leaves it empty.
+    QFile(empty).open(QIODevice::WriteOnly);
     box.answer(msg::No);
     EXPECT_EQ(openDesktopDatabase(empty, nullptr), nullptr);
     ASSERT_EQ(box.shown().size(), 1);
     EXPECT_TRUE(box.shown()[0].text.contains(QStringLiteral("缺少数据表")));
     EXPECT_EQ(box.shown()[0].buttons, msg::Buttons::YesNo);
+    EXPECT_EQ(QFileInfo(empty).size(), 0);
 
     // Yes: the tables, then the offer of demo data (declined here).
     box.clear();
