@@ -377,6 +377,16 @@ std::optional<QVariantList> Sqlca::selectRow(const QString& sql, const QVariantL
     row.reserve(n);
     for (int i = 0; i < n; ++i)
         row.append(q.value(i));
+    // A singleton select stands for one row: a second one is an error, not a
+    // choice of the first (the callers would go on with an arbitrary row).
+    if (q.next()) {
+        setError(QStringLiteral("the single-row select returned more than one row"));
+        return std::nullopt;
+    }
+    if (q.lastError().isValid()) {
+        setError(errorText(q.lastError()));
+        return std::nullopt;
+    }
     setOk();
     return row;
 }

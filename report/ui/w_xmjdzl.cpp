@@ -166,7 +166,8 @@ void w_xmjdzl::fillSchemes()
         return;
     // The default scheme of the kind when there is one, else the first of the list.
     const QVariant preferred = sqlca.selectValue(
-        QStringLiteral("SELECT famc FROM s_zbfa WHERE falx = ? AND deffa = 1 GROUP BY famc ORDER BY famc"),
+        QStringLiteral(
+            "SELECT famc FROM s_zbfa WHERE falx = ? AND deffa = 1 GROUP BY famc ORDER BY famc LIMIT 1"),
         {1});
     const int index = preferred.isNull() ? -1 : ddlb_3->findText(preferred.toString(), Qt::MatchExactly);
     ddlb_3->setCurrentIndex(index >= 0 ? index : 0);
