@@ -68,6 +68,8 @@ public:
 private:
     Sqlca(const QString& connectionName, Backend backend);
     bool rawExec(const QString& sql);
+    // How the host's H_stat.number compares, so the region test stays exact.
+    void detectUnitCodes();
     bool bindAndExec(QSqlQuery& query, const QVariantList& binds);
 
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_kept;
