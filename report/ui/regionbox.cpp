@@ -2,11 +2,14 @@
 
 #include "foundation/sqlca.h"
 
+#include <QAbstractItemView>
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -21,6 +24,11 @@ protected:
     {
         QStyledItemDelegate::initStyleOption(option, index);
         option->text = m_box->itemLabel(index.row());
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        // Room between the lines, as the list of a plain combo box has.
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(8, 6);
     }
 
 private:
@@ -95,6 +103,17 @@ void RegionBox::setCodeTable(const QList<QPair<QString, QString>>& nameToCode)
     const int again = chosen.isEmpty() ? -1 : findData(chosen);
     setCurrentIndex(again);
     setEditText(shown);
+}
+
+void RegionBox::showPopup()
+{
+    // The list is as wide as its longest label, so no name or code is cut.
+    const QFontMetrics metrics(view()->font());
+    int widest = width();
+    for (const QString& label : std::as_const(m_labels))
+        widest = std::max(widest, metrics.horizontalAdvance(label) + 40);
+    view()->setMinimumWidth(widest);
+    QComboBox::showPopup();
 }
 
 QString RegionBox::itemLabel(int index) const

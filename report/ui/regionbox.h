@@ -38,6 +38,8 @@ public:
     QString text() const { return currentText(); }
     void SelectText();
 
+    void showPopup() override;
+
 protected:
     void focusInEvent(QFocusEvent* event) override;
 
