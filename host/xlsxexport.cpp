@@ -64,29 +64,43 @@ const QPaintDevice* screenDevice()
     return &image;
 }
 
-// The width in pixels of the widest line of `text` in the named font. The
-// face the name maps to here may be narrower than the one the reader has (or
-// the spreadsheet substitutes), so the width is also taken in a broad face and
-// the wider one counts: CJK characters are one em in every face, Latin digits
-// and letters differ.
-double textPixels(const QString& text, const QString& family, double points, bool bold)
+// The width in pixels of the widest line of a text in a named font. The face
+// the name maps to here may be narrower than the one the reader has (or the
+// spreadsheet substitutes), so the width is also taken in a broad face and the
+// wider one counts: CJK characters are one em in every face, Latin digits and
+// letters differ. Metrics are made once per font: a sheet measures every cell.
+class TextMeasure final
 {
-    static const bool substituted = [] {
-        installFontSubstitutions();
-        return true;
-    }();
-    Q_UNUSED(substituted);
-    double widest = 0;
-    for (const QString& faceName : {family, QStringLiteral("DejaVu Sans")}) {
-        QFont font(faceName);
-        font.setPointSizeF(points);
-        font.setBold(bold);
-        const QFontMetricsF fm(font, screenDevice());
-        for (const QString& line : text.split(u'\n'))
-            widest = std::max(widest, fm.horizontalAdvance(line));
+public:
+    double pixels(const QString& text, const QString& family, double points, bool bold)
+    {
+        const QString key = QStringLiteral("%1|%2|%3").arg(family).arg(points).arg(bold);
+        auto it = m_metrics.find(key);
+        if (it == m_metrics.end()) {
+            static const bool substituted = [] {
+                installFontSubstitutions();
+                return true;
+            }();
+            Q_UNUSED(substituted);
+            QList<QFontMetricsF> faces;
+            for (const QString& faceName : {family, QStringLiteral("DejaVu Sans")}) {
+                QFont font(faceName);
+                font.setPointSizeF(points);
+                font.setBold(bold);
+                faces << QFontMetricsF(font, screenDevice());
+            }
+            it = m_metrics.insert(key, faces);
+        }
+        double widest = 0;
+        for (const QFontMetricsF& fm : std::as_const(it.value()))
+            for (const QString& line : text.split(u'\n'))
+                widest = std::max(widest, fm.horizontalAdvance(line));
+        return widest;
     }
-    return widest;
-}
+
+private:
+    QHash<QString, QList<QFontMetricsF>> m_metrics;
+};
 
 double unitsFor(double pixels)
 {
@@ -429,17 +443,20 @@ Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
     Formats& formats = *d->formats;
 
     // Column widths: the widest text of each column in the sheet's cell font.
+    TextMeasure measure;
     const long rows = grid.RowCount();
     QList<double> widths(columns.size(), kMinWidth);
     QList<QStringList> shown(rows);
     for (int c = 0; c <= lastColumn; ++c)
-        widths[c] = std::max(widths[c], unitsFor(textPixels(columns[c].header, kSong, kCellPoints, true)));
+        widths[c] =
+            std::max(widths[c], unitsFor(measure.pixels(columns[c].header, kSong, kCellPoints, true)));
     for (long r = 1; r <= rows; ++r) {
         QStringList& texts = shown[r - 1];
         for (int c = 0; c <= lastColumn; ++c) {
             const SheetColumn& col = columns[c];
             texts << (col.layoutColumn < 0 ? QString::number(r) : grid.displayText(r, col.name));
-            widths[c] = std::max(widths[c], unitsFor(textPixels(texts.last(), kSong, kCellPoints, false)));
+            widths[c] =
+                std::max(widths[c], unitsFor(measure.pixels(texts.last(), kSong, kCellPoints, false)));
         }
     }
     for (int c = 0; c <= lastColumn; ++c)
@@ -448,7 +465,7 @@ Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
 
     // A merged band text must fit its merged cells: widen them when it does not.
     auto fit = [&](int from, int to, const GridText* t, const QString& text) {
-        const double need = unitsFor(textPixels(text, t->family, t->pointSize, t->bold));
+        const double need = unitsFor(measure.pixels(text, t->family, t->pointSize, t->bold));
         double have = 0;
         for (int c = from; c <= to; ++c)
             have += widths[c];
@@ -536,8 +553,9 @@ Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
                 }
                 worksheet_write_string(ws, row, lxw_col_t(c), utf8(text).constData(), f);
                 const double room = std::max(1.0, pixelsFor(widths[c]));
-                lines = std::max(lines, int(std::ceil(textPixels(text, kSong, kCellPoints, false) / room)) +
-                                            int(text.count(u'\n')));
+                lines =
+                    std::max(lines, int(std::ceil(measure.pixels(text, kSong, kCellPoints, false) / room)) +
+                                        int(text.count(u'\n')));
                 continue;
             }
             const std::optional<Decimal> value = grid.GetItemDecimal(r, col.name);
