@@ -514,7 +514,7 @@ QByteArray pdfDate(const QDateTime& t)
     QByteArray zone = "Z";
     if (offset != 0)
         zone = QStringLiteral("%1%2'%3'")
-                   .arg(offset < 0 ? u'-' : u'+')
+                   .arg(QLatin1Char(offset < 0 ? '-' : '+'))
                    .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
                    .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'))
                    .toLatin1();

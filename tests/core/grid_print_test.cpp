@@ -11,7 +11,9 @@
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
+#include <ctime>
 
 namespace {
 
@@ -303,6 +305,17 @@ TEST_P(GridPrintTest, PdfNamesTheProgramRegionAndPeriodAndPdfAKeepsItInXmp)
         return std::pair{QString::fromUtf8(p.readAllStandardOutput()),
                          QString::fromUtf8(p.readAllStandardError())};
     };
+    // Written in Beijing time, so the dates carry a zone offset.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Asia/Shanghai");
+    tzset();
+    const auto restoreZone = qScopeGuard([&] {
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        tzset();
+    });
     const QString plain = QDir(db->dir()).filePath(QStringLiteral("plain.pdf"));
     const QString archival = QDir(db->dir()).filePath(QStringLiteral("archival.pdf"));
     QString error;
@@ -341,8 +354,11 @@ TEST_P(GridPrintTest, PdfNamesTheProgramRegionAndPeriodAndPdfAKeepsItInXmp)
         const auto created =
             QRegularExpression(QStringLiteral("<xmp:CreateDate>([^<]+)</xmp:CreateDate>")).match(xmp);
         ASSERT_TRUE(created.hasMatch());
-        EXPECT_EQ(QDateTime::fromString(created.captured(1), Qt::ISODate),
-                  QDateTime::fromString(field(QStringLiteral("CreationDate")), Qt::ISODate));
+        const QDateTime xmpCreated = QDateTime::fromString(created.captured(1), Qt::ISODate);
+        EXPECT_TRUE(xmpCreated.isValid()) << created.captured(1).toStdString();
+        EXPECT_EQ(xmpCreated.offsetFromUtc(), 8 * 3600);
+        EXPECT_EQ(xmpCreated, QDateTime::fromString(field(QStringLiteral("CreationDate")), Qt::ISODate))
+            << field(QStringLiteral("CreationDate")).toStdString();
         EXPECT_EQ(xmp.contains(QStringLiteral("<pdfaid:part>1</pdfaid:part>")), path == archival);
         EXPECT_EQ(xmp.contains(QStringLiteral("<pdfaid:conformance>B</pdfaid:conformance>")),
                   path == archival);
