@@ -2,7 +2,11 @@
 
 #include "foundation/fonts.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/version.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontMetricsF>
 #include <QImage>
@@ -10,6 +14,7 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <algorithm>
 #include <map>
 
@@ -483,30 +488,209 @@ bool GridPrinter::print(QPagedPaintDevice& device, QString* error) const
     return true;
 }
 
-bool writePdf(const GridBuffer& grid, const QString& path, QString* error)
+namespace {
+
+// A caption's value: "报表期间：2024年3月" gives "2024年3月".
+QString afterCaption(const QString& text)
 {
-    QPdfWriter writer(path);
-    writer.setResolution(600);
-    writer.setCreator(QStringLiteral("allstats"));
-    // The document title: the largest text of the title band.
-    QString title = grid.layout().name;
+    const qsizetype colon = text.indexOf(u'：');
+    return (colon >= 0 ? text.mid(colon + 1) : text).trimmed();
+}
+
+// A PDF text string: UTF-16BE with a byte-order mark, in hex.
+QByteArray pdfText(const QString& s)
+{
+    QByteArray utf16("\xFE\xFF", 2);
+    for (const QChar c : s) {
+        utf16 += char(c.unicode() >> 8);
+        utf16 += char(c.unicode() & 0xFF);
+    }
+    return '<' + utf16.toHex().toUpper() + '>';
+}
+
+QByteArray pdfDate(const QDateTime& t)
+{
+    const int offset = t.offsetFromUtc() / 60;
+    QByteArray zone = "Z";
+    if (offset != 0)
+        zone = QStringLiteral("%1%2'%3'")
+                   .arg(QLatin1Char(offset < 0 ? '-' : '+'))
+                   .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+                   .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'))
+                   .toLatin1();
+    return "(D:" + t.toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() + zone + ')';
+}
+
+QString producer()
+{
+    return QStringLiteral("Qt ") + QString::fromLatin1(qVersion());
+}
+
+// The XMP packet: the same title, subject, author, creator, producer and dates
+// as the document information dictionary, and the PDF/A-1b mark when asked.
+QByteArray xmpPacket(const DocumentInfo& info, const QDateTime& when, bool archival)
+{
+    const QString date = when.toString(Qt::ISODate);
+    auto esc = [](const QString& s) { return s.toHtmlEscaped(); };
+    QString x = QStringLiteral("<?xpacket begin=\"\uFEFF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+                               "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+                               "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n");
+    x += QStringLiteral("<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+                        "<dc:format>application/pdf</dc:format>\n"
+                        "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">%1</rdf:li></rdf:Alt></dc:title>\n"
+                        "<dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">%2</rdf:li></rdf:Alt>"
+                        "</dc:description>\n"
+                        "<dc:creator><rdf:Seq><rdf:li>%3</rdf:li></rdf:Seq></dc:creator>\n"
+                        "</rdf:Description>\n")
+             .arg(esc(info.title), esc(info.subject), esc(info.author));
+    x += QStringLiteral("<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\">\n"
+                        "<xmp:CreatorTool>%1</xmp:CreatorTool>\n"
+                        "<xmp:CreateDate>%2</xmp:CreateDate>\n"
+                        "<xmp:ModifyDate>%2</xmp:ModifyDate>\n"
+                        "<xmp:MetadataDate>%2</xmp:MetadataDate>\n"
+                        "</rdf:Description>\n"
+                        "<rdf:Description rdf:about=\"\" xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\">\n"
+                        "<pdf:Producer>%3</pdf:Producer>\n"
+                        "</rdf:Description>\n")
+             .arg(esc(info.creator), date, esc(producer()));
+    if (archival)
+        x += QStringLiteral(
+            "<rdf:Description rdf:about=\"\" xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\">\n"
+            "<pdfaid:part>1</pdfaid:part>\n"
+            "<pdfaid:conformance>B</pdfaid:conformance>\n"
+            "</rdf:Description>\n");
+    x += QStringLiteral("</rdf:RDF>\n</x:xmpmeta>\n<?xpacket end=\"w\"?>");
+    return x.toUtf8();
+}
+
+// Qt's PDF writer sets only a title and a creator in the document information.
+// The whole set (with subject, author and dates equal to the XMP packet's, as
+// PDF/A asks) is appended as an incremental update that replaces the
+// information dictionary; the pages stay as written.
+bool appendDocumentInfo(const QString& path, const DocumentInfo& info, const QDateTime& when, QString* why)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite)) {
+        *why = f.errorString();
+        return false;
+    }
+    const QByteArray all = f.readAll();
+    const qsizetype trailerAt = all.lastIndexOf("trailer");
+    if (trailerAt < 0) {
+        *why = QStringLiteral("the PDF has no trailer");
+        return false;
+    }
+    const QByteArray trailer = all.mid(trailerAt);
+    auto number = [&](const char* pattern) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromLatin1(trailer));
+        return m.hasMatch() ? m.captured(1).toLongLong() : -1LL;
+    };
+    const qint64 size = number("/Size\\s+(\\d+)");
+    const qint64 infoObject = number("/Info\\s+(\\d+)\\s+0\\s+R");
+    const qint64 root = number("/Root\\s+(\\d+)\\s+0\\s+R");
+    const qint64 previous = number("startxref\\s+(\\d+)");
+    const QRegularExpressionMatch id =
+        QRegularExpression(QStringLiteral("/ID\\s*\\[[^\\]]*\\]")).match(QString::fromLatin1(trailer));
+    if (size < 0 || infoObject < 0 || root < 0 || previous < 0) {
+        *why = QStringLiteral("the PDF's trailer cannot be read");
+        return false;
+    }
+
+    QByteArray update;
+    if (!all.endsWith('\n'))
+        update += '\n';
+    const qint64 objectAt = all.size() + update.size();
+    update += QByteArray::number(infoObject) + " 0 obj\n<<\n";
+    update += "/Title " + pdfText(info.title) + "\n";
+    update += "/Subject " + pdfText(info.subject) + "\n";
+    update += "/Author " + pdfText(info.author) + "\n";
+    update += "/Creator " + pdfText(info.creator) + "\n";
+    update += "/Producer " + pdfText(producer()) + "\n";
+    update += "/CreationDate " + pdfDate(when) + "\n";
+    update += "/ModDate " + pdfDate(when) + "\n";
+    update += ">>\nendobj\n";
+    const qint64 xrefAt = all.size() + update.size();
+    update += "xref\n0 1\n0000000000 65535 f \n";
+    update += QByteArray::number(infoObject) + " 1\n";
+    update += QByteArray::number(objectAt).rightJustified(10, '0') + " 00000 n \n";
+    update += "trailer\n<<\n/Size " + QByteArray::number(size) + "\n/Info " + QByteArray::number(infoObject) +
+              " 0 R\n/Root " + QByteArray::number(root) + " 0 R\n" +
+              (id.hasMatch() ? id.captured(0).toLatin1() + '\n' : QByteArray()) + "/Prev " +
+              QByteArray::number(previous) + "\n>>\nstartxref\n" + QByteArray::number(xrefAt) + "\n%%EOF\n";
+    if (!f.seek(all.size()) || f.write(update) != update.size() || !f.flush()) {
+        *why = f.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+DocumentInfo documentInfoFor(const GridBuffer& grid)
+{
+    DocumentInfo info;
+    const GridLayout& layout = grid.layout();
+    // The title: the largest text of the title band.
+    QString title = layout.name;
     int largest = 0;
-    for (const GridText& t : grid.layout().texts) {
-        if (t.pointSize > largest && !grid.text(t.name).isEmpty()) {
+    for (const GridText& t : layout.texts) {
+        if (t.pointSize > largest && !grid.text(t.name).trimmed().isEmpty()) {
             largest = t.pointSize;
-            title = grid.text(t.name);
+            title = grid.text(t.name).trimmed();
         }
     }
-    writer.setTitle(title);
+    QStringList parts{title};
+    for (const QString& name : {QStringLiteral("t_qymc"), QStringLiteral("t_qijian")}) {
+        if (!layout.text(name))
+            continue;
+        const QString value = afterCaption(grid.text(name));
+        if (!value.isEmpty())
+            parts << value;
+    }
+    info.title = parts.join(u' ');
+    info.subject = title;
+    for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
+        info.author = qEnvironmentVariable(variable).trimmed();
+        if (!info.author.isEmpty())
+            break;
+    }
+    if (info.author.isEmpty())
+        info.author = QDir::home().dirName();
+    info.creator = allstatsNameAndVersion();
+    return info;
+}
+
+bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const PdfOptions& options)
+{
+    const DocumentInfo info = options.info ? *options.info : documentInfoFor(grid);
+    // Whole seconds with the zone's offset: the dictionary and the XMP packet
+    // must name the same instant.
+    QDateTime when = QDateTime::currentDateTime();
+    when = when.addMSecs(-when.time().msec()).toOffsetFromUtc(when.offsetFromUtc());
     QString why;
-    if (!GridPrinter(grid).print(writer, &why)) {
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, why);
-        return false;
+    {
+        QPdfWriter writer(path);
+        writer.setResolution(600);
+        if (options.archival)
+            writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+        writer.setTitle(info.title);
+        writer.setCreator(info.creator);
+        writer.setDocumentXmpMetadata(xmpPacket(info, when, options.archival));
+        if (!GridPrinter(grid).print(writer, &why)) {
+            if (error)
+                *error = QStringLiteral("cannot write %1: %2").arg(path, why);
+            return false;
+        }
     }
     if (QFileInfo(path).size() <= 0) {
         if (error)
             *error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    if (!appendDocumentInfo(path, info, when, &why)) {
+        if (error)
+            *error = QStringLiteral("cannot write %1: %2").arg(path, why);
         return false;
     }
     return true;

@@ -92,6 +92,29 @@ private:
     mutable quint64 m_planRevision = 0;
 };
 
-// Writes the whole grid as a PDF file (A4, the grid's orientation). False with
-// *error set when the file cannot be written.
-bool writePdf(const GridBuffer& grid, const QString& path, QString* error);
+// What a written file says about itself: the PDF's document information and
+// the workbook's properties.
+struct DocumentInfo
+{
+    QString title;   // "项目进度及借款质量表 青禾省 2024年3月"
+    QString subject; // the kind of report: its title text
+    QString author;  // who made the file: the login name
+    QString creator; // "allstats 0.1"
+};
+
+// The grid's document information: the title text (the largest text of the
+// title band) followed by the unit (t_qymc) and the period (t_qijian) without
+// their captions, when the grid has them.
+DocumentInfo documentInfoFor(const GridBuffer& grid);
+
+struct PdfOptions
+{
+    // PDF/A-1b: fonts embedded, colours tied to sRGB, the metadata in XMP too.
+    bool archival = false;
+    // Taken from documentInfoFor(grid) when empty.
+    std::optional<DocumentInfo> info;
+};
+
+// Writes the whole grid as a PDF file (A4, the grid's orientation) with its
+// document information. False with *error set when the file cannot be written.
+bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const PdfOptions& options = {});

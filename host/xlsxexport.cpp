@@ -1,21 +1,44 @@
 #include "host/xlsxexport.h"
 
+#include "foundation/fonts.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/gridprint.h"
+#include "foundation/version.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
+#include <QFontMetricsF>
 #include <QHash>
+#include <QImage>
 #include <QMap>
+#include <QSet>
 #include <algorithm>
+#include <cmath>
+#include <unzip.h>
 #include <xlsxwriter.h>
+#include <zip.h>
 
 namespace {
 
 // Border colour of the grids on screen and on paper (teal).
 constexpr lxw_color_t kBorder = 0x008080;
 constexpr lxw_color_t kHeaderFill = 0xDDEBEB;
-constexpr double kMaxWidth = 60.0;
+
+// The fonts the sheet names for its table; the title band keeps the grid's own.
+const QString kSong = QStringLiteral("宋体");
+constexpr double kCellPoints = 11;
+
+// Column widths are in the spreadsheet's character units: the width of a digit
+// of the workbook's default font (Calibri 11), 7 pixels at 96 dpi.
+constexpr double kPixelsPerUnit = 7;
+constexpr double kCellPaddingPixels = 14; // both sides of a cell and the grid line
+constexpr double kMinWidth = 6;
+constexpr double kMaxTextWidth = 60; // longer texts wrap inside the column
+constexpr double kLinePoints = 15;   // one line of 11 pt text
+constexpr double kRowPoints = 18;    // a detail row of one line
+constexpr double kTitleRowPoints = 30;
 
 // What a column of the sheet shows.
 struct SheetColumn
@@ -27,20 +50,66 @@ struct SheetColumn
     Qt::Alignment alignment;
 };
 
-// Display width in spreadsheet character units: CJK and full-width characters
-// take two.
-double textWidth(const QString& text)
+// Text widths are measured on a 96 dpi device, the resolution the spreadsheet
+// lays its columns out at.
+const QPaintDevice* screenDevice()
 {
-    double w = 0;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        const bool wide = (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF) ||
-                          (u >= 0xAC00 && u <= 0xD7A3) || (u >= 0xF900 && u <= 0xFAFF) ||
-                          (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60) ||
-                          (u >= 0xFFE0 && u <= 0xFFE6);
-        w += wide ? 2.1 : 1.1;
+    static const QImage image = [] {
+        QImage i(8, 8, QImage::Format_RGB32);
+        const int dotsPerMeter = qRound(96.0 / 0.0254);
+        i.setDotsPerMeterX(dotsPerMeter);
+        i.setDotsPerMeterY(dotsPerMeter);
+        return i;
+    }();
+    return &image;
+}
+
+// The width in pixels of the widest line of a text in a named font. The face
+// the name maps to here may be narrower than the one the reader has (or the
+// spreadsheet substitutes), so the width is also taken in a broad face and the
+// wider one counts: CJK characters are one em in every face, Latin digits and
+// letters differ. Metrics are made once per font: a sheet measures every cell.
+class TextMeasure final
+{
+public:
+    double pixels(const QString& text, const QString& family, double points, bool bold)
+    {
+        const QString key = QStringLiteral("%1|%2|%3").arg(family).arg(points).arg(bold);
+        auto it = m_metrics.find(key);
+        if (it == m_metrics.end()) {
+            static const bool substituted = [] {
+                installFontSubstitutions();
+                return true;
+            }();
+            Q_UNUSED(substituted);
+            QList<QFontMetricsF> faces;
+            for (const QString& faceName : {family, QStringLiteral("DejaVu Sans")}) {
+                QFont font(faceName);
+                font.setPointSizeF(points);
+                font.setBold(bold);
+                faces << QFontMetricsF(font, screenDevice());
+            }
+            it = m_metrics.insert(key, faces);
+        }
+        double widest = 0;
+        for (const QFontMetricsF& fm : std::as_const(it.value()))
+            for (const QString& line : text.split(u'\n'))
+                widest = std::max(widest, fm.horizontalAdvance(line));
+        return widest;
     }
-    return w;
+
+private:
+    QHash<QString, QList<QFontMetricsF>> m_metrics;
+};
+
+double unitsFor(double pixels)
+{
+    return (pixels + kCellPaddingPixels) / kPixelsPerUnit;
+}
+
+double pixelsFor(double units)
+{
+    return units * kPixelsPerUnit - kCellPaddingPixels;
 }
 
 // The spreadsheet number format for a grid mask.
@@ -56,39 +125,44 @@ QString numberFormat(const QString& mask)
     return mask;
 }
 
+QByteArray utf8(const QString& s)
+{
+    return s.toUtf8();
+}
+
 // Formats are made once per distinct look and shared by the cells.
 class Formats final
 {
 public:
     explicit Formats(lxw_workbook* wb) : m_wb(wb) {}
 
-    lxw_format* title()
+    // A band text (title, period, unit) in its own font.
+    lxw_format* band(const GridText& t, Qt::Alignment a)
     {
-        if (!m_title) {
-            m_title = workbook_add_format(m_wb);
-            format_set_bold(m_title);
-            format_set_font_size(m_title, 16);
-            format_set_align(m_title, LXW_ALIGN_CENTER);
-            format_set_align(m_title, LXW_ALIGN_VERTICAL_CENTER);
-        }
-        return m_title;
-    }
-    lxw_format* line(Qt::Alignment a)
-    {
-        const int key = int(a & Qt::AlignHorizontal_Mask);
-        if (!m_lines.contains(key)) {
-            lxw_format* f = workbook_add_format(m_wb);
-            format_set_font_size(f, 11);
-            format_set_align(f, horizontal(a));
-            format_set_align(f, LXW_ALIGN_VERTICAL_CENTER);
-            m_lines.insert(key, f);
-        }
-        return m_lines.value(key);
+        const QString key = QStringLiteral("%1|%2|%3|%4")
+                                .arg(t.family)
+                                .arg(t.pointSize)
+                                .arg(t.bold)
+                                .arg(int(a & Qt::AlignHorizontal_Mask));
+        auto it = m_bands.find(key);
+        if (it != m_bands.end())
+            return it.value();
+        lxw_format* f = workbook_add_format(m_wb);
+        format_set_font_name(f, utf8(t.family).constData());
+        format_set_font_size(f, t.pointSize);
+        if (t.bold)
+            format_set_bold(f);
+        format_set_align(f, horizontal(a));
+        format_set_align(f, LXW_ALIGN_VERTICAL_CENTER);
+        m_bands.insert(key, f);
+        return f;
     }
     lxw_format* header()
     {
         if (!m_header) {
             m_header = workbook_add_format(m_wb);
+            format_set_font_name(m_header, utf8(kSong).constData());
+            format_set_font_size(m_header, kCellPoints);
             format_set_bold(m_header);
             format_set_border(m_header, LXW_BORDER_THIN);
             format_set_border_color(m_header, kBorder);
@@ -100,18 +174,26 @@ public:
         return m_header;
     }
     // A body cell: its number format (empty for text), alignment and fill.
-    lxw_format* cell(const QString& numFormat, Qt::Alignment a, QRgb fill)
+    // Text wraps inside its column rather than running into the next.
+    lxw_format* cell(const QString& numFormat, Qt::Alignment a, QRgb fill, bool wrap)
     {
-        const QString key =
-            QStringLiteral("%1|%2|%3").arg(numFormat).arg(int(a & Qt::AlignHorizontal_Mask)).arg(fill);
+        const QString key = QStringLiteral("%1|%2|%3|%4")
+                                .arg(numFormat)
+                                .arg(int(a & Qt::AlignHorizontal_Mask))
+                                .arg(fill)
+                                .arg(wrap);
         auto it = m_cells.find(key);
         if (it != m_cells.end())
             return it.value();
         lxw_format* f = workbook_add_format(m_wb);
+        format_set_font_name(f, utf8(kSong).constData());
+        format_set_font_size(f, kCellPoints);
         format_set_border(f, LXW_BORDER_THIN);
         format_set_border_color(f, kBorder);
         format_set_align(f, horizontal(a));
         format_set_align(f, LXW_ALIGN_VERTICAL_CENTER);
+        if (wrap)
+            format_set_text_wrap(f);
         if (!numFormat.isEmpty())
             format_set_num_format(f, numFormat.toUtf8().constData());
         if ((fill & 0xFFFFFF) != 0xFFFFFF)
@@ -131,15 +213,73 @@ private:
     }
 
     lxw_workbook* m_wb;
-    lxw_format* m_title = nullptr;
     lxw_format* m_header = nullptr;
-    QHash<int, lxw_format*> m_lines;
+    QHash<QString, lxw_format*> m_bands;
     QHash<QString, lxw_format*> m_cells;
 };
 
-QByteArray utf8(const QString& s)
+// libxlsxwriter names another program as the workbook's application in
+// docProps/app.xml and offers no way to change it, so that one part is
+// rewritten after the package is written; every other part is copied as is.
+bool nameApplication(const QString& from, const QString& to, QString* why)
 {
-    return s.toUtf8();
+    const QByteArray fromName = QFile::encodeName(from);
+    const QByteArray toName = QFile::encodeName(to);
+    unzFile in = unzOpen64(fromName.constData());
+    if (!in) {
+        *why = QStringLiteral("the written package cannot be read");
+        return false;
+    }
+    zipFile out = zipOpen64(toName.constData(), APPEND_STATUS_CREATE);
+    if (!out) {
+        unzClose(in);
+        *why = QStringLiteral("cannot create %1").arg(to);
+        return false;
+    }
+    bool ok = unzGoToFirstFile(in) == UNZ_OK;
+    while (ok) {
+        unz_file_info64 info{};
+        char name[512];
+        ok = unzGetCurrentFileInfo64(in, &info, name, sizeof name, nullptr, 0, nullptr, 0) == UNZ_OK &&
+             unzOpenCurrentFile(in) == UNZ_OK;
+        if (!ok)
+            break;
+        QByteArray data(qsizetype(info.uncompressed_size), Qt::Uninitialized);
+        const int read = data.isEmpty() ? 0 : unzReadCurrentFile(in, data.data(), unsigned(data.size()));
+        ok = unzCloseCurrentFile(in) == UNZ_OK && read == data.size();
+        if (!ok)
+            break;
+        if (qstrcmp(name, "docProps/app.xml") == 0) {
+            const QByteArray application = allstatsNameAndVersion().toHtmlEscaped().toUtf8();
+            data.replace("<Application>Microsoft Excel</Application>",
+                         "<Application>" + application + "</Application>");
+            // The version field is the other program's; ours is in the name.
+            data.replace("<AppVersion>12.0000</AppVersion>", "");
+        }
+        zip_fileinfo z{};
+        z.tmz_date.tm_sec = info.tmu_date.tm_sec;
+        z.tmz_date.tm_min = info.tmu_date.tm_min;
+        z.tmz_date.tm_hour = info.tmu_date.tm_hour;
+        z.tmz_date.tm_mday = info.tmu_date.tm_mday;
+        z.tmz_date.tm_mon = info.tmu_date.tm_mon;
+        z.tmz_date.tm_year = info.tmu_date.tm_year;
+        ok = zipOpenNewFileInZip(out, name, &z, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                 Z_DEFAULT_COMPRESSION) == ZIP_OK &&
+             zipWriteInFileInZip(out, data.constData(), unsigned(data.size())) == ZIP_OK &&
+             zipCloseFileInZip(out) == ZIP_OK;
+        if (!ok)
+            break;
+        const int next = unzGoToNextFile(in);
+        if (next == UNZ_END_OF_LIST_OF_FILE)
+            break;
+        ok = next == UNZ_OK;
+    }
+    unzClose(in);
+    if (zipClose(out, nullptr) != ZIP_OK)
+        ok = false;
+    if (!ok)
+        *why = QStringLiteral("cannot copy the package to %1").arg(to);
+    return ok;
 }
 
 } // namespace
@@ -163,13 +303,93 @@ QString xlsxSheetName(const QString& title)
     return name;
 }
 
-Status writeXlsx(const GridBuffer& grid, const QString& path)
+void setUpSheetPrinting(lxw_worksheet* sheet, const SheetPrintSetup& setup)
 {
-    const GridLayout& layout = grid.layout();
+    constexpr uint8_t kA4 = 9;
+    worksheet_set_paper(sheet, kA4);
+    if (setup.landscape)
+        worksheet_set_landscape(sheet);
+    else
+        worksheet_set_portrait(sheet);
+    // One page wide, as many pages down as the rows need.
+    worksheet_fit_to_pages(sheet, 1, 0);
+    // Inches: 15 mm at the sides, room above and for the footer below.
+    worksheet_set_margins(sheet, 0.59, 0.59, 0.59, 0.79);
+    worksheet_center_horizontally(sheet);
+    if (setup.repeatedRows > 0)
+        worksheet_repeat_rows(sheet, 0, lxw_row_t(setup.repeatedRows - 1));
+    lxw_header_footer_options footer{};
+    footer.margin = 0.3;
+    worksheet_set_footer_opt(sheet, "&C第 &P 页 / 共 &N 页", &footer);
+}
+
+struct XlsxWorkbook::Private
+{
+    QString path;
+    QString partial;
+    lxw_workbook* wb = nullptr;
+    std::unique_ptr<Formats> formats;
+    QSet<QString> sheetNames; // folded, as the spreadsheet compares them
+    QString error;            // the first failure, reported by commit()
+    std::optional<DocumentInfo> info;
+
+    void discard()
+    {
+        if (wb) {
+            workbook_close(wb);
+            wb = nullptr;
+        }
+        QFile::remove(partial);
+    }
+};
+
+XlsxWorkbook::XlsxWorkbook(const QString& path) : d(std::make_unique<Private>())
+{
     const QFileInfo target(path);
-    if (!target.absoluteDir().exists())
-        return Status::failure(
-            QStringLiteral("cannot write %1: the folder %2 does not exist").arg(path, target.absolutePath()));
+    d->path = path;
+    d->partial = target.absoluteFilePath() + QStringLiteral(".part");
+    if (!target.absoluteDir().exists()) {
+        d->error =
+            QStringLiteral("cannot write %1: the folder %2 does not exist").arg(path, target.absolutePath());
+        return;
+    }
+    // Written beside the target and renamed at the end, so a failure leaves no half file.
+    QFile::remove(d->partial);
+    const QByteArray partialName = QFile::encodeName(d->partial);
+    d->wb = workbook_new(partialName.constData());
+    if (!d->wb) {
+        d->error = QStringLiteral("cannot write %1: the spreadsheet library refused the file").arg(path);
+        return;
+    }
+    d->formats = std::make_unique<Formats>(d->wb);
+}
+
+XlsxWorkbook::~XlsxWorkbook()
+{
+    d->discard();
+}
+
+void XlsxWorkbook::setInfo(const DocumentInfo& info)
+{
+    d->info = info;
+}
+
+namespace {
+
+// A line of the title band: its texts as the grid shows them, with their fonts.
+struct BandLine
+{
+    QList<QPair<const GridText*, QString>> texts;
+    bool title = false;
+};
+
+} // namespace
+
+Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
+{
+    if (!d->wb)
+        return Status::failure(d->error);
+    const GridLayout& layout = grid.layout();
 
     // The columns the grid shows, in its display order, the row number first.
     QList<SheetColumn> columns;
@@ -186,155 +406,229 @@ Status writeXlsx(const GridBuffer& grid, const QString& path)
         columns.append({i, c.name, c.header, numeric, a});
     }
     if (columns.isEmpty())
-        return Status::failure(QStringLiteral("cannot write %1: the grid shows no columns").arg(path));
+        return Status::failure(QStringLiteral("cannot write %1: the grid shows no columns").arg(d->path));
     const int lastColumn = int(columns.size()) - 1;
 
-    // Title and header lines: the texts of the grid's bands grouped by line.
-    QMap<int, QList<const GridText*>> lines;
+    // Title and header lines: the texts of the grid's bands grouped by line;
+    // the first line is the title, merged across the table. A line with no
+    // text takes no row.
+    QMap<int, QList<const GridText*>> grouped;
     for (const GridText& t : layout.texts)
-        lines[t.line].append(&t);
-
-    // Written beside the target and renamed at the end, so a failure leaves no half file.
-    const QString partial = target.absoluteFilePath() + QStringLiteral(".part");
-    QFile::remove(partial);
-    const QByteArray partialName = QFile::encodeName(partial);
-    lxw_workbook* wb = workbook_new(partialName.constData());
-    if (!wb)
-        return Status::failure(
-            QStringLiteral("cannot write %1: the spreadsheet library refused the file").arg(path));
-
-    QString sheetTitle;
-    if (!lines.isEmpty())
-        for (const GridText* t : lines.first())
-            if (sheetTitle.isEmpty())
-                sheetTitle = grid.text(t->name).trimmed();
-    const QByteArray sheetName = utf8(xlsxSheetName(sheetTitle));
-    lxw_worksheet* ws = workbook_add_worksheet(wb, sheetName.constData());
-    if (!ws) {
-        workbook_close(wb);
-        QFile::remove(partial);
-        return Status::failure(QStringLiteral("cannot write %1: bad sheet name").arg(path));
-    }
-    Formats formats(wb);
-    QList<double> widths(columns.size(), 6.0);
-
-    lxw_row_t row = 0;
+        grouped[t.line].append(&t);
+    QList<BandLine> band;
     bool first = true;
-    for (auto it = lines.cbegin(); it != lines.cend(); ++it) {
-        QList<QPair<QString, Qt::Alignment>> texts;
-        for (const GridText* t : it.value()) {
+    for (const QList<const GridText*>& texts : std::as_const(grouped)) {
+        BandLine line;
+        line.title = first;
+        first = false;
+        for (const GridText* t : texts) {
             const QString s = grid.text(t->name);
             if (!s.trimmed().isEmpty())
-                texts.append({s, t->alignment});
+                line.texts.append({t, s});
         }
-        if (texts.isEmpty()) {
-            first = false;
-            continue;
+        if (!line.texts.isEmpty())
+            band.append(line);
+    }
+
+    QString name = xlsxSheetName(sheetName.isEmpty() && !band.isEmpty() && band.first().title
+                                     ? band.first().texts.first().second
+                                     : sheetName);
+    for (int n = 2; d->sheetNames.contains(name.toCaseFolded()); ++n)
+        name = xlsxSheetName(name.left(25) + QStringLiteral(" (%1)").arg(n));
+    const QByteArray sheetNameUtf8 = utf8(name);
+    lxw_worksheet* ws = workbook_add_worksheet(d->wb, sheetNameUtf8.constData());
+    if (!ws)
+        return Status::failure(QStringLiteral("cannot write %1: bad sheet name %2").arg(d->path, name));
+    d->sheetNames.insert(name.toCaseFolded());
+    Formats& formats = *d->formats;
+
+    // Column widths: the widest text of each column in the sheet's cell font.
+    TextMeasure measure;
+    const long rows = grid.RowCount();
+    QList<double> widths(columns.size(), kMinWidth);
+    QList<QStringList> shown(rows);
+    for (int c = 0; c <= lastColumn; ++c)
+        widths[c] =
+            std::max(widths[c], unitsFor(measure.pixels(columns[c].header, kSong, kCellPoints, true)));
+    for (long r = 1; r <= rows; ++r) {
+        QStringList& texts = shown[r - 1];
+        for (int c = 0; c <= lastColumn; ++c) {
+            const SheetColumn& col = columns[c];
+            texts << (col.layoutColumn < 0 ? QString::number(r) : grid.displayText(r, col.name));
+            widths[c] =
+                std::max(widths[c], unitsFor(measure.pixels(texts.last(), kSong, kCellPoints, false)));
         }
-        if (first) {
-            // The title line, merged across the table.
-            const QString title = texts.first().first;
-            worksheet_set_row(ws, row, 28, nullptr);
-            if (lastColumn > 0)
-                worksheet_merge_range(ws, row, 0, row, lxw_col_t(lastColumn), utf8(title).constData(),
-                                      formats.title());
-            else
-                worksheet_write_string(ws, row, 0, utf8(title).constData(), formats.title());
-            first = false;
-        } else if (texts.size() == 1 || lastColumn < 1) {
-            QStringList all;
-            for (const auto& t : texts)
-                all << t.first;
-            const QByteArray s = utf8(all.join(QStringLiteral("    ")));
-            lxw_format* f = formats.line(texts.first().second);
+    }
+    for (int c = 0; c <= lastColumn; ++c)
+        if (!columns[c].numeric)
+            widths[c] = std::min(widths[c], kMaxTextWidth);
+
+    // A merged band text must fit its merged cells: widen them when it does not.
+    auto fit = [&](int from, int to, const GridText* t, const QString& text) {
+        const double need = unitsFor(measure.pixels(text, t->family, t->pointSize, t->bold));
+        double have = 0;
+        for (int c = from; c <= to; ++c)
+            have += widths[c];
+        if (have >= need || have <= 0)
+            return;
+        const double factor = need / have;
+        for (int c = from; c <= to; ++c)
+            widths[c] *= factor;
+    };
+    const int split = (lastColumn + 1) / 2;
+    auto joined = [](const QList<QPair<const GridText*, QString>>& texts, qsizetype from) {
+        QStringList all;
+        for (qsizetype i = from; i < texts.size(); ++i)
+            all << texts[i].second;
+        return all.join(QStringLiteral("    "));
+    };
+    for (const BandLine& line : std::as_const(band)) {
+        const GridText* t = line.texts.first().first;
+        if (line.title || line.texts.size() == 1 || lastColumn < 1) {
+            fit(0, lastColumn, t, joined(line.texts, 0));
+        } else {
+            fit(0, split - 1, t, line.texts.first().second);
+            fit(split, lastColumn, line.texts[1].first, joined(line.texts, 1));
+        }
+    }
+
+    lxw_row_t row = 0;
+    for (const BandLine& line : std::as_const(band)) {
+        const GridText* t = line.texts.first().first;
+        if (line.title || line.texts.size() == 1 || lastColumn < 1) {
+            const QByteArray s = utf8(joined(line.texts, 0));
+            lxw_format* f = formats.band(*t, line.title ? Qt::AlignHCenter : t->alignment);
             if (lastColumn > 0)
                 worksheet_merge_range(ws, row, 0, row, lxw_col_t(lastColumn), s.constData(), f);
             else
                 worksheet_write_string(ws, row, 0, s.constData(), f);
         } else {
             // Two or more texts on one line: the first on the left half, the rest on the right.
-            const int split = (lastColumn + 1) / 2;
-            QStringList rest;
-            for (qsizetype i = 1; i < texts.size(); ++i)
-                rest << texts[i].first;
-            const QByteArray left = utf8(texts.first().first);
-            const QByteArray right = utf8(rest.join(QStringLiteral("    ")));
+            const QByteArray left = utf8(line.texts.first().second);
+            const QByteArray right = utf8(joined(line.texts, 1));
+            lxw_format* leftFormat = formats.band(*t, Qt::AlignLeft);
+            lxw_format* rightFormat = formats.band(*line.texts[1].first, Qt::AlignRight);
             if (split - 1 > 0)
-                worksheet_merge_range(ws, row, 0, row, lxw_col_t(split - 1), left.constData(),
-                                      formats.line(Qt::AlignLeft));
+                worksheet_merge_range(ws, row, 0, row, lxw_col_t(split - 1), left.constData(), leftFormat);
             else
-                worksheet_write_string(ws, row, 0, left.constData(), formats.line(Qt::AlignLeft));
+                worksheet_write_string(ws, row, 0, left.constData(), leftFormat);
             if (lastColumn > split)
                 worksheet_merge_range(ws, row, lxw_col_t(split), row, lxw_col_t(lastColumn),
-                                      right.constData(), formats.line(Qt::AlignRight));
+                                      right.constData(), rightFormat);
             else
-                worksheet_write_string(ws, row, lxw_col_t(split), right.constData(),
-                                       formats.line(Qt::AlignRight));
+                worksheet_write_string(ws, row, lxw_col_t(split), right.constData(), rightFormat);
         }
+        int largest = 0;
+        for (const auto& text : line.texts)
+            largest = std::max(largest, text.first->pointSize);
+        worksheet_set_row(ws, row, std::max(line.title ? kTitleRowPoints : kRowPoints, largest * 1.6),
+                          nullptr);
         ++row;
     }
 
     // Column headers.
     const lxw_row_t headerRow = row;
-    for (int c = 0; c <= lastColumn; ++c) {
+    for (int c = 0; c <= lastColumn; ++c)
         worksheet_write_string(ws, row, lxw_col_t(c), utf8(columns[c].header).constData(), formats.header());
-        widths[c] = std::max(widths[c], textWidth(columns[c].header) + 2);
-    }
+    worksheet_set_row(ws, row, kRowPoints + 4, nullptr);
     ++row;
 
-    // The rows as the grid shows them.
-    const long rows = grid.RowCount();
+    // The rows as the grid shows them; a row with wrapped text is as tall as its lines.
     for (long r = 1; r <= rows; ++r, ++row) {
         const QRgb fill = grid.rowBackground(r);
+        int lines = 1;
         for (int c = 0; c <= lastColumn; ++c) {
             const SheetColumn& col = columns[c];
+            const QString& text = shown[r - 1][c];
             if (col.layoutColumn < 0) {
                 worksheet_write_number(ws, row, lxw_col_t(c), double(r),
-                                       formats.cell(QString(), col.alignment, fill));
-                widths[c] = std::max(widths[c], textWidth(QString::number(r)) + 2);
+                                       formats.cell(QString(), col.alignment, fill, false));
                 continue;
             }
-            const QString shown = grid.displayText(r, col.name);
-            widths[c] = std::max(widths[c], textWidth(shown) + 2);
             if (!col.numeric) {
-                lxw_format* f = formats.cell(QString(), col.alignment, fill);
-                if (shown.isEmpty())
+                lxw_format* f = formats.cell(QString(), col.alignment, fill, true);
+                if (text.isEmpty()) {
                     worksheet_write_blank(ws, row, lxw_col_t(c), f);
-                else
-                    worksheet_write_string(ws, row, lxw_col_t(c), utf8(shown).constData(), f);
+                    continue;
+                }
+                worksheet_write_string(ws, row, lxw_col_t(c), utf8(text).constData(), f);
+                const double room = std::max(1.0, pixelsFor(widths[c]));
+                lines =
+                    std::max(lines, int(std::ceil(measure.pixels(text, kSong, kCellPoints, false) / room)) +
+                                        int(text.count(u'\n')));
                 continue;
             }
             const std::optional<Decimal> value = grid.GetItemDecimal(r, col.name);
-            lxw_format* f = formats.cell(numberFormat(grid.maskFor(r, col.name)), col.alignment, fill);
+            lxw_format* f = formats.cell(numberFormat(grid.maskFor(r, col.name)), col.alignment, fill, false);
             // Blank on screen (null, or tidied away): an empty cell, not a zero.
-            if (!value || shown.trimmed().isEmpty())
+            if (!value || text.trimmed().isEmpty())
                 worksheet_write_blank(ws, row, lxw_col_t(c), f);
             else if (Decimal::fromVariant(QVariant(value->toDouble())) == value)
                 worksheet_write_number(ws, row, lxw_col_t(c), value->toDouble(), f);
             else // beyond the 15 digits a spreadsheet number keeps: the exact figure as shown
                 worksheet_write_string(ws, row, lxw_col_t(c), utf8(shown).constData(), f);
         }
+        worksheet_set_row(ws, row, std::max(kRowPoints, lines * kLinePoints + 4), nullptr);
     }
     for (int c = 0; c <= lastColumn; ++c)
-        worksheet_set_column(ws, lxw_col_t(c), lxw_col_t(c), std::min(widths[c], kMaxWidth), nullptr);
+        worksheet_set_column(ws, lxw_col_t(c), lxw_col_t(c), std::ceil(widths[c] * 4) / 4, nullptr);
     // The header row stays in view while scrolling.
     worksheet_freeze_panes(ws, headerRow + 1, 0);
+    setUpSheetPrinting(ws, {grid.orientation == 1, int(headerRow) + 1});
+    return Status::success();
+}
 
-    const lxw_error err = workbook_close(wb);
+Status XlsxWorkbook::commit()
+{
+    if (!d->wb)
+        return Status::failure(d->error);
+    if (d->sheetNames.isEmpty()) {
+        d->discard();
+        return Status::failure(QStringLiteral("cannot write %1: the workbook has no sheet").arg(d->path));
+    }
+    const DocumentInfo info = d->info.value_or(DocumentInfo{});
+    const QByteArray title = utf8(info.title);
+    const QByteArray subject = utf8(info.subject);
+    const QByteArray author = utf8(info.author);
+    lxw_doc_properties properties{};
+    properties.title = const_cast<char*>(title.constData());
+    properties.subject = const_cast<char*>(subject.constData());
+    properties.author = const_cast<char*>(author.constData());
+    workbook_set_properties(d->wb, &properties);
+
+    const lxw_error err = workbook_close(d->wb);
+    d->wb = nullptr;
     if (err != LXW_NO_ERROR) {
-        QFile::remove(partial);
+        d->discard();
         return Status::failure(
-            QStringLiteral("cannot write %1: %2").arg(path, QString::fromUtf8(lxw_strerror(err))));
+            QStringLiteral("cannot write %1: %2").arg(d->path, QString::fromUtf8(lxw_strerror(err))));
     }
-    if (QFile::exists(path) && !QFile::remove(path)) {
-        QFile::remove(partial);
-        return Status::failure(
-            QStringLiteral("cannot write %1: the file exists and cannot be replaced").arg(path));
+    const QString named = d->partial + QStringLiteral("2");
+    QString why;
+    if (!nameApplication(d->partial, named, &why)) {
+        QFile::remove(named);
+        d->discard();
+        return Status::failure(QStringLiteral("cannot write %1: %2").arg(d->path, why));
     }
-    if (!QFile::rename(partial, path)) {
-        QFile::remove(partial);
+    QFile::remove(d->partial);
+    if (QFile::exists(d->path) && !QFile::remove(d->path)) {
+        QFile::remove(named);
         return Status::failure(
-            QStringLiteral("cannot write %1: cannot move the finished file in place").arg(path));
+            QStringLiteral("cannot write %1: the file exists and cannot be replaced").arg(d->path));
+    }
+    if (!QFile::rename(named, d->path)) {
+        QFile::remove(named);
+        return Status::failure(
+            QStringLiteral("cannot write %1: cannot move the finished file in place").arg(d->path));
     }
     return Status::success();
+}
+
+Status writeXlsx(const GridBuffer& grid, const QString& path)
+{
+    XlsxWorkbook book(path);
+    if (const Status s = book.addSheet(grid); !s)
+        return s;
+    book.setInfo(documentInfoFor(grid));
+    return book.commit();
 }

@@ -89,6 +89,7 @@ int runReport(const QStringList& args)
                       QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("landscape"), QStringLiteral("Print the PDF across the page.")});
     batch::addLimitOptions(parser); // --wait, --timeout
+    parser.addOption({QStringLiteral("pdf-a"), QStringLiteral("Write the PDF as PDF/A-1b, for archiving.")});
 
     QStringList rest = args;
     if (rest.size() > 1)
@@ -149,6 +150,10 @@ int runReport(const QStringList& args)
     const QString format = formatOf(parser, out);
     if (format != u"json" && format != u"csv" && format != u"xlsx" && format != u"pdf") {
         err() << "report: --format must be json, csv, xlsx or pdf: " << format << Qt::endl;
+        return ExitUsage;
+    }
+    if (parser.isSet(QStringLiteral("pdf-a")) && format != u"pdf") {
+        err() << "report: --pdf-a applies to the pdf format only, not " << format << Qt::endl;
         return ExitUsage;
     }
 
@@ -261,7 +266,13 @@ int runReport(const QStringList& args)
             &error);
     } else {
         written = writeFileFormat(
-            out, format, [&](const QString& path, QString* e) { return writePdf(grid, path, e); }, &error);
+            out, format,
+            [&](const QString& path, QString* e) {
+                PdfOptions pdf;
+                pdf.archival = parser.isSet(QStringLiteral("pdf-a"));
+                return writePdf(grid, path, e, pdf);
+            },
+            &error);
     }
     if (!written) {
         err() << "report: " << error << Qt::endl;

@@ -4,13 +4,16 @@
 #include "foundation/gridprint.h"
 #include "support/testdb.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
+#include <ctime>
 
 namespace {
 
@@ -284,6 +287,89 @@ TEST_P(GridPrintTest, LongTextsWrapInsideTheirCellAndCheckBoxesPrintTicks)
     flat.remove(QRegularExpression(QStringLiteral("\\s")));
     EXPECT_TRUE(flat.contains(description)) << text->toStdString();
     EXPECT_EQ(text->count(QStringLiteral("√")), 15);
+}
+
+TEST_P(GridPrintTest, PdfNamesTheProgramRegionAndPeriodAndPdfAKeepsItInXmp)
+{
+    fill(3);
+    auto g = retrieved(2);
+    g->setText(QStringLiteral("t_qymc"), QStringLiteral("项目区：青禾省"));
+    // pdfinfo's standard error shows whether the appended information still reads cleanly.
+    auto pdfinfo = [](const QStringList& args) -> std::optional<std::pair<QString, QString>> {
+        const QString exe = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
+        if (exe.isEmpty())
+            return std::nullopt;
+        QProcess p;
+        p.start(exe, args);
+        p.waitForFinished(60000);
+        return std::pair{QString::fromUtf8(p.readAllStandardOutput()),
+                         QString::fromUtf8(p.readAllStandardError())};
+    };
+    // Written in Beijing time, so the dates carry a zone offset.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Asia/Shanghai");
+    tzset();
+    const auto restoreZone = qScopeGuard([&] {
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        tzset();
+    });
+    const QString plain = QDir(db->dir()).filePath(QStringLiteral("plain.pdf"));
+    const QString archival = QDir(db->dir()).filePath(QStringLiteral("archival.pdf"));
+    QString error;
+    ASSERT_TRUE(writePdf(*g, plain, &error)) << error.toStdString();
+    PdfOptions pdfA;
+    pdfA.archival = true;
+    ASSERT_TRUE(writePdf(*g, archival, &error, pdfA)) << error.toStdString();
+
+    const QString title = QStringLiteral("项目进度及借款质量表 青禾省 2024年3月");
+    for (const QString& path : {plain, archival}) {
+        const auto info = pdfinfo({QStringLiteral("-isodates"), path});
+        if (!info)
+            GTEST_SKIP() << "pdfinfo is not installed";
+        const auto& [out, err] = *info;
+        EXPECT_TRUE(err.trimmed().isEmpty()) << err.toStdString();
+        auto field = [&](const QString& name) {
+            const auto m = QRegularExpression(QStringLiteral("^%1:\\s+(.*)$").arg(name),
+                                              QRegularExpression::MultilineOption)
+                               .match(out);
+            return m.hasMatch() ? m.captured(1).trimmed() : QString();
+        };
+        EXPECT_EQ(field(QStringLiteral("Title")), title) << out.toStdString();
+        EXPECT_EQ(field(QStringLiteral("Subject")), QStringLiteral("项目进度及借款质量表"));
+        EXPECT_TRUE(field(QStringLiteral("Creator")).startsWith(QStringLiteral("allstats ")));
+        EXPECT_FALSE(field(QStringLiteral("Author")).isEmpty());
+        EXPECT_EQ(field(QStringLiteral("Pages")), QStringLiteral("1"));
+
+        // The XMP packet says the same, with the same creation instant.
+        const auto meta = pdfinfo({QStringLiteral("-meta"), path});
+        ASSERT_TRUE(meta);
+        const QString& xmp = meta->first;
+        EXPECT_TRUE(xmp.contains(QStringLiteral("<rdf:li xml:lang=\"x-default\">%1</rdf:li>").arg(title)))
+            << xmp.toStdString();
+        EXPECT_TRUE(xmp.contains(
+            QStringLiteral("<xmp:CreatorTool>%1</xmp:CreatorTool>").arg(field(QStringLiteral("Creator")))));
+        const auto created =
+            QRegularExpression(QStringLiteral("<xmp:CreateDate>([^<]+)</xmp:CreateDate>")).match(xmp);
+        ASSERT_TRUE(created.hasMatch());
+        const QDateTime xmpCreated = QDateTime::fromString(created.captured(1), Qt::ISODate);
+        EXPECT_TRUE(xmpCreated.isValid()) << created.captured(1).toStdString();
+        EXPECT_EQ(xmpCreated.offsetFromUtc(), 8 * 3600);
+        EXPECT_EQ(xmpCreated, QDateTime::fromString(field(QStringLiteral("CreationDate")), Qt::ISODate))
+            << field(QStringLiteral("CreationDate")).toStdString();
+        EXPECT_EQ(xmp.contains(QStringLiteral("<pdfaid:part>1</pdfaid:part>")), path == archival);
+        EXPECT_EQ(xmp.contains(QStringLiteral("<pdfaid:conformance>B</pdfaid:conformance>")),
+                  path == archival);
+    }
+    // PDF/A-1b: a PDF 1.4 file whose colours are tied to an sRGB output intent.
+    QFile f(archival);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    EXPECT_TRUE(bytes.startsWith("%PDF-1.4"));
+    EXPECT_TRUE(bytes.contains("/OutputIntents"));
+    EXPECT_TRUE(bytes.contains("/GTS_PDFA1"));
 }
 
 ALLSTATS_ON_ALL_BACKENDS(GridPrintTest);

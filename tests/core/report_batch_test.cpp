@@ -163,6 +163,22 @@ TEST_P(ReportBatchTest, PdfTakesTheOrientation)
     EXPECT_TRUE(l.contains("/MediaBox [0 0 842")) << "A4 across";
 }
 
+TEST_P(ReportBatchTest, PdfAWritesAnArchivalFileNamingRegionAndPeriod)
+{
+    const QString out = hooks.filePath(QStringLiteral("a.pdf"));
+    ASSERT_EQ(runReport(good({QStringLiteral("--pdf-a"), QStringLiteral("--out"), out})), ExitDone);
+    const QByteArray a = readFile(out);
+    EXPECT_TRUE(a.startsWith("%PDF-1.4"));
+    EXPECT_TRUE(a.contains("<pdfaid:part>1</pdfaid:part>"));
+    EXPECT_TRUE(a.contains("/GTS_PDFA1"));
+    EXPECT_TRUE(a.contains(QStringLiteral("项目进度及借款质量表 郑州市 2024年9月").toHtmlEscaped().toUtf8()));
+    // Only a PDF can be PDF/A.
+    EXPECT_EQ(runReport(good({QStringLiteral("--pdf-a"), QStringLiteral("--out"),
+                              hooks.filePath(QStringLiteral("a.xlsx"))})),
+              ExitUsage);
+    EXPECT_FALSE(QFile::exists(hooks.filePath(QStringLiteral("a.xlsx"))));
+}
+
 ALLSTATS_ON_ALL_BACKENDS(ReportBatchTest);
 
 // The real executable: messages on standard error, the report on standard output.

@@ -2,6 +2,8 @@
 // lines, figures as numbers with the grid's display format, text as text,
 // blanks as empty cells, and a failed write that leaves no file behind.
 #include "foundation/gridbuffer.h"
+#include "foundation/gridprint.h"
+#include "foundation/version.h"
 #include "host/xlsxexport.h"
 #include "support/testdb.h"
 
@@ -35,13 +37,14 @@ public:
         readStyles(styles);
         readSheet(sheet);
         workbook = QString::fromUtf8(part(path, QStringLiteral("xl/workbook.xml")));
+        sheetXml = QString::fromUtf8(sheet);
         return true;
     }
     Cell cell(const QString& ref) const { return m_cells.value(ref); }
     QStringList merges;
     QString workbook;
+    QString sheetXml;
 
-private:
     static QByteArray part(const QString& zip, const QString& name)
     {
         QProcess p;
@@ -49,6 +52,8 @@ private:
         p.waitForFinished(30000);
         return p.readAllStandardOutput();
     }
+
+private:
     void readStrings(const QByteArray& xml)
     {
         QXmlStreamReader r(xml);
@@ -291,6 +296,158 @@ TEST_P(XlsxTest, AFailedWriteLeavesNothingAndAnExistingFileIsReplaced)
     ASSERT_TRUE(empty.load(path));
     EXPECT_EQ(empty.cell(QStringLiteral("B3")).value, QStringLiteral("类型"));
     EXPECT_FALSE(empty.cell(QStringLiteral("A4")).present);
+}
+
+// The attributes of the first element `element` of an XML text.
+QXmlStreamAttributes attributesOf(const QString& xml, const QString& element)
+{
+    QXmlStreamReader r(xml);
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.isStartElement() && r.name() == element)
+            return r.attributes();
+    }
+    return {};
+}
+
+// Every element `element` of an XML text: its attributes and text.
+QList<QPair<QXmlStreamAttributes, QString>> elementsOf(const QString& xml, const QString& element)
+{
+    QList<QPair<QXmlStreamAttributes, QString>> found;
+    QXmlStreamReader r(xml);
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.isStartElement() && r.name() == element) {
+            const QXmlStreamAttributes a = r.attributes();
+            found.append({a, r.readElementText(QXmlStreamReader::IncludeChildElements)});
+        }
+    }
+    return found;
+}
+
+// A lower bound for the width a text needs in any face, in the spreadsheet's
+// character units (7 pixels at 96 dpi): a CJK character is one em, a Latin
+// character or digit at least half of one.
+double leastUnits(const QString& text, double points)
+{
+    double ems = 0;
+    for (const QChar c : text)
+        ems += c.unicode() >= 0x2E80 ? 1.0 : 0.5;
+    return ems * points * 96 / 72 / 7;
+}
+
+TEST_P(XlsxTest, EverySheetPrintsOnePageWideWithItsTopRowsOnEveryPage)
+{
+    fill();
+    db->exec(QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, flag2) VALUES "
+                            "(1, 1, ?, 50, '0005', ?, ?, 0)"),
+             {QStringLiteral("预设方案"), QStringLiteral("借款余额"), QStringLiteral("借款余额合计")});
+    db->exec(QStringLiteral("INSERT INTO t_stat (zbbm, qichu, hh) VALUES ('0005', 15310000, 50)"));
+    GridBuffer grid(smallLayout());
+    grid.SetTransObject(&sqlca());
+    ASSERT_EQ(grid.Retrieve({1}), 5);
+    const QString unitLine = QStringLiteral("项目区：青禾省清河市白水县东岭镇互助资金试点项目区");
+    grid.setText(QStringLiteral("t_qijian"), QStringLiteral("报表期间：2024年3月"));
+    grid.setText(QStringLiteral("t_qymc"), unitLine);
+    grid.setOrientation(1);
+
+    // Two sheets of one title in one workbook, as a workbook per region holds them.
+    const QString path = db->dir() + QStringLiteral("/pages.xlsx");
+    {
+        XlsxWorkbook book(path);
+        ASSERT_TRUE(book.addSheet(grid).ok);
+        grid.setOrientation(2);
+        ASSERT_TRUE(book.addSheet(grid).ok);
+        ASSERT_TRUE(book.commit().ok);
+    }
+    QProcess test;
+    test.start(QStringLiteral("unzip"), {QStringLiteral("-tq"), path});
+    ASSERT_TRUE(test.waitForFinished(30000));
+    EXPECT_EQ(test.exitCode(), 0) << test.readAllStandardOutput().toStdString();
+
+    // The title, the period and unit line and the column header repeat on every page of each sheet.
+    const QString workbook = QString::fromUtf8(XlsxPackage::part(path, QStringLiteral("xl/workbook.xml")));
+    const auto names = elementsOf(workbook, QStringLiteral("definedName"));
+    const auto sheets = elementsOf(workbook, QStringLiteral("sheet"));
+    ASSERT_EQ(sheets.size(), 2);
+    EXPECT_NE(sheets[0].first.value(QLatin1String("name")), sheets[1].first.value(QLatin1String("name")));
+    QStringList titles;
+    for (const auto& [a, text] : names)
+        if (a.value(QLatin1String("name")) == u"_xlnm.Print_Titles")
+            titles << a.value(QLatin1String("localSheetId")).toString() + u' ' + text;
+    titles.sort();
+    ASSERT_EQ(titles.size(), 2) << workbook.toStdString();
+    EXPECT_EQ(titles[0], QStringLiteral("0 '%1'!$1:$3").arg(sheets[0].first.value(QLatin1String("name"))));
+    EXPECT_EQ(titles[1], QStringLiteral("1 '%1'!$1:$3").arg(sheets[1].first.value(QLatin1String("name"))));
+
+    for (int n = 1; n <= 2; ++n) {
+        const QString sheet =
+            QString::fromUtf8(XlsxPackage::part(path, QStringLiteral("xl/worksheets/sheet%1.xml").arg(n)));
+        // A4, the grid's orientation, one page wide and as many down as needed.
+        const QXmlStreamAttributes page = attributesOf(sheet, QStringLiteral("pageSetup"));
+        EXPECT_EQ(page.value(QLatin1String("paperSize")), u"9") << sheet.toStdString();
+        EXPECT_EQ(page.value(QLatin1String("orientation")), n == 1 ? u"landscape" : u"portrait");
+        const auto wide = page.value(QLatin1String("fitToWidth")); // 1 when left out
+        EXPECT_TRUE(wide.isEmpty() || wide == u"1") << wide.toString().toStdString();
+        EXPECT_EQ(page.value(QLatin1String("fitToHeight")), u"0");
+        EXPECT_EQ(attributesOf(sheet, QStringLiteral("pageSetUpPr")).value(QLatin1String("fitToPage")), u"1");
+        const QXmlStreamAttributes margins = attributesOf(sheet, QStringLiteral("pageMargins"));
+        for (const char* side : {"left", "right", "top", "bottom"}) {
+            const double inches = margins.value(QLatin1String(side)).toDouble();
+            EXPECT_GE(inches, 0.39) << side; // 10 mm
+            EXPECT_LE(inches, 1.0) << side;
+        }
+        const auto footer = elementsOf(sheet, QStringLiteral("oddFooter"));
+        ASSERT_EQ(footer.size(), 1);
+        EXPECT_EQ(footer[0].second, QStringLiteral("&C第 &P 页 / 共 &N 页"));
+
+        // Columns wide enough for their texts; the unit line fits its right half and the
+        // title the whole table, so neither is cut nor a figure shown as ####.
+        QList<double> widths;
+        for (const auto& [a, text] : elementsOf(sheet, QStringLiteral("col")))
+            for (int c = a.value(QLatin1String("min")).toInt(); c <= a.value(QLatin1String("max")).toInt();
+                 ++c)
+                widths << a.value(QLatin1String("width")).toDouble();
+        ASSERT_EQ(widths.size(), 5);
+        EXPECT_GE(widths[3], leastUnits(QStringLiteral("15310000.00"), 11) + 1);
+        EXPECT_GE(widths[2], leastUnits(QStringLiteral("借款余额合计"), 11) + 1);
+        EXPECT_GE(widths[2] + widths[3] + widths[4], leastUnits(unitLine, 10) + 1); // the layout's 10 pt
+        EXPECT_GE(widths[0] + widths[1] + widths[2] + widths[3] + widths[4],
+                  leastUnits(QStringLiteral("项目进度及借款质量表"), 18) + 1);
+    }
+}
+
+TEST_P(XlsxTest, PropertiesNameTheProgramRegionAndPeriod)
+{
+    fill();
+    GridBuffer grid(smallLayout());
+    grid.SetTransObject(&sqlca());
+    ASSERT_EQ(grid.Retrieve({1}), 4);
+    grid.setText(QStringLiteral("t_qijian"), QStringLiteral("报表期间：2024年3月"));
+    grid.setText(QStringLiteral("t_qymc"), QStringLiteral("项目区：青禾省"));
+    const QString path = db->dir() + QStringLiteral("/properties.xlsx");
+    ASSERT_TRUE(writeXlsx(grid, path).ok);
+
+    const QString app = QString::fromUtf8(XlsxPackage::part(path, QStringLiteral("docProps/app.xml")));
+    const auto application = elementsOf(app, QStringLiteral("Application"));
+    ASSERT_EQ(application.size(), 1) << app.toStdString();
+    EXPECT_EQ(application[0].second, QStringLiteral("allstats ") + allstatsVersion());
+    EXPECT_FALSE(allstatsVersion().isEmpty());
+    EXPECT_FALSE(app.contains(QStringLiteral("Microsoft"))) << app.toStdString();
+
+    const QString core = QString::fromUtf8(XlsxPackage::part(path, QStringLiteral("docProps/core.xml")));
+    auto property = [&](const char* name) {
+        const auto found = elementsOf(core, QString::fromLatin1(name));
+        return found.isEmpty() ? QString() : found[0].second;
+    };
+    EXPECT_EQ(property("title"), QStringLiteral("项目进度及借款质量表 青禾省 2024年3月"))
+        << core.toStdString();
+    EXPECT_EQ(property("subject"), QStringLiteral("项目进度及借款质量表"));
+    EXPECT_FALSE(property("creator").isEmpty());
+    // The package still reads as a workbook: its sheet is there.
+    XlsxPackage x;
+    ASSERT_TRUE(x.load(path));
+    EXPECT_EQ(x.cell(QStringLiteral("C4")).value, QStringLiteral("互助金总额"));
 }
 
 TEST(XlsxSheetName, FitsTheSpreadsheetRules)
