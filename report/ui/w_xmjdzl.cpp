@@ -1,5 +1,6 @@
 #include "report/ui/w_xmjdzl.h"
 
+#include "foundation/places.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/messages.h"
@@ -17,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableView>
 
 namespace {
 
@@ -185,9 +187,15 @@ ReportRequest w_xmjdzl::request() const
 
 void w_xmjdzl::query()
 {
-    const RunOutcome outcome = runStatistics(host(), m_dw_1->buffer(), request());
+    const ReportRequest asked = request();
+    const RunOutcome outcome = runStatistics(host(), m_dw_1->buffer(), asked);
     switch (outcome.kind) {
     case RunOutcome::Done:
+        // A new report starts at its first row, and its files say what they hold.
+        m_dw_1->table()->scrollToTop();
+        m_dw_1->setFileTitle(
+            reportFileStem(m_dw_1->title(), asked.regionName,
+                           QStringLiteral("%1年%2月").arg(asked.year.trimmed()).arg(asked.month.toInt())));
         break;
     case RunOutcome::Refused:
         messages().MessageBox(QStringLiteral("提示信息"), outcome.message);
