@@ -89,7 +89,7 @@ QFont GridPrinter::fontFor(const QString& family, qreal points, bool bold, const
     // Sized so that one font pixel is one unit of the painter's point space.
     const QPaintDevice* device = painter && painter->device() ? painter->device() : referenceDevice();
     const int dpi = device->logicalDpiY() > 0 ? device->logicalDpiY() : 72;
-    QFont f(family);
+    QFont f(printFamily(family));
     f.setPointSizeF(points * 72.0 / dpi);
     f.setBold(bold);
     f.setHintingPreference(QFont::PreferNoHinting);

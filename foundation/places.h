@@ -8,5 +8,18 @@
 QString demoDatabasePath();
 // The hooks folder beside the executable (or installed with it).
 QString defaultHooksDir();
-// A folder for files the application writes without asking (printouts without a printer).
+// A folder for files the application writes without asking (the batch report of `make run`).
 QString outputDir();
+
+// The user's documents folder (XDG_DOCUMENTS_DIR, else ~/Documents), made when missing.
+QString documentsDir();
+// The folder the user last saved a spreadsheet or printout in, while it exists;
+// else the documents folder.
+QString lastFileFolder();
+void rememberFileFolder(const QString& folder);
+
+// A file name that says what the file holds: "项目进度及借款质量表-青禾省-2026年12月".
+// Parts left empty are left out; characters file systems refuse become "_".
+QString reportFileStem(const QString& title, const QString& regionName = {}, const QString& period = {});
+// `path` when no such file exists, else the first free "name(2).ext", "name(3).ext", …
+QString freeFilePath(const QString& path);

@@ -10,10 +10,35 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTextStream>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
+
+namespace {
+
+// Qt's own dialogs and buttons (file dialog, message boxes, print dialogs) in
+// Chinese, from the translations Debian installs with Qt (qt6-translations-l10n).
+void installChinese()
+{
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), folder))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+    // Screen text in the layouts' font, which stands for one smooth family.
+    QFont font(QStringLiteral("宋体"));
+    font.setPointSize(10);
+    QApplication::setFont(font);
+}
+
+} // namespace
 
 int runDesktop(const QStringList& args)
 {
+    installChinese();
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("村级互助资金管理 — 统计指标"));
     parser.addHelpOption();

@@ -3,6 +3,7 @@
 #include "app/ui/screens.h"
 #include "app/ui/w_message.h"
 #include "app/ui/w_xmqxz.h"
+#include "foundation/places.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/messages.h"
@@ -14,9 +15,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QSet>
-#include <QSettings>
 
 namespace {
 
@@ -24,23 +26,10 @@ const QString kNotice = QStringLiteral("提示信息");
 
 QString defaultSaveFile(QWidget* parent, const QString& suggested)
 {
+    // The host asks about replacing a file itself, after the suffix is added.
     return QFileDialog::getSaveFileName(parent, QStringLiteral("保存为Excel文件"), suggested,
-                                        QStringLiteral("Excel 工作簿 (*.xlsx)"));
-}
-
-QSettings exportSettings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("allstats"),
-                     QStringLiteral("allstats"));
-}
-
-// A file name from a grid title: no path separators or characters file systems refuse.
-QString fileNameFor(const QString& title)
-{
-    QString name;
-    for (const QChar c : title.trimmed())
-        name += QStringLiteral("/\\:*?\"<>|").contains(c) || c.unicode() < 0x20 ? QChar(u'_') : c;
-    return name.isEmpty() ? QStringLiteral("报表") : name;
+                                        QStringLiteral("Excel 工作簿 (*.xlsx)"), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }
 
 } // namespace
@@ -91,7 +80,7 @@ void DesktopHost::watchBusyDatabase()
 Status DesktopHost::runHook(const QString& routine, const std::function<Status(SqlHost&)>& call)
 {
     if (!m_sqlca)
-        return Status::failure(QStringLiteral("%1: no database is open").arg(routine));
+        return Status::failure(QStringLiteral("%1：没有打开数据库").arg(routine));
     SqlHost hooks(*m_sqlca, m_hooksDir);
     return call(hooks);
 }
@@ -124,6 +113,18 @@ Status DesktopHost::uf_update_report(const QString& table, const QString& openin
 
 // ---------------------------------------------------------------- layout
 
+namespace {
+
+// A control whose design reaches the bottom of the window (a grid) grows and
+// shrinks with it; the other controls keep their height and their distance
+// from the top, so lines of text and buttons stay as readable as designed.
+bool stretchesDown(const QRect& g, int designHeight)
+{
+    return g.y() + g.height() >= designHeight * 0.9 && g.height() >= designHeight / 4;
+}
+
+} // namespace
+
 stru_resize DesktopHost::uf_open(QWidget* window)
 {
     stru_resize layout;
@@ -151,6 +152,19 @@ stru_resize DesktopHost::uf_open(QWidget* window)
                                              qRound(g.width() / unit), qRound(g.height() / unit))});
         }
     }
+    if (layout.controls.isEmpty())
+        return layout;
+    // The smallest area the controls stay usable on: 70 % of the design width,
+    // and every control of fixed height whole (a stretching one keeps some rows).
+    int height = 0;
+    for (const auto& [control, g] : std::as_const(layout.controls)) {
+        const int top = qRound(g.y() * unit);
+        height =
+            std::max(height, stretchesDown(g, layout.designSize.height()) ? top + 120
+                                                                          : top + qRound(g.height() * unit));
+    }
+    if (QWidget* area = layout.controls.first().first->parentWidget())
+        area->setMinimumSize(qRound(layout.designSize.width() * unit * 0.7), height + 6);
     return layout;
 }
 
@@ -158,8 +172,11 @@ void DesktopHost::uf_resize(QWidget* window, const stru_resize& layout, int newW
 {
     if (!window || layout.designSize.isEmpty() || newWidth <= 0 || newHeight <= 0)
         return;
+    const double unit = ModuleWindow::kPixelsPerUnit;
+    // Places and widths follow the window's width; heights stay as designed
+    // except for the controls that run down to the bottom.
     const double sx = double(newWidth) / layout.designSize.width();
-    const double sy = double(newHeight) / layout.designSize.height();
+    const int designHeight = layout.designSize.height();
     // Only controls still inside the window: one may have been deleted since uf_open.
     const QList<QWidget*> alive = window->findChildren<QWidget*>();
     const QSet<QWidget*> present(alive.cbegin(), alive.cend());
@@ -167,11 +184,50 @@ void DesktopHost::uf_resize(QWidget* window, const stru_resize& layout, int newW
         if (!present.contains(control))
             continue;
         const int x = qRound(g.x() * sx);
-        const int y = qRound(g.y() * sy);
         const int right = qRound((g.x() + g.width()) * sx);
-        const int bottom = qRound((g.y() + g.height()) * sy);
-        control->setGeometry(x, y, std::max(1, right - x), std::max(1, bottom - y));
+        // A narrow control (the "..." buttons) never gets too narrow for its text.
+        const int least = std::min(qRound(g.width() * unit), control->minimumSizeHint().width());
+        const int width = std::max({1, right - x, least});
+        const int y = qRound(g.y() * unit);
+        const int bottomMargin = qRound((designHeight - g.y() - g.height()) * unit);
+        const int height =
+            stretchesDown(g, designHeight) ? newHeight - bottomMargin - y : qRound(g.height() * unit);
+        control->setGeometry(x, y, width, std::max(1, height));
     }
+}
+
+void fitToScreen(QWidget* window, bool grow)
+{
+    if (!window)
+        return;
+    QScreen* screen = window->parentWidget() ? window->parentWidget()->screen() : window->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    // The window manager's frame is unknown until the window shows: room for a title bar and borders.
+    const QSize frame(window->isVisible() ? window->frameGeometry().size() - window->size() : QSize(12, 36));
+    const QSize room = available.size() - frame;
+    const QSize design = window->size();
+    if (design.width() > room.width() || design.height() > room.height()) {
+        // Too big for this screen: the whole screen (also where no window manager maximises).
+        window->resize(room.expandedTo(window->minimumSize()));
+        window->move(available.topLeft());
+        window->setWindowState(window->windowState() | Qt::WindowMaximized);
+        return;
+    }
+    QSize size = design;
+    if (grow) {
+        // Room to spare: the window grows with the screen (up to 90 % of it), so rows need less scrolling.
+        const double factor = std::clamp(
+            std::min(0.9 * room.width() / design.width(), 0.9 * room.height() / design.height()), 1.0, 1.4);
+        size = QSize(qRound(design.width() * factor), qRound(design.height() * factor));
+    }
+    window->resize(size);
+    const QSize outer = size + frame;
+    window->move(available.x() + (available.width() - outer.width()) / 2,
+                 available.y() + (available.height() - outer.height()) / 2);
 }
 
 // ---------------------------------------------------------------- grid routines
@@ -186,23 +242,34 @@ int DesktopHost::f_dw2excel(GridView* grid)
 {
     if (!grid)
         return -1;
-    QSettings settings = exportSettings();
-    QString folder = settings.value(QStringLiteral("export/folder")).toString();
-    if (folder.isEmpty() || !QDir(folder).exists())
-        folder = outputDir();
-    const QString suggested = QDir(folder).filePath(fileNameFor(grid->title()) + QStringLiteral(".xlsx"));
+    const QString suggested =
+        QDir(lastFileFolder()).filePath(reportFileStem(grid->fileTitle()) + QStringLiteral(".xlsx"));
     QString path = chooseSaveFile ? chooseSaveFile(grid->window(), suggested) : QString();
     if (path.isEmpty())
         return 0;
     if (QFileInfo(path).suffix().compare(QStringLiteral("xlsx"), Qt::CaseInsensitive) != 0)
         path += QStringLiteral(".xlsx");
+    // The dialog does not ask (the suffix may have been added since): a file is replaced only when the user
+    // says so.
+    if (QFileInfo::exists(path) &&
+        messages().MessageBox(
+            kNotice, QStringLiteral("文件已存在：\n%1\n\n要替换它吗？").arg(QDir::toNativeSeparators(path)),
+            msg::Icon::Question, msg::Buttons::YesNo) != msg::Yes)
+        return 0;
+    if (!QFileInfo(path).absoluteDir().exists()) {
+        messages().MessageBox(kNotice,
+                              QStringLiteral("保存失败：文件夹 %1 不存在。")
+                                  .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
+                              msg::Icon::Warning);
+        return -1;
+    }
     grid->commitOpenEditor();
     const Status s = writeXlsx(grid->buffer(), path);
     if (!s.ok) {
-        messages().MessageBox(kNotice, QStringLiteral("保存失败：%1").arg(s.error));
+        messages().MessageBox(kNotice, QStringLiteral("保存失败：%1").arg(s.error), msg::Icon::Warning);
         return -1;
     }
-    settings.setValue(QStringLiteral("export/folder"), QFileInfo(path).absolutePath());
+    rememberFileFolder(QFileInfo(path).absolutePath());
     messages().MessageBox(kNotice,
                           QStringLiteral("已保存为Excel文件：\n%1").arg(QDir::toNativeSeparators(path)));
     return 1;
@@ -217,7 +284,7 @@ void DesktopHost::w_xmqxz(QWidget* parent)
         return;
     ::w_xmqxz picker(*m_sqlca, gs_userqybm, parent);
     if (!picker.loadError().isEmpty())
-        messages().MessageBox(QString(), picker.loadError());
+        messages().MessageBox(QString(), picker.loadError(), msg::Icon::Warning);
     if (picker.exec() == QDialog::Accepted)
         message.stringParm = picker.selectedCode();
 }
@@ -230,7 +297,7 @@ QWidget* DesktopHost::openScreen(const QString& name, QWidget* parent)
         return nullptr;
     }
     if (!m_sqlca) {
-        messages().MessageBox(kNotice, QStringLiteral("没有打开数据库"));
+        messages().MessageBox(kNotice, QStringLiteral("没有打开数据库"), msg::Icon::Warning);
         return nullptr;
     }
     QPointer<ModuleWindow> window = entry->create(*this, parent);
@@ -246,6 +313,7 @@ QWidget* DesktopHost::openScreen(const QString& name, QWidget* parent)
     }
     if (!window)
         return nullptr;
+    fitToScreen(window, true);
     window->show();
     window->raise();
     window->activateWindow();

@@ -9,6 +9,12 @@
 
 class w_message;
 
+// Sizes and places a window that is about to show so that it fits the screen
+// it opens on: centred at its design size (grown towards 90 % of the screen
+// when `grow`), or over the whole available screen, maximised, when the design
+// size does not fit.
+void fitToScreen(QWidget* window, bool grow);
+
 // The application's host: the globals, the refresh routines (SQL hooks run by
 // SqlHost), the layout routines and the host windows (wait notice, region
 // picker), the spreadsheet export and the screen opener.
@@ -35,8 +41,10 @@ public:
 
     // Layout: the design geometry of every control is taken from its
     // "designGeometry" property (layout units) and the window's "designSize";
-    // a window without them is recorded as it stands. uf_resize scales each
-    // control's position and size with the new client size.
+    // a window without them is recorded as it stands. uf_open also gives the
+    // controls' area its smallest usable size. uf_resize moves and widens the
+    // controls with the window's width; heights stay as designed, except for the
+    // controls that run down to the bottom (the grids), which take the new height.
     stru_resize uf_open(QWidget* window) override;
     void uf_resize(QWidget* window, const stru_resize& layout, int newWidth, int newHeight) override;
 

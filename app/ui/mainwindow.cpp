@@ -3,6 +3,7 @@
 #include "app/ui/screens.h"
 #include "app/ui/w_message.h"
 #include "foundation/demo.h"
+#include "foundation/places.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
@@ -94,21 +95,38 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
         QFile::remove(partial + QStringLiteral("-shm"));
         if (!ok || !QFile::rename(partial, db)) {
             QFile::remove(partial);
-            messages().MessageBox(kNotice, QStringLiteral("无法创建演示数据库 %1：\n%2").arg(db, error));
+            messages().MessageBox(kNotice, QStringLiteral("无法创建演示数据库 %1：\n%2").arg(db, error),
+                                  msg::Icon::Warning);
             return nullptr;
         }
     }
 
+    // The common mistakes said in the user's words; the driver's own text otherwise.
+    if (!db.startsWith(QStringLiteral("postgres"))) {
+        const QFileInfo file(db.startsWith(QStringLiteral("sqlite:")) ? db.mid(7) : db);
+        QString why;
+        if (!file.absoluteDir().exists())
+            why = QStringLiteral("文件夹 %1 不存在。").arg(QDir::toNativeSeparators(file.absolutePath()));
+        else if (file.exists() && !file.isFile())
+            why = QStringLiteral("%1 不是一个文件。").arg(QDir::toNativeSeparators(file.absoluteFilePath()));
+        if (!why.isEmpty()) {
+            messages().MessageBox(kNotice, QStringLiteral("无法打开数据库 %1：\n%2").arg(db, why),
+                                  msg::Icon::Warning);
+            return nullptr;
+        }
+    }
     auto sqlca = Sqlca::connect(db, &error);
     if (!sqlca) {
         messages().MessageBox(kNotice,
-                              QStringLiteral("无法打开数据库 %1：\n%2").arg(shownDatabase(db), error));
+                              QStringLiteral("无法打开数据库 %1：\n%2").arg(shownDatabase(db), error),
+                              msg::Icon::Warning);
         return nullptr;
     }
     const QStringList missing = schema::missingTables(*sqlca);
     if (sqlca->SQLCode == -1) {
         messages().MessageBox(
-            kNotice, QStringLiteral("无法读取数据库 %1：\n%2").arg(shownDatabase(db), sqlca->SQLErrText));
+            kNotice, QStringLiteral("无法读取数据库 %1：\n%2").arg(shownDatabase(db), sqlca->SQLErrText),
+            msg::Icon::Warning);
         return nullptr;
     }
     if (!missing.isEmpty()) {
@@ -121,7 +139,8 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
         if (answer != msg::Yes)
             return nullptr;
         if (!schema::create(*sqlca, &error)) {
-            messages().MessageBox(kNotice, QStringLiteral("创建数据表失败：\n%1").arg(error));
+            messages().MessageBox(kNotice, QStringLiteral("创建数据表失败：\n%1").arg(error),
+                                  msg::Icon::Warning);
             return nullptr;
         }
         // A new, empty database: the demo data make it usable at once.
@@ -129,7 +148,8 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
             messages().MessageBox(kNotice, QStringLiteral("数据库中还没有区域和统计数据。填入演示数据吗？"),
                                   msg::Icon::Question, msg::Buttons::YesNo) == msg::Yes) {
             if (!demo::populate(*sqlca, currentPeriod(), &error))
-                messages().MessageBox(kNotice, QStringLiteral("填入演示数据失败：\n%1").arg(error));
+                messages().MessageBox(kNotice, QStringLiteral("填入演示数据失败：\n%1").arg(error),
+                                      msg::Icon::Warning);
         }
     }
     return sqlca;
@@ -151,6 +171,17 @@ MainWindow::MainWindow(const SessionOptions& session, std::unique_ptr<Sqlca> sql
     applyGlobals();
     refreshInfo();
     resize(900, 620);
+    fitToScreen(this, false);
+}
+
+QString MainWindow::aboutText() const
+{
+    return QStringLiteral("村级互助资金管理 — 统计指标\n版本 %1\n\n"
+                          "统计指标管理、统计指标方案、项目进度及借款质量表。\n\n"
+                          "数据库：%2\nQt 版本：%3")
+        .arg(QStringLiteral(ALLSTATS_VERSION),
+             m_sqlca ? shownDatabase(m_sqlca->description()) : QStringLiteral("（未打开）"),
+             QString::fromLatin1(qVersion()));
 }
 
 MainWindow::~MainWindow()
@@ -181,8 +212,7 @@ void MainWindow::buildMenus()
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     QAction* about = help->addAction(QStringLiteral("关于(&A)"), this, [this] {
-        messages().MessageBox(kNotice, QStringLiteral("村级互助资金管理 — 统计指标\n\n"
-                                                      "统计指标管理、统计指标方案、项目进度及借款质量表。"));
+        messages().MessageBox(QStringLiteral("关于 统计指标"), aboutText());
     });
     about->setObjectName(QStringLiteral("m_about"));
 }
@@ -199,7 +229,8 @@ void MainWindow::buildCentre()
         "QGroupBox QLabel { font-weight: normal; color: #1A1A1A; }"
         "QToolButton { background: white; border: 1px solid #9CC9BC; border-radius: 6px; padding: 10px; "
         "color: #0F4F39; }"
-        "QToolButton:hover { background: #EAF6F2; border-color: #1E7B5A; }"));
+        "QToolButton:hover { background: #EAF6F2; border-color: #1E7B5A; }"
+        "QToolButton:focus { border: 2px solid #1E7B5A; background: #EAF6F2; }"));
     QFont base(QStringLiteral("宋体"));
     base.setPointSize(11);
     centre->setFont(base);
@@ -270,8 +301,9 @@ void MainWindow::buildCentre()
         b->setText(e.caption);
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setIconSize(QSize(40, 40));
-        b->setMinimumSize(180, 96);
+        b->setMinimumSize(140, 96);
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        b->setFocusPolicy(Qt::StrongFocus);
         QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
         for (const auto& [name, i] : icons)
             if (name == e.name)
@@ -291,6 +323,9 @@ void MainWindow::buildCentre()
     m_regionStatus->setObjectName(QStringLiteral("sb_region"));
     m_periodStatus = new QLabel(this);
     m_periodStatus->setObjectName(QStringLiteral("sb_period"));
+    // A long database path is cut, not a reason for a window wider than the screen.
+    for (QLabel* l : {m_dbInfo, m_dbStatus})
+        l->setMinimumWidth(120);
     statusBar()->addWidget(m_dbStatus, 1);
     statusBar()->addPermanentWidget(m_regionStatus);
     statusBar()->addPermanentWidget(m_periodStatus);
@@ -358,6 +393,8 @@ void MainWindow::refreshInfo()
     m_grantInfo->setText(h.gs_usergrant.isEmpty() ? QStringLiteral("不限") : h.gs_usergrant);
     m_dataInfo->setText(dataSummary());
     m_dbStatus->setText(QStringLiteral("数据库：%1").arg(db));
+    m_dbStatus->setToolTip(db);
+    m_dbInfo->setToolTip(db);
     m_regionStatus->setText(QStringLiteral("区域：%1").arg(region));
     m_periodStatus->setText(QStringLiteral("期间：%1").arg(periodText(h.gs_kjqj)));
 }
@@ -394,15 +431,34 @@ bool MainWindow::applySession(const SessionOptions& next)
     if (o.period.isEmpty())
         o.period = currentPeriod();
     const bool newDb = o.db.trimmed() != m_session.db.trimmed() || !m_sqlca;
+    std::unique_ptr<Sqlca> fresh;
     if (newDb) {
         if (!closeScreens()) {
-            messages().MessageBox(kNotice, QStringLiteral("请先关闭已打开的统计窗口，再更换数据库。"));
+            messages().MessageBox(kNotice, QStringLiteral("请先关闭已打开的统计窗口，再更换数据库。"),
+                                  msg::Icon::Warning);
             return false;
         }
         const QString db = o.db.trimmed().isEmpty() ? demoDatabasePath() : o.db.trimmed();
-        std::unique_ptr<Sqlca> fresh = openDesktopDatabase(db, this);
+        fresh = openDesktopDatabase(db, this);
         if (!fresh)
             return false;
+    }
+    // The user's region must be one of the database's regions: every report and
+    // the print setting are keyed on it.
+    const QString region = o.userRegion.trimmed();
+    Sqlca& target = fresh ? *fresh : *m_sqlca;
+    if (!region.isEmpty() &&
+        target.selectValue(QStringLiteral("SELECT count(*) FROM s_qybm WHERE qybm = ?"), {region}).toInt() ==
+            0) {
+        messages().MessageBox(
+            kNotice,
+            target.SQLCode == -1
+                ? QStringLiteral("无法读取区域表 s_qybm：\n%1").arg(target.SQLErrText)
+                : QStringLiteral("区域表 s_qybm 中没有区域编码“%1”，请另选用户区域。").arg(region),
+            msg::Icon::Warning);
+        return false;
+    }
+    if (fresh) {
         m_host->setSqlca(fresh.get());
         m_sqlca = std::move(fresh);
     }
@@ -516,8 +572,43 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     form->addRow(QStringLiteral("数据库："), dbRow);
     form->addRow(QStringLiteral("用户区域："), regionRow);
     form->addRow(QStringLiteral("当前期间："), periodRow);
-    form->addRow(QStringLiteral("权限："), grantRow);
-    form->addRow(QStringLiteral("例程目录："), m_hooks);
+
+    // What most users never change, folded away unless it holds something of its own.
+    auto* advancedToggle = new QToolButton(this);
+    advancedToggle->setObjectName(QStringLiteral("tb_advanced"));
+    advancedToggle->setText(QStringLiteral("高级"));
+    advancedToggle->setCheckable(true);
+    advancedToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    advancedToggle->setAutoRaise(true);
+    auto* advanced = new QGroupBox(this);
+    advanced->setObjectName(QStringLiteral("gb_advanced"));
+    auto* advancedForm = new QFormLayout(advanced);
+    auto explain = [advanced](const QString& text) {
+        auto* line = new QLabel(text, advanced);
+        line->setWordWrap(true);
+        line->setStyleSheet(QStringLiteral("color: #555;"));
+        return line;
+    };
+    advancedForm->addRow(QStringLiteral("权限："), grantRow);
+    advancedForm->addRow(
+        QString(),
+        explain(QStringLiteral("每个字符对应一项功能，“0”表示无权限：第10位管统计指标与方案，第25位管报表。"
+                               "不限制时所有功能都可使用。")));
+    advancedForm->addRow(QStringLiteral("例程目录："), m_hooks);
+    advancedForm->addRow(QString(),
+                         explain(QStringLiteral(
+                             "报表统计时运行的 SQL 例程（uf_zzye.sql、uf_update_report.sql 等）所在的文件夹；"
+                             "缺少某个例程文件时，该例程什么也不做。")));
+    const bool ownAdvanced =
+        !session.grant.isNull() || QDir::cleanPath(session.hooksDir) != QDir::cleanPath(defaultHooksDir());
+    auto showAdvanced = [this, advanced, advancedToggle](bool on) {
+        advanced->setVisible(on);
+        advancedToggle->setArrowType(on ? Qt::DownArrow : Qt::RightArrow);
+        adjustSize();
+    };
+    connect(advancedToggle, &QToolButton::toggled, this, showAdvanced);
+    advancedToggle->setChecked(ownAdvanced);
+    showAdvanced(ownAdvanced);
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
@@ -530,6 +621,8 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
+    layout->addWidget(advancedToggle, 0, Qt::AlignLeft);
+    layout->addWidget(advanced);
     layout->addWidget(buttons);
     resize(620, sizeHint().height());
 }

@@ -49,6 +49,8 @@ public:
     QString regionName(const QString& code);
     // What the database holds, in a line: villages, indicators, schemes, periods of figures.
     QString dataSummary();
+    // The About box's text: version, the database in use, Qt's version.
+    QString aboutText() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -6,7 +6,7 @@
 #include "foundation/ui/messages.h"
 
 #include <QApplication>
-#include <QDateTime>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -20,6 +20,7 @@
 #include <QScrollBar>
 #include <QStackedLayout>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -43,16 +44,6 @@ QFont cellFont()
 bool isFigure(ColumnType t)
 {
     return t == ColumnType::Decimal || t == ColumnType::Integer || t == ColumnType::Number;
-}
-
-QString fileSafe(QString text)
-{
-    static const QString bad = QStringLiteral("/\\:*?\"<>|\t\r\n");
-    for (QChar& c : text)
-        if (bad.contains(c))
-            c = u'_';
-    text = text.trimmed();
-    return text.isEmpty() ? QStringLiteral("报表") : text;
 }
 
 } // namespace
@@ -753,6 +744,10 @@ void GridView::syncAppearance()
         if (!previewShown())
             m_table->commitOpenEditor();
         m_pages->refresh();
+        // Other pages after a change of orientation: the preview starts again at page 1.
+        if (m_previewOrientation != m_buffer->orientation)
+            static_cast<QScrollArea*>(m_previewArea)->verticalScrollBar()->setValue(0);
+        m_previewOrientation = m_buffer->orientation;
         m_stack->setCurrentWidget(m_previewArea);
     } else {
         m_stack->setCurrentWidget(m_sheet);
@@ -820,6 +815,11 @@ QString GridView::title() const
     return text.isEmpty() ? m_buffer->layout().name : text;
 }
 
+QString GridView::fileTitle() const
+{
+    return m_fileTitle.trimmed().isEmpty() ? title() : m_fileTitle.trimmed();
+}
+
 void GridView::setPrintFolder(const QString& folder)
 {
     g_printFolder = folder;
@@ -833,29 +833,33 @@ int GridView::Print()
     QString error;
     if (printerInfo.isNull()) {
         // No printer: the pages go to a PDF file the user is told about.
-        const QString folder = g_printFolder.isEmpty() ? outputDir() : g_printFolder;
+        const QString folder = g_printFolder.isEmpty() ? lastFileFolder() : g_printFolder;
         QDir().mkpath(folder);
-        const QString stem = fileSafe(title()) + QStringLiteral("_") +
-                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
-        QString path = QDir(folder).filePath(stem + QStringLiteral(".pdf"));
-        for (int n = 2; QFileInfo::exists(path); ++n)
-            path = QDir(folder).filePath(stem + QStringLiteral("_%1.pdf").arg(n));
+        const QString path =
+            freeFilePath(QDir(folder).filePath(reportFileStem(fileTitle()) + QStringLiteral(".pdf")));
         if (!writePdf(*m_buffer, path, &error)) {
-            messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("打印失败：") + error);
+            messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("打印失败：") + error,
+                                  msg::Icon::Warning);
             return -1;
         }
         m_lastPrintTarget = path;
-        messages().MessageBox(QStringLiteral("提示信息"),
-                              QStringLiteral("没有找到打印机，报表已保存为PDF文件：\n") +
-                                  QDir::toNativeSeparators(path));
+        const int answer = messages().MessageBox(QStringLiteral("提示信息"),
+                                                 QStringLiteral("没有找到打印机，报表已保存为PDF文件：\n") +
+                                                     QDir::toNativeSeparators(path) +
+                                                     QStringLiteral("\n\n打开所在的文件夹吗？"),
+                                                 msg::Icon::Question, msg::Buttons::YesNo);
+        // A folder given for tests and machines without a printer is not shown.
+        if (answer == msg::Yes && g_printFolder.isEmpty())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
         emit printed(path);
         return 1;
     }
     QPrinter printer(printerInfo, QPrinter::HighResolution);
-    printer.setDocName(title());
+    printer.setDocName(fileTitle());
     printer.setPageOrientation(m_buffer->orientation == 1 ? QPageLayout::Landscape : QPageLayout::Portrait);
     if (!GridPrinter(*m_buffer).print(printer, &error)) {
-        messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("打印失败：") + error);
+        messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("打印失败：") + error,
+                              msg::Icon::Warning);
         return -1;
     }
     m_lastPrintTarget = printerInfo.printerName();

@@ -47,8 +47,9 @@ public:
     void setRowColors(bool on) { m_buffer->setRowColors(on); }
 
     // Prints every row to the system's default printer, without a dialog.
-    // With no printer installed the pages go to a PDF file in outputDir(),
-    // named after the grid's title and the time, and a notice names the file.
+    // With no printer installed the pages go to a PDF file named fileTitle()
+    // in the folder the user saved in last (else the documents folder), never
+    // over an existing file; the notice names the file and offers to open its folder.
     // 1 success, -1 failure (with a notice saying why).
     int Print();
     // Where the last Print() went: the printer's name or the PDF file.
@@ -57,8 +58,12 @@ public:
     // (an empty folder restores printing to the default printer).
     static void setPrintFolder(const QString& folder);
 
-    // The title the grid prints under (its largest title text), for file names.
+    // The title the grid prints under (its largest title text).
     QString title() const;
+    // The name (without suffix) its spreadsheets and printouts are offered under:
+    // what the screen set (report, region, period), else the title.
+    QString fileTitle() const;
+    void setFileTitle(const QString& name) { m_fileTitle = name; }
 
     // Display order of the columns by grid column name; the tab order of the
     // editable cells keeps the layout's order.
@@ -93,5 +98,7 @@ private:
     QWidget* m_sheet = nullptr;
     QWidget* m_previewArea = nullptr;
     QString m_lastPrintTarget;
+    QString m_fileTitle;
+    int m_previewOrientation = 0;
     bool m_broughtToTop = false;
 };

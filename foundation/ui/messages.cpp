@@ -20,7 +20,9 @@ int DialogMessageService::MessageBox(const QString& title, const QString& text, 
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(title);
     box.setText(text);
-    box.setIcon(icon == msg::Icon::Question ? QMessageBox::Question : QMessageBox::Information);
+    box.setIcon(icon == msg::Icon::Question  ? QMessageBox::Question
+                : icon == msg::Icon::Warning ? QMessageBox::Warning
+                                             : QMessageBox::Information);
     switch (buttons) {
     case msg::Buttons::Ok:
         box.setStandardButtons(QMessageBox::Ok);

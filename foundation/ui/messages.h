@@ -13,6 +13,7 @@ enum class Icon
 {
     Information, // the default
     Question,
+    Warning, // the program's own failures (a file not written, a database not opened)
 };
 enum class Buttons
 {

@@ -1,5 +1,6 @@
 #include "report/ui/w_xmjdzl.h"
 
+#include "foundation/places.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/messages.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTableView>
 #include <algorithm>
 
 namespace {
@@ -215,6 +217,11 @@ void w_xmjdzl::query()
     const RunOutcome outcome = runStatistics(host(), m_dw_1->buffer(), r);
     switch (outcome.kind) {
     case RunOutcome::Done:
+        // A new report starts at its first row, and its files say what they hold.
+        m_dw_1->table()->scrollToTop();
+        m_dw_1->setFileTitle(
+            reportFileStem(m_dw_1->title(), r.regionName,
+                           QStringLiteral("%1年%2月").arg(r.year.trimmed()).arg(r.month.trimmed().toInt())));
         if (outcome.noFigures)
             st_status->setText(QStringLiteral("%1年%2月没有“%3”的统计数据")
                                    .arg(r.year.trimmed(), QString::number(r.month.trimmed().toInt()),

@@ -24,8 +24,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -41,8 +44,14 @@ public:
     {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
         qputenv("XDG_DATA_HOME", m_dir.path().toUtf8());
+        // The user's documents folder, named as a Chinese desktop names it.
+        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
+        QFile dirs(m_dir.filePath(QStringLiteral("user-dirs.dirs")));
+        if (dirs.open(QIODevice::WriteOnly))
+            dirs.write(QStringLiteral("XDG_DOCUMENTS_DIR=\"%1\"\n").arg(documents()).toUtf8());
     }
     QString dir() const { return m_dir.path(); }
+    QString documents() const { return m_dir.filePath(QStringLiteral("文档")); }
 
 private:
     QTemporaryDir m_dir;
@@ -111,13 +120,17 @@ TEST(HostLayout, ControlsScaleWithTheWindowFromTheirDesignGeometry)
     EXPECT_EQ(layout.designSize, QSize(1000, 500));
     ASSERT_EQ(layout.controls.size(), 2);
 
+    // Across, places and widths follow the window; down, the controls keep their
+    // designed place and height (0.3 pixels a unit), so nothing balloons.
     host.uf_resize(&window, layout, 600, 300);
-    EXPECT_EQ(label->geometry(), QRect(60, 30, 240, 60));
-    EXPECT_EQ(edit->geometry(), QRect(360, 30, 180, 60));
+    EXPECT_EQ(label->geometry(), QRect(60, 15, 240, 30));
+    EXPECT_EQ(edit->geometry(), QRect(360, 15, 180, 30));
+    host.uf_resize(&window, layout, 1200, 900);
+    EXPECT_EQ(label->geometry(), QRect(120, 15, 480, 30));
     // Shrinking and growing again goes back to the same places, no drift.
     host.uf_resize(&window, layout, 150, 75);
     host.uf_resize(&window, layout, 600, 300);
-    EXPECT_EQ(label->geometry(), QRect(60, 30, 240, 60));
+    EXPECT_EQ(label->geometry(), QRect(60, 15, 240, 30));
     // Neighbours stay flush: the right edge of one is where the scale puts it.
     host.uf_resize(&window, layout, 333, 167);
     EXPECT_EQ(label->geometry().x() + label->geometry().width(), qRound(500 * 0.333));
@@ -125,10 +138,35 @@ TEST(HostLayout, ControlsScaleWithTheWindowFromTheirDesignGeometry)
     // A control deleted after uf_open is skipped, not touched.
     delete edit;
     host.uf_resize(&window, layout, 1000, 500);
-    EXPECT_EQ(label->geometry(), QRect(100, 50, 400, 100));
+    EXPECT_EQ(label->geometry(), QRect(100, 15, 400, 30));
     // Nonsense sizes change nothing.
     host.uf_resize(&window, layout, 0, 0);
-    EXPECT_EQ(label->geometry(), QRect(100, 50, 400, 100));
+    EXPECT_EQ(label->geometry(), QRect(100, 15, 400, 30));
+}
+
+TEST(HostLayout, GridsTakeTheHeightNarrowButtonsKeepTheirTextAndTheAreaHasAMinimum)
+{
+    DesktopHost host(nullptr, QString());
+    ModuleWindow window(host, QStringLiteral("w_layout"), 0, ModuleWindow::ShareOrder::MenuThenShare);
+    window.setDesignSize(1000, 1000);
+    auto* grid = new QLabel(window.client());
+    auto* dots = new QPushButton(QStringLiteral("..."), window.client());
+    window.place(grid, 0, 100, 700, 880);
+    window.place(dots, 900, 100, 80, 80);
+    const stru_resize layout = host.uf_open(&window);
+
+    // The grid keeps its distance from the bottom: 20 units, 6 pixels.
+    host.uf_resize(&window, layout, 300, 800);
+    EXPECT_EQ(grid->geometry(), QRect(0, 30, 210, 764));
+    host.uf_resize(&window, layout, 300, 200);
+    EXPECT_EQ(grid->geometry().bottom(), 200 - 6 - 1);
+    // The "..." button keeps the width it was designed with, however narrow the window.
+    host.uf_resize(&window, layout, 150, 200);
+    EXPECT_EQ(dots->width(), 24);
+    EXPECT_EQ(dots->height(), 24);
+    // The area never gets narrower than 70 % of the design, nor too low for its controls.
+    EXPECT_EQ(window.client()->minimumWidth(), 210);
+    EXPECT_GE(window.client()->minimumHeight(), 30 + 120);
 }
 
 TEST(HostLayout, AWindowWithoutDesignGeometryScalesFromHowItStood)
@@ -141,7 +179,7 @@ TEST(HostLayout, AWindowWithoutDesignGeometryScalesFromHowItStood)
     const stru_resize layout = host.uf_open(&window);
     ASSERT_EQ(layout.controls.size(), 1);
     host.uf_resize(&window, layout, 600, 300);
-    EXPECT_EQ(child->geometry(), QRect(60, 30, 180, 60));
+    EXPECT_EQ(child->geometry(), QRect(60, 15, 180, 30));
 }
 
 // ---------------------------------------------------------------- grid routines
@@ -386,12 +424,125 @@ TEST_P(HostTest, SessionChangesReachTheGlobalsAndTheSettings)
     EXPECT_FALSE(chosen.grant.isNull());
     EXPECT_TRUE(chosen.grant.isEmpty());
 
+    // A region the database does not hold is refused: the session stays as it was.
+    SessionOptions unknown = next;
+    unknown.userRegion = QStringLiteral("4599");
+    EXPECT_FALSE(main.applySession(unknown));
+    EXPECT_EQ(box.shown().last().icon, msg::Icon::Warning);
+    EXPECT_TRUE(box.shown().last().text.contains(QStringLiteral("4599")))
+        << box.shown().last().text.toStdString();
+    EXPECT_EQ(main.host().gs_userqybm, QStringLiteral("450122"));
+    EXPECT_EQ(main.session().userRegion, QStringLiteral("450122"));
+    QSettings again(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("allstats"),
+                    QStringLiteral("allstats"));
+    EXPECT_EQ(again.value(QStringLiteral("session/userRegion")).toString(), QStringLiteral("450122"));
+
     // A database that cannot be opened keeps the session as it was.
     next.db = db->dir() + QStringLiteral("/no/such/folder/x.sqlite");
     EXPECT_FALSE(main.applySession(next));
     EXPECT_TRUE(box.shown().last().text.startsWith(QStringLiteral("无法打开数据库")));
     EXPECT_EQ(main.session().db, db->url());
     EXPECT_GT(main.host().sqlca().selectValue(QStringLiteral("SELECT count(*) FROM s_qybm")).toInt(), 0);
+}
+
+TEST_P(HostTest, TheReportScreenFitsASmallScreenAndStaysUsable)
+{
+    SessionOptions session;
+    session.db = db->url();
+    session.period = kPeriod;
+    MainWindow main(session, db->connectAgain());
+    main.show();
+    QScreen* screen = main.screen();
+    ASSERT_NE(screen, nullptr);
+    const QRect available = screen->availableGeometry();
+    // The offscreen screen is 800 by 600: smaller than the report's design.
+    ASSERT_LT(available.width(), 1115);
+    EXPECT_TRUE(available.contains(main.frameGeometry()))
+        << main.frameGeometry().width() << "x" << main.frameGeometry().height();
+
+    auto* report = qobject_cast<ModuleWindow*>(main.openScreen(QStringLiteral("w_xmjdzl")));
+    ASSERT_NE(report, nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(available.contains(report->frameGeometry()))
+        << report->frameGeometry().width() << "x" << report->frameGeometry().height();
+    EXPECT_LE(report->minimumSizeHint().width(), available.width());
+    // Every control of the query column lies whole inside the client area, at a readable height.
+    const QRect client = report->client()->rect();
+    for (const char* name : {"em_1", "cb_qy", "ddlb_3", "cb_2", "ddlb_1", "ddlb_2", "cb_1", "cb_3"}) {
+        auto* w = report->findChild<QWidget*>(QString::fromLatin1(name));
+        ASSERT_NE(w, nullptr) << name;
+        EXPECT_TRUE(client.contains(w->geometry())) << name;
+        EXPECT_GE(w->height(), 20) << name;
+    }
+    auto* dots = report->findChild<QPushButton*>(QStringLiteral("cb_qy"));
+    EXPECT_GE(dots->width(), 24);
+    auto* query = report->findChild<QPushButton*>(QStringLiteral("cb_1"));
+    auto* exit = report->findChild<QPushButton*>(QStringLiteral("cb_3"));
+    EXPECT_FALSE(query->geometry().intersects(exit->geometry()));
+    // The grid runs down to the bottom of the client area.
+    auto* grid = report->findChild<GridView*>(QStringLiteral("dw_1"));
+    EXPECT_GE(grid->geometry().bottom(), client.bottom() - 8);
+    report->close();
+}
+
+TEST_P(HostTest, ReportFilesAreNamedByRegionAndPeriodInTheDocumentsFolderAndNeverReplacedUnasked)
+{
+    SessionOptions session;
+    session.db = db->url();
+    session.period = kPeriod;
+    session.userRegion = QStringLiteral("45");
+    MainWindow main(session, db->connectAgain());
+    auto* report = qobject_cast<ModuleWindow*>(main.openScreen(QStringLiteral("w_xmjdzl")));
+    ASSERT_NE(report, nullptr);
+    report->findChild<QComboBox*>(QStringLiteral("ddlb_1"))->setCurrentText(QStringLiteral("2024"));
+    report->findChild<QComboBox*>(QStringLiteral("ddlb_2"))->setCurrentText(QStringLiteral("3"));
+    auto* grid = report->findChild<GridView*>(QStringLiteral("dw_1"));
+    auto* query = report->findChild<QPushButton*>(QStringLiteral("cb_1"));
+    query->click();
+    ASSERT_GT(grid->buffer().RowCount(), 10);
+    QCoreApplication::processEvents();
+    QScrollBar* rows = grid->table()->verticalScrollBar();
+    ASSERT_GT(rows->maximum(), 0);
+    rows->setValue(rows->maximum());
+    query->click();
+    EXPECT_EQ(rows->value(), 0) << "a new report starts at its first row";
+
+    const QString name = QStringLiteral("项目进度及借款质量表-青禾省-2024年3月");
+    QString suggested;
+    main.host().chooseSaveFile = [&](QWidget*, const QString& s) {
+        suggested = s;
+        return s;
+    };
+    box.clear();
+    EXPECT_EQ(main.host().f_dw2excel(grid), 1);
+    EXPECT_EQ(suggested, QDir(settings.documents()).filePath(name + QStringLiteral(".xlsx")));
+    const QFileInfo written(suggested);
+    ASSERT_TRUE(written.exists());
+
+    // The same name again: asked first; "no" leaves the file alone.
+    QFile(suggested).resize(10);
+    box.clear();
+    box.answer(msg::No);
+    EXPECT_EQ(main.host().f_dw2excel(grid), 0);
+    ASSERT_EQ(box.shown().size(), 1);
+    EXPECT_EQ(box.shown()[0].buttons, msg::Buttons::YesNo);
+    EXPECT_EQ(QFileInfo(suggested).size(), 10);
+    box.answer(msg::Yes);
+    EXPECT_EQ(main.host().f_dw2excel(grid), 1);
+    EXPECT_GT(QFileInfo(suggested).size(), 1000);
+
+    // A printout without a printer: the same name as a PDF, a second one beside it.
+    QTemporaryDir printDir;
+    GridView::setPrintFolder(printDir.path());
+    box.clear();
+    EXPECT_EQ(grid->Print(), 1);
+    EXPECT_EQ(grid->Print(), 1);
+    GridView::setPrintFolder(QString());
+    EXPECT_TRUE(QFile::exists(QDir(printDir.path()).filePath(name + QStringLiteral(".pdf"))));
+    EXPECT_EQ(QFileInfo(grid->lastPrintTarget()).fileName(), name + QStringLiteral("(2).pdf"));
+    ASSERT_EQ(box.shown().size(), 2);
+    EXPECT_EQ(box.shown()[1].buttons, msg::Buttons::YesNo) << "the notice offers to open the folder";
+    report->close();
 }
 
 // ---------------------------------------------------------------- opening the database
@@ -481,6 +632,11 @@ TEST_P(HostTest, Screenshots)
     main.show();
     QCoreApplication::processEvents();
     main.grab().save(folder + QStringLiteral("/main.png"));
+    // The tile with keyboard focus shows it.
+    main.activateWindow();
+    main.findChild<QWidget*>(QStringLiteral("tb_w_zbfa_set"))->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    main.grab().save(folder + QStringLiteral("/main-focus.png"));
     w_xmqxz picker(sqlca(), QStringLiteral("450121101203"), &main);
     picker.show();
     QCoreApplication::processEvents();
