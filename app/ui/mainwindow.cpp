@@ -3,6 +3,7 @@
 #include "app/ui/screens.h"
 #include "app/ui/w_message.h"
 #include "foundation/demo.h"
+#include "foundation/places.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
@@ -51,8 +52,9 @@ QString periodText(const QString& period)
 
 QIcon pictureIcon(const QString& file, QStyle::StandardPixmap fallback)
 {
-    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("pic/") + file);
-    if (QFileInfo::exists(path))
+    const QString dir = pictureDir();
+    const QString path = QDir(dir).filePath(file);
+    if (!dir.isEmpty() && QFileInfo::exists(path))
         return QIcon(path);
     return QApplication::style()->standardIcon(fallback);
 }

@@ -1,5 +1,6 @@
 #include "report/ui/w_xmjdzl.h"
 
+#include "foundation/places.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/messages.h"
@@ -33,8 +34,9 @@ w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
     : ModuleWindow(host, QStringLiteral("w_xmjdzl"), kRightsPosition, ShareOrder::MenuThenShare, parent)
 {
     setWindowTitle(QStringLiteral("项目进度及借款质量表"));
-    const QString icon = QCoreApplication::applicationDirPath() + QStringLiteral("/pic/BALLOON.ico");
-    if (QFile::exists(icon))
+    const QString pictures = pictureDir();
+    const QString icon = QDir(pictures).filePath(QStringLiteral("BALLOON.ico"));
+    if (!pictures.isEmpty() && QFile::exists(icon))
         setWindowIcon(QIcon(icon));
     // The client area below the menu and toolbar; the grid runs down to its bottom.
     setDesignSize(3717, 1960);
