@@ -23,7 +23,8 @@ exits="$(awk '/^\.SH EXIT STATUS/ { on = 1; next } /^\.SH/ { on = 0 } on' <<<"$t
 
 # The commands the dispatcher knows, and those the synopsis names.
 mapfile -t commands < <({
-    grep -oE 'word == u"[a-z-]+"' "$src/app/cli.cpp" | sed -E 's/.*"(.*)"/\1/'
+    # `word == u"report"` tests or a `{u"report", runReport}` table.
+    grep -oE 'word == u"[a-z-]+"|\{ *u"[a-z-]+", *run' "$src/app/cli.cpp" | sed -E 's/[^"]*"([^"]*)".*/\1/'
     sed -nE 's/^allstats +([a-z][a-z-]*).*/\1/p' <<<"$synopsis"
 } | sort -u)
 [ ${#commands[@]} -gt 0 ] || miss "no commands found in app/cli.cpp or the synopsis"
