@@ -5,7 +5,7 @@ DATA    ?= $(or $(XDG_DATA_HOME),$(HOME)/.local/share)/allstats
 DEMO_DB ?= $(DATA)/demo.sqlite
 OUT     ?= $(DATA)/out
 
-.PHONY: all deps build run test bench check format clean
+.PHONY: all deps build run test bench package check format clean
 
 all: build
 
@@ -24,6 +24,9 @@ test: build
 
 bench: build
 	@scripts/bench.sh "$(BUILD)"
+
+package: build
+	@cmake --build $(BUILD) --target package
 
 check: format test
 

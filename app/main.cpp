@@ -9,6 +9,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("allstats"));
     QCoreApplication::setApplicationName(QStringLiteral("allstats"));
+    // Ties the windows to the menu entry allstats.desktop (its name and icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("allstats"));
     if (argc > 1 && isCommandWord(QString::fromLocal8Bit(argv[1]))) {
         // Batch commands paint PDFs but never open a window.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -26,15 +26,25 @@ QString demoDatabasePath()
     return base + QStringLiteral("/allstats/demo.sqlite");
 }
 
-QString defaultHooksDir()
+QString dataDir(const QString& name)
 {
+    // Relative to the executable, so an unpacked package finds its data wherever it lies.
     const QString app = QCoreApplication::applicationDirPath();
-    for (const QString& candidate :
-         {app + QStringLiteral("/hooks"), app + QStringLiteral("/../share/allstats/hooks")}) {
+    for (const QString& candidate : {app + u'/' + name, app + QStringLiteral("/../share/allstats/") + name}) {
         if (QDir(candidate).exists())
             return QDir(candidate).canonicalPath();
     }
     return {};
+}
+
+QString defaultHooksDir()
+{
+    return dataDir(QStringLiteral("hooks"));
+}
+
+QString pictureDir()
+{
+    return dataDir(QStringLiteral("pic"));
 }
 
 QString outputDir()

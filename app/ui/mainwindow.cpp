@@ -52,8 +52,9 @@ QString periodText(const QString& period)
 
 QIcon pictureIcon(const QString& file, QStyle::StandardPixmap fallback)
 {
-    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("pic/") + file);
-    if (QFileInfo::exists(path))
+    const QString dir = pictureDir();
+    const QString path = QDir(dir).filePath(file);
+    if (!dir.isEmpty() && QFileInfo::exists(path))
         return QIcon(path);
     return QApplication::style()->standardIcon(fallback);
 }

@@ -1,5 +1,6 @@
 #include "foundation/ui/menu.h"
 
+#include "foundation/places.h"
 #include "foundation/ui/modulewindow.h"
 
 #include <QAction>
@@ -219,18 +220,16 @@ bool Menu::eventFilter(QObject* watched, QEvent* event)
 
 namespace {
 
-QString pictureFolder()
-{
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("pic"));
-}
-
 // A picture file of the pic folder, matched without regard to case.
 QString pictureFile(const QString& name)
 {
     QString file = name;
     file.replace(u'\\', u'/');
     file = QFileInfo(file).fileName();
-    const QDir dir(pictureFolder());
+    const QString folder = pictureDir();
+    if (folder.isEmpty())
+        return {};
+    const QDir dir(folder);
     for (const QString& entry : dir.entryList(QDir::Files))
         if (entry.compare(file, Qt::CaseInsensitive) == 0)
             return dir.filePath(entry);

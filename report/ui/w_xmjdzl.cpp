@@ -37,8 +37,9 @@ w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
     : ModuleWindow(host, QStringLiteral("w_xmjdzl"), kRightsPosition, ShareOrder::MenuThenShare, parent)
 {
     setWindowTitle(QStringLiteral("项目进度及借款质量表"));
-    const QString icon = QCoreApplication::applicationDirPath() + QStringLiteral("/pic/BALLOON.ico");
-    if (QFile::exists(icon))
+    const QString pictures = pictureDir();
+    const QString icon = QDir(pictures).filePath(QStringLiteral("BALLOON.ico"));
+    if (!pictures.isEmpty() && QFile::exists(icon))
         setWindowIcon(QIcon(icon));
     // The client area below the menu and toolbar; the grid runs down to its bottom.
     setDesignSize(3717, 1960);
