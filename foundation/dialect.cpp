@@ -79,3 +79,9 @@ QString Dialect::lockWorkingTable() const
 {
     return isSQLite() ? QString() : QStringLiteral("LOCK TABLE t_stat IN EXCLUSIVE MODE");
 }
+
+QString Dialect::lockSchemeKind() const
+{
+    // SQLite: the write transaction (BEGIN IMMEDIATE) already keeps every other writer out.
+    return isSQLite() ? QString() : QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('s_zbfa'), ?)");
+}

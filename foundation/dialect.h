@@ -44,6 +44,10 @@ public:
     // Starting a transaction that holds the working table exclusively.
     QString beginExclusive() const;
     QString lockWorkingTable() const; // empty when begin already locks
+    // Held from reading a kind's highest scheme code to the last insert of the
+    // new scheme, so two connections never derive the same code. One bound
+    // value, the kind; empty when the write transaction already holds it.
+    QString lockSchemeKind() const;
 
 private:
     Backend m_backend;
