@@ -85,6 +85,12 @@ struct GridLayout
     // 1 odd) get `tint`; the others white. 16772095 = red 255, green 235, blue 255.
     int tintParity = 0;
     QRgb tint = qRgb(255, 235, 255);
+    // The columns (grid names) the tint falls on; empty: the whole row.
+    QStringList tintColumns;
+    bool tints(const QString& column) const
+    {
+        return tintColumns.isEmpty() || tintColumns.contains(column, Qt::CaseInsensitive);
+    }
 
     QList<GridText> texts;
     int orientation = 2; // 1 landscape, 2 portrait

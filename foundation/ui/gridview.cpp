@@ -131,7 +131,9 @@ QVariant GridModel::data(const QModelIndex& index, int role) const
         return {};
     const int c = layoutColumn(index.column());
     if (role == Qt::BackgroundRole)
-        return QColor::fromRgb(m_buffer.rowBackground(row));
+        return c >= 0 && !m_buffer.layout().tints(m_buffer.layout().columns[c].name)
+                   ? QColor(Qt::white)
+                   : QColor::fromRgb(m_buffer.rowBackground(row));
     if (c < 0) {
         if (role == Qt::DisplayRole)
             return QString::number(row);
