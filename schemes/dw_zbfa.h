@@ -1,0 +1,13 @@
+#pragma once
+
+#include "foundation/gridlayout.h"
+
+// The scheme grid: the rows of one scheme (code li_fabm, kind li_falx) joined to
+// the catalogue, in row order. Written back to s_zbfa by the key zbbm + hh as
+// read, and only to rows of the same kind and code, so a save never reaches a
+// row of another scheme. The grid never inserts or deletes rows.
+GridLayout dw_zbfa();
+
+// The columns as the screen shows them, left to right ("选择" first); the tab
+// order of the editable cells is the layout's column order.
+QStringList dw_zbfaDisplayOrder();
