@@ -68,6 +68,10 @@ struct GridLayout
     QString queryPostgres; // when the PostgreSQL text differs; empty = same
     QStringList arguments;
     QList<GridColumn> columns;
+    // Left-to-right order of the columns on screen, on paper and in exports
+    // (grid names; the ones not named follow in layout order). Empty: the
+    // layout's order. Tab still walks the editable cells in the layout's order.
+    QStringList displayOrder;
 
     // Writing back: the table, the key columns (grid names) and further grid
     // columns the stored row must match too (so an update never reaches a row
@@ -96,6 +100,8 @@ struct GridLayout
     int orientation = 2; // 1 landscape, 2 portrait
 
     int columnIndex(const QString& name) const;
+    // Indices of every column, in display order.
+    QList<int> displayIndices() const;
     const GridText* text(const QString& name) const;
     QString queryFor(const Dialect& dialect) const;
 };

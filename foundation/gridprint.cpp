@@ -134,7 +134,7 @@ GridPrinter::Plan GridPrinter::makePlan(const QSizeF& content) const
         c.alignment = Qt::AlignCenter;
         p.columns << c;
     }
-    for (int i = 0; i < layout.columns.size(); ++i) {
+    for (const int i : layout.displayIndices()) {
         const GridColumn& gc = layout.columns[i];
         if (!gc.visible || gc.header.isEmpty())
             continue;

@@ -175,7 +175,7 @@ Status writeXlsx(const GridBuffer& grid, const QString& path)
     QList<SheetColumn> columns;
     if (layout.rowNumber)
         columns.append({-1, QString(), layout.rowNumberHeader, true, Qt::AlignHCenter});
-    for (int i = 0; i < layout.columns.size(); ++i) {
+    for (const int i : layout.displayIndices()) {
         const GridColumn& c = layout.columns[i];
         if (!c.visible || c.width <= 0)
             continue;
@@ -288,16 +288,18 @@ Status writeXlsx(const GridBuffer& grid, const QString& path)
         const QRgb fill = grid.rowBackground(r);
         for (int c = 0; c <= lastColumn; ++c) {
             const SheetColumn& col = columns[c];
+            // The tint falls on the layout's tinted columns only.
+            const QRgb cellFill = layout.tints(col.name) ? fill : qRgb(255, 255, 255);
             if (col.layoutColumn < 0) {
                 worksheet_write_number(ws, row, lxw_col_t(c), double(r),
-                                       formats.cell(QString(), col.alignment, fill));
+                                       formats.cell(QString(), col.alignment, cellFill));
                 widths[c] = std::max(widths[c], textWidth(QString::number(r)) + 2);
                 continue;
             }
             const QString shown = grid.displayText(r, col.name);
             widths[c] = std::max(widths[c], textWidth(shown) + 2);
             if (!col.numeric) {
-                lxw_format* f = formats.cell(QString(), col.alignment, fill);
+                lxw_format* f = formats.cell(QString(), col.alignment, cellFill);
                 if (shown.isEmpty())
                     worksheet_write_blank(ws, row, lxw_col_t(c), f);
                 else
@@ -305,7 +307,7 @@ Status writeXlsx(const GridBuffer& grid, const QString& path)
                 continue;
             }
             const std::optional<Decimal> value = grid.GetItemDecimal(r, col.name);
-            lxw_format* f = formats.cell(numberFormat(grid.maskFor(r, col.name)), col.alignment, fill);
+            lxw_format* f = formats.cell(numberFormat(grid.maskFor(r, col.name)), col.alignment, cellFill);
             // Blank on screen (null, or tidied away): an empty cell, not a zero.
             if (!value || shown.trimmed().isEmpty())
                 worksheet_write_blank(ws, row, lxw_col_t(c), f);

@@ -57,6 +57,10 @@ GridLayout dw_zbfa()
               << column(QStringLiteral("s_zbfa_zbms"), QStringLiteral("zbms"), ColumnType::Text,
                         QStringLiteral("指标描述"), 1000, true);
     // The hh column reads in the general number format, the default of every column.
+    // Shown "选择" first; tab walks the editable cells in the order above.
+    l.displayOrder = {QStringLiteral("xz"),          QStringLiteral("hh"),
+                      QStringLiteral("zbbm"),        QStringLiteral("s_zbfa_zblx"),
+                      QStringLiteral("s_zbfa_zbmc"), QStringLiteral("s_zbfa_zbms")};
 
     l.updateTable = QStringLiteral("s_zbfa");
     l.keyColumns = {QStringLiteral("zbbm"), QStringLiteral("hh")};
@@ -77,10 +81,4 @@ GridLayout dw_zbfa()
     l.texts << title;
     l.orientation = 2;
     return l;
-}
-
-QStringList dw_zbfaDisplayOrder()
-{
-    return {QStringLiteral("xz"),          QStringLiteral("hh"),          QStringLiteral("zbbm"),
-            QStringLiteral("s_zbfa_zblx"), QStringLiteral("s_zbfa_zbmc"), QStringLiteral("s_zbfa_zbms")};
 }

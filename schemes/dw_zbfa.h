@@ -7,7 +7,3 @@
 // read, and only to rows of the same kind and code, so a save never reaches a
 // row of another scheme. The grid never inserts or deletes rows.
 GridLayout dw_zbfa();
-
-// The columns as the screen shows them, left to right ("选择" first); the tab
-// order of the editable cells is the layout's column order.
-QStringList dw_zbfaDisplayOrder();

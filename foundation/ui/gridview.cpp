@@ -565,6 +565,8 @@ GridView::GridView(const QString& controlName, GridLayout layout, QWidget* paren
     sheetLayout->addWidget(m_title);
     sheetLayout->addWidget(m_table, 1);
     m_table->viewport()->installEventFilter(this);
+    if (!m_buffer->layout().displayOrder.isEmpty())
+        setColumnOrder(m_buffer->layout().displayOrder);
     fitColumns();
 
     auto* scroll = new QScrollArea(this);

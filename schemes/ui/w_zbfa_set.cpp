@@ -76,7 +76,6 @@ w_zbfa_set::w_zbfa_set(UiHost& host, QWidget* parent)
     named(ddlb_1, "ddlb_1");
     named(st_1, "st_1");
     named(gb_1, "gb_1");
-    m_dw_1->setColumnOrder(dw_zbfaDisplayOrder());
 
     for (QWidget* w : QList<QWidget*>{rb_3, rb_2, rb_1, cb_5, cb_4, cb_3, cb_2, cb_1, ddlb_1, st_1})
         w->setFont(songti());

@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
+#include <QTest>
 
 namespace {
 
@@ -442,8 +444,21 @@ TEST_P(SchemeEditorTest, RowOrderEditRenumbersBeforeTheTypedValueIsStored)
     insertRow(5, 1, QStringLiteral("PQR"), 30, QStringLiteral("0003"), 1, 0);
     insertRow(5, 1, QStringLiteral("PQR"), 40, QStringLiteral("0004"), 1, 0);
     w_zbfa_set& w = open(5);
-    // P = 0001, Q = 0002, R = 0003 (and S = 0004 behind them).
-    ASSERT_EQ(grid().SetText(1, QStringLiteral("hh"), 25), 1);
+    // P = 0001, Q = 0002, R = 0003 (and S = 0004 behind them). 25 typed into P's row-order cell.
+    QTableView* table = w.m_dw_1->table();
+    int hhColumn = -1;
+    for (int c = 0; c < table->model()->columnCount(); ++c)
+        if (table->model()->headerData(c, Qt::Horizontal).toString() == QStringLiteral("行序"))
+            hhColumn = c;
+    ASSERT_GE(hhColumn, 0);
+    const QModelIndex cell = table->model()->index(0, hhColumn);
+    table->setCurrentIndex(cell);
+    table->edit(cell);
+    auto* editor = table->findChild<QLineEdit*>();
+    ASSERT_TRUE(editor);
+    editor->setText(QStringLiteral("25"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
     EXPECT_EQ(shown(), (QStringList{QStringLiteral("0001 25"), QStringLiteral("0002 20"),
                                     QStringLiteral("0003 30"), QStringLiteral("0004 40")}));
     // A view filter command sorts: Q, P, R with their numbers kept.
@@ -576,7 +591,7 @@ TEST_P(SchemeEditorTest, ASaveOvertakenByAnotherUserIsNotReportedAsSaved)
     EXPECT_FALSE(sqlca().inTransaction());
 }
 
-TEST_P(SchemeEditorTest, TheReportScreenListFollowsTheEditorOpenedFromIt)
+TEST_P(SchemeEditorTest, ASchemeBuiltFromTheReportScreenDrivesTheReport)
 {
     host->screenFactory = [this](const QString& name, QWidget* parent) -> QWidget* {
         if (name != u"w_zbfa_set")
@@ -585,6 +600,13 @@ TEST_P(SchemeEditorTest, TheReportScreenListFollowsTheEditorOpenedFromIt)
         window->setWindowFlag(Qt::Window, true);
         return window->Open() ? window.data() : nullptr;
     };
+    host->gs_kjqj = QStringLiteral("202409");
+    host->gs_userqybm = QStringLiteral("45");
+    db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('45', '青山省')"));
+    for (const QString& zbbm : {QStringLiteral("0001"), QStringLiteral("0002"), QStringLiteral("0003")})
+        db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                                "VALUES ('450101001001', '202409', ?, 1, 2, 3)"),
+                 {zbbm});
     w_xmjdzl report(*host);
     ASSERT_TRUE(report.Open());
     report.ddlb_3->setCurrentIndex(report.ddlb_3->findText(QStringLiteral("简要方案")));
@@ -592,31 +614,50 @@ TEST_P(SchemeEditorTest, TheReportScreenListFollowsTheEditorOpenedFromIt)
     ASSERT_TRUE(window);
     EXPECT_EQ(window->li_falx, 1);
 
-    // A scheme added and named in the editor joins the list.
+    // Add, name, untick one, move one up by its row order, save, make it the default.
     window->cb_1->click();
     window->ddlb_1->setEditText(QStringLiteral("新方案"));
+    ASSERT_EQ(grid().SetText(2, QStringLiteral("xz"), 0), 1);
+    ASSERT_EQ(grid().SetText(3, QStringLiteral("hh"), 5), 1);
     boxes.answer(msg::Yes);
     window->cb_2->click();
+    boxes.answer(msg::Yes);
+    window->cb_5->click();
+    EXPECT_EQ(lastBox().text, QStringLiteral("新方案已设置为默认方案组"));
     window->close();
     settle();
     ASSERT_FALSE(window);
+    // The report's list follows, the chosen scheme stays chosen.
     QStringList items;
     for (int i = 0; i < report.ddlb_3->count(); ++i)
         items << report.ddlb_3->itemText(i);
-    EXPECT_TRUE(items.contains(QStringLiteral("新方案")));
-    EXPECT_EQ(report.ddlb_3->currentText(), QStringLiteral("简要方案")) << "the chosen scheme stays chosen";
+    EXPECT_EQ(items, (QStringList{QStringLiteral("预设方案"), QStringLiteral("简要方案"),
+                                  QStringLiteral("新方案")}));
+    EXPECT_EQ(report.ddlb_3->currentText(), QStringLiteral("简要方案"));
+
+    // The report of the new scheme shows the ticked indicators in the new order.
+    report.ddlb_3->setCurrentIndex(2);
+    report.ddlb_1->setCurrentText(QStringLiteral("2024"));
+    report.ddlb_2->setCurrentText(QStringLiteral("9"));
+    report.query();
+    GridBuffer& shownReport = report.m_dw_1->buffer();
+    QStringList names;
+    for (long r = 1; r <= shownReport.RowCount(); ++r)
+        names << shownReport.GetItemString(r, QStringLiteral("s_zbfa_zbmc"));
+    EXPECT_EQ(names, (QStringList{QStringLiteral("最大单笔借款"), QStringLiteral("互助金总额"),
+                                  QStringLiteral("逾期率")}));
 
     // The chosen scheme deleted in the editor leaves the list.
     report.cb_2->click();
     ASSERT_TRUE(window);
-    window->ddlb_1->setCurrentIndex(window->ddlb_1->findText(QStringLiteral("简要方案")));
+    window->ddlb_1->setCurrentIndex(window->ddlb_1->findText(QStringLiteral("新方案")));
     emit window->ddlb_1->activated(window->ddlb_1->currentIndex());
     boxes.answer(msg::Yes);
     window->cb_3->click();
     window->cb_4->click();
     settle();
     ASSERT_FALSE(window);
-    EXPECT_EQ(report.ddlb_3->findText(QStringLiteral("简要方案")), -1);
+    EXPECT_EQ(report.ddlb_3->findText(QStringLiteral("新方案")), -1);
     EXPECT_EQ(report.ddlb_3->count(), 2);
 }
 
