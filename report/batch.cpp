@@ -194,7 +194,8 @@ int runReport(const QStringList& args)
     request.region = value("region").trimmed();
     if (!request.region.isEmpty()) {
         const auto row = sqlca->selectRow(
-            QStringLiteral("SELECT qymc FROM s_qybm WHERE trim(qybm) = ? ORDER BY qybm"), {request.region});
+            QStringLiteral("SELECT qymc FROM s_qybm WHERE trim(qybm) = ? ORDER BY qybm LIMIT 1"),
+            {request.region});
         if (!row) {
             if (sqlca->SQLCode == 100) {
                 err() << "report: unknown region code \"" << request.region
