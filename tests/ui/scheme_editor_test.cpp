@@ -584,8 +584,7 @@ TEST_P(SchemeEditorTest, CloseQueryAnswersYesNoAndCancel)
     EXPECT_FALSE(sqlca().inTransaction());
 }
 
-// Enabled once the grid's Update fails on a row that is no longer there as read.
-TEST_P(SchemeEditorTest, DISABLED_ASaveOvertakenByAnotherUserIsNotReportedAsSaved)
+TEST_P(SchemeEditorTest, ASaveOvertakenByAnotherUserIsNotReportedAsSaved)
 {
     w_zbfa_set& w = open();
     grid().SetText(1, QStringLiteral("xz"), 0);
