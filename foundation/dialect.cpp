@@ -100,3 +100,9 @@ QString Dialect::schemaChangeLock() const
     return isSQLite() ? QStringLiteral("SELECT 1")
                       : QStringLiteral("SELECT pg_advisory_xact_lock(4242170011)");
 }
+
+QString Dialect::lockSchemeKind() const
+{
+    // SQLite: the write transaction (BEGIN IMMEDIATE) already keeps every other writer out.
+    return isSQLite() ? QString() : QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('s_zbfa'), ?)");
+}

@@ -60,6 +60,10 @@ public:
     // Serialises creating schemas and tables among concurrent connections
     // (inside a transaction; SQLite's BEGIN IMMEDIATE does it there).
     QString schemaChangeLock() const;
+    // Held from reading a kind's highest scheme code to the last insert of the
+    // new scheme, so two connections never derive the same code. One bound
+    // value, the kind; empty when the write transaction already holds it.
+    QString lockSchemeKind() const;
 
 private:
     Backend m_backend;

@@ -12,6 +12,18 @@ int GridLayout::columnIndex(const QString& columnName) const
     return -1;
 }
 
+QList<int> GridLayout::displayIndices() const
+{
+    QList<int> order;
+    for (const QString& name : displayOrder)
+        if (const int i = columnIndex(name); i >= 0 && !order.contains(i))
+            order << i;
+    for (int i = 0; i < columns.size(); ++i)
+        if (!order.contains(i))
+            order << i;
+    return order;
+}
+
 const GridText* GridLayout::text(const QString& textName) const
 {
     for (const GridText& t : texts)

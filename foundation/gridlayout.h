@@ -68,6 +68,10 @@ struct GridLayout
     QString queryPostgres; // when the PostgreSQL text differs; empty = same
     QStringList arguments;
     QList<GridColumn> columns;
+    // Left-to-right order of the columns on screen, on paper and in exports
+    // (grid names; the ones not named follow in layout order). Empty: the
+    // layout's order. Tab still walks the editable cells in the layout's order.
+    QStringList displayOrder;
 
     // Writing back: the table, the key columns (grid names) and further grid
     // columns the stored row must match too (so an update never reaches a row
@@ -89,11 +93,19 @@ struct GridLayout
     // 1 odd) get `tint`; the others white. 16772095 = red 255, green 235, blue 255.
     int tintParity = 0;
     QRgb tint = qRgb(255, 235, 255);
+    // The columns (grid names) the tint falls on; empty: the whole row.
+    QStringList tintColumns;
+    bool tints(const QString& column) const
+    {
+        return tintColumns.isEmpty() || tintColumns.contains(column, Qt::CaseInsensitive);
+    }
 
     QList<GridText> texts;
     int orientation = 2; // 1 landscape, 2 portrait
 
     int columnIndex(const QString& name) const;
+    // Indices of every column, in display order.
+    QList<int> displayIndices() const;
     const GridText* text(const QString& name) const;
     QString queryFor(const Dialect& dialect) const;
 };

@@ -139,7 +139,7 @@ GridPrinter::Plan GridPrinter::makePlan(const QSizeF& content) const
         c.alignment = Qt::AlignCenter;
         p.columns << c;
     }
-    for (int i = 0; i < layout.columns.size(); ++i) {
+    for (const int i : layout.displayIndices()) {
         const GridColumn& gc = layout.columns[i];
         if (!gc.visible || gc.header.isEmpty())
             continue;
@@ -354,8 +354,14 @@ void GridPrinter::paintPage(QPainter& painter, int page, const QRectF& contentRe
     for (int r = first; r <= last; ++r) {
         const qreal h = p.rowHeights[r - 1];
         const QColor bg = QColor::fromRgb(m_grid.rowBackground(r));
-        if (bg != Qt::white)
-            painter.fillRect(QRectF(0, y, p.tableWidth, h), bg);
+        if (bg != Qt::white) {
+            qreal left = 0;
+            for (const Column& c : p.columns) {
+                if (layout.tints(c.index >= 0 ? layout.columns[c.index].name : QString()))
+                    painter.fillRect(QRectF(left, y, c.width, h), bg);
+                left += c.width;
+            }
+        }
         const QStringList texts = cellTexts(r, p.columns);
         qreal x = 0;
         for (int k = 0; k < p.columns.size(); ++k) {

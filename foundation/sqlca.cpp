@@ -788,6 +788,16 @@ bool Sqlca::begin(bool exclusive)
     return ok;
 }
 
+bool Sqlca::beginWrite()
+{
+    if (m_depth > 0)
+        return begin(false);
+    if (!rawExec(m_dialect.beginExclusive()))
+        return false;
+    ++m_depth;
+    return true;
+}
+
 bool Sqlca::commit()
 {
     if (m_depth == 0) {
@@ -868,6 +878,11 @@ void Cursor::close()
 TransactionGuard::TransactionGuard(Sqlca& sqlca, bool exclusive) : m_sqlca(sqlca)
 {
     m_active = m_sqlca.begin(exclusive);
+}
+
+TransactionGuard::TransactionGuard(Sqlca& sqlca, Writes) : m_sqlca(sqlca)
+{
+    m_active = m_sqlca.beginWrite();
 }
 
 TransactionGuard::~TransactionGuard()

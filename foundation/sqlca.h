@@ -79,6 +79,10 @@ public:
     bool inTransaction() const { return m_depth > 0; }
     // BEGIN (or the exclusive begin of the dialect); nested calls take savepoints.
     bool begin(bool exclusive = false);
+    // BEGIN that takes the write lock at once where one lock serves every writer
+    // (SQLite), so a read and the writes that depend on it are one step for other
+    // connections; the working table is not locked. Nested calls take savepoints.
+    bool beginWrite();
     bool commit();   // COMMIT; outside a transaction it does nothing and succeeds
     bool rollback(); // ROLLBACK; outside a transaction it does nothing and succeeds
 
@@ -148,6 +152,11 @@ class TransactionGuard final
 {
 public:
     explicit TransactionGuard(Sqlca& sqlca, bool exclusive = false);
+    enum class Writes
+    {
+        AtOnce, // beginWrite()
+    };
+    TransactionGuard(Sqlca& sqlca, Writes);
     ~TransactionGuard();
     TransactionGuard(const TransactionGuard&) = delete;
     TransactionGuard& operator=(const TransactionGuard&) = delete;

@@ -395,7 +395,7 @@ Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
     QList<SheetColumn> columns;
     if (layout.rowNumber)
         columns.append({-1, QString(), layout.rowNumberHeader, true, Qt::AlignHCenter});
-    for (int i = 0; i < layout.columns.size(); ++i) {
+    for (const int i : layout.displayIndices()) {
         const GridColumn& c = layout.columns[i];
         if (!c.visible || c.width <= 0)
             continue;
@@ -539,14 +539,16 @@ Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
         int lines = 1;
         for (int c = 0; c <= lastColumn; ++c) {
             const SheetColumn& col = columns[c];
+            // The tint falls on the layout's tinted columns only.
+            const QRgb cellFill = layout.tints(col.name) ? fill : qRgb(255, 255, 255);
             const QString& text = shown[r - 1][c];
             if (col.layoutColumn < 0) {
                 worksheet_write_number(ws, row, lxw_col_t(c), double(r),
-                                       formats.cell(QString(), col.alignment, fill, false));
+                                       formats.cell(QString(), col.alignment, cellFill, false));
                 continue;
             }
             if (!col.numeric) {
-                lxw_format* f = formats.cell(QString(), col.alignment, fill, true);
+                lxw_format* f = formats.cell(QString(), col.alignment, cellFill, true);
                 if (text.isEmpty()) {
                     worksheet_write_blank(ws, row, lxw_col_t(c), f);
                     continue;
@@ -559,14 +561,14 @@ Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
                 continue;
             }
             const std::optional<Decimal> value = grid.GetItemDecimal(r, col.name);
-            lxw_format* f = formats.cell(numberFormat(grid.maskFor(r, col.name)), col.alignment, fill, false);
+            lxw_format* f = formats.cell(numberFormat(grid.maskFor(r, col.name)), col.alignment, cellFill, false);
             // Blank on screen (null, or tidied away): an empty cell, not a zero.
             if (!value || text.trimmed().isEmpty())
                 worksheet_write_blank(ws, row, lxw_col_t(c), f);
             else if (Decimal::fromVariant(QVariant(value->toDouble())) == value)
                 worksheet_write_number(ws, row, lxw_col_t(c), value->toDouble(), f);
             else // beyond the 15 digits a spreadsheet number keeps: the exact figure as shown
-                worksheet_write_string(ws, row, lxw_col_t(c), utf8(shown).constData(), f);
+                worksheet_write_string(ws, row, lxw_col_t(c), utf8(text).constData(), f);
         }
         worksheet_set_row(ws, row, std::max(kRowPoints, lines * kLinePoints + 4), nullptr);
     }

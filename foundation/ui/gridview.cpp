@@ -129,7 +129,9 @@ QVariant GridModel::data(const QModelIndex& index, int role) const
         return {};
     const int c = layoutColumn(index.column());
     if (role == Qt::BackgroundRole)
-        return QColor::fromRgb(m_buffer.rowBackground(row));
+        return c >= 0 && !m_buffer.layout().tints(m_buffer.layout().columns[c].name)
+                   ? QColor(Qt::white)
+                   : QColor::fromRgb(m_buffer.rowBackground(row));
     if (c < 0) {
         if (role == Qt::DisplayRole)
             return QString::number(row);
@@ -651,6 +653,8 @@ GridView::GridView(const QString& controlName, GridLayout layout, QWidget* paren
     sheetLayout->addWidget(m_title);
     sheetLayout->addWidget(m_table, 1);
     m_table->viewport()->installEventFilter(this);
+    if (!m_buffer->layout().displayOrder.isEmpty())
+        setColumnOrder(m_buffer->layout().displayOrder);
     fitColumns();
 
     auto* scroll = new QScrollArea(this);

@@ -251,7 +251,16 @@ void w_xmjdzl::openSchemeEditor()
 {
     host().message.clear();
     host().message.numberParm = 1;
-    host().openScreen(QStringLiteral("w_zbfa_set"), parentWidget() ? parentWidget() : this);
+    QWidget* editor = host().openScreen(QStringLiteral("w_zbfa_set"), parentWidget() ? parentWidget() : this);
+    // The editor renames and deletes schemes: when it closes the list follows,
+    // keeping the chosen scheme while it still exists.
+    if (editor)
+        connect(editor, &QObject::destroyed, this, [this] {
+            const QString chosen = ddlb_3->currentText();
+            fillSchemes();
+            if (const int i = ddlb_3->findText(chosen, Qt::MatchExactly); i >= 0)
+                ddlb_3->setCurrentIndex(i);
+        });
 }
 
 void w_xmjdzl::keyPressEvent(QKeyEvent* event)

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 
 class FakeHost final : public UiHost
 {
@@ -89,10 +90,13 @@ public:
         message.stringParm = pickerAnswer;
     }
 
-    QWidget* openScreen(const QString& name, QWidget*) override
+    // Opens the screen for real when set (tests of screens that open each other).
+    std::function<QWidget*(const QString& name, QWidget* parent)> screenFactory;
+
+    QWidget* openScreen(const QString& name, QWidget* parent) override
     {
         opened << name;
-        return nullptr;
+        return screenFactory ? screenFactory(name, parent) : nullptr;
     }
 
 private:
