@@ -561,7 +561,8 @@ Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
                 continue;
             }
             const std::optional<Decimal> value = grid.GetItemDecimal(r, col.name);
-            lxw_format* f = formats.cell(numberFormat(grid.maskFor(r, col.name)), col.alignment, cellFill, false);
+            lxw_format* f =
+                formats.cell(numberFormat(grid.maskFor(r, col.name)), col.alignment, cellFill, false);
             // Blank on screen (null, or tidied away): an empty cell, not a zero.
             if (!value || text.trimmed().isEmpty())
                 worksheet_write_blank(ws, row, lxw_col_t(c), f);

@@ -9,9 +9,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QTextStream>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTextStream>
 #include <QTimer>
 #include <QTranslator>
 

@@ -127,7 +127,8 @@ TEST_P(BatchSafetyTest, OutputNeverReplacesTheDatabaseNorASpecialFile)
                                                 {file, file + QStringLiteral("-wal")},
                                                 {file, file + QStringLiteral("-shm")},
                                                 {QStringLiteral("sqlite:") + file, file}}) {
-            EXPECT_EQ(runReport(report({QStringLiteral("--out"), target}, dbText)), ExitUsage) << (target).toStdString();
+            EXPECT_EQ(runReport(report({QStringLiteral("--out"), target}, dbText)), ExitUsage)
+                << (target).toStdString();
         }
         // A second name for the same file (a link) is the same file.
         const QString link = out(QStringLiteral("link.sqlite"));
@@ -359,7 +360,8 @@ TEST_P(BatchSafetyTest, ABusyDatabaseOrASlowStatementIsSaidInPlainWords)
                              "SELECT count(*) FROM c")
             : QStringLiteral("SELECT pg_sleep(60)");
     EXPECT_FALSE(sqlca().execute(endless));
-    EXPECT_TRUE(sqlca().SQLErrText.contains(QStringLiteral("time limit of 1 s"))) << (sqlca().SQLErrText).toStdString();
+    EXPECT_TRUE(sqlca().SQLErrText.contains(QStringLiteral("time limit of 1 s")))
+        << (sqlca().SQLErrText).toStdString();
 
     // The batch options take whole seconds.
     for (const char* option : {"--wait", "--timeout"})
