@@ -44,3 +44,12 @@ QString printFamily(const QString& family)
         return QStringLiteral("AR PL UKai CN");
     return family;
 }
+
+QImage measuringImage(int dotsPerInch)
+{
+    QImage image(8, 8, QImage::Format_RGB32);
+    const int dotsPerMeter = qRound(dotsPerInch / 0.0254);
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
+    return image;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 
 // Maps the font names the layouts use ("宋体", "楷体_GB2312", "Tahoma") to the
@@ -13,3 +14,7 @@ void installFontSubstitutions();
 // layout's font name: TrueType faces PDFs embed, "宋体" as a Song face
 // (AR PL UMing), "楷体_GB2312" as a Kai face (AR PL UKai). Other names stay.
 QString printFamily(const QString& family);
+
+// A small image of the given resolution to measure text on, so that widths do
+// not depend on the screen the program happens to run on.
+QImage measuringImage(int dotsPerInch);

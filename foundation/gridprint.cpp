@@ -41,13 +41,7 @@ const QString kSong = QStringLiteral("宋体");
 // the same whatever the pages are painted on.
 const QPaintDevice* referenceDevice()
 {
-    static const QImage image = [] {
-        QImage i(8, 8, QImage::Format_RGB32);
-        const int dotsPerMeter = qRound(72.0 / 0.0254);
-        i.setDotsPerMeterX(dotsPerMeter);
-        i.setDotsPerMeterY(dotsPerMeter);
-        return i;
-    }();
+    static const QImage image = measuringImage(72);
     return &image;
 }
 

@@ -54,13 +54,7 @@ struct SheetColumn
 // lays its columns out at.
 const QPaintDevice* screenDevice()
 {
-    static const QImage image = [] {
-        QImage i(8, 8, QImage::Format_RGB32);
-        const int dotsPerMeter = qRound(96.0 / 0.0254);
-        i.setDotsPerMeterX(dotsPerMeter);
-        i.setDotsPerMeterY(dotsPerMeter);
-        return i;
-    }();
+    static const QImage image = measuringImage(96);
     return &image;
 }
 
