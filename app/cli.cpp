@@ -22,7 +22,7 @@ QTextStream& err()
 
 bool isBatchCommand(const QString& word)
 {
-    return word == u"init-db" || word == u"report";
+    return word == u"init-db" || word == u"report" || word == u"pack";
 }
 
 int runBatch(const QStringList& args)
@@ -32,6 +32,8 @@ int runBatch(const QStringList& args)
         return runInitDb(args);
     if (command == u"report")
         return runReport(args);
+    if (command == u"pack")
+        return runPack(args);
     err() << "unknown command: " << command << Qt::endl;
     return ExitUsage;
 }

@@ -7,4 +7,5 @@ enum ExitCode
     ExitRefused = 1,
     ExitUsage = 2,
     ExitDatabase = 3,
+    ExitInterrupted = 130, // Ctrl-C stopped a pack
 };

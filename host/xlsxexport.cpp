@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <algorithm>
 #include <xlsxwriter.h>
 
@@ -163,14 +164,14 @@ QString xlsxSheetName(const QString& title)
     return name;
 }
 
-Status writeXlsx(const GridBuffer& grid, const QString& path)
+namespace {
+
+// Writes the grid into a sheet of the workbook: the title and header lines,
+// the column headers, the rows as the grid shows them. False when the grid
+// shows no columns.
+bool writeGridSheet(lxw_worksheet* ws, Formats& formats, const GridBuffer& grid)
 {
     const GridLayout& layout = grid.layout();
-    const QFileInfo target(path);
-    if (!target.absoluteDir().exists())
-        return Status::failure(
-            QStringLiteral("cannot write %1: the folder %2 does not exist").arg(path, target.absolutePath()));
-
     // The columns the grid shows, in its display order, the row number first.
     QList<SheetColumn> columns;
     if (layout.rowNumber)
@@ -186,7 +187,7 @@ Status writeXlsx(const GridBuffer& grid, const QString& path)
         columns.append({i, c.name, c.header, numeric, a});
     }
     if (columns.isEmpty())
-        return Status::failure(QStringLiteral("cannot write %1: the grid shows no columns").arg(path));
+        return false;
     const int lastColumn = int(columns.size()) - 1;
 
     // Title and header lines: the texts of the grid's bands grouped by line.
@@ -194,30 +195,7 @@ Status writeXlsx(const GridBuffer& grid, const QString& path)
     for (const GridText& t : layout.texts)
         lines[t.line].append(&t);
 
-    // Written beside the target and renamed at the end, so a failure leaves no half file.
-    const QString partial = target.absoluteFilePath() + QStringLiteral(".part");
-    QFile::remove(partial);
-    const QByteArray partialName = QFile::encodeName(partial);
-    lxw_workbook* wb = workbook_new(partialName.constData());
-    if (!wb)
-        return Status::failure(
-            QStringLiteral("cannot write %1: the spreadsheet library refused the file").arg(path));
-
-    QString sheetTitle;
-    if (!lines.isEmpty())
-        for (const GridText* t : lines.first())
-            if (sheetTitle.isEmpty())
-                sheetTitle = grid.text(t->name).trimmed();
-    const QByteArray sheetName = utf8(xlsxSheetName(sheetTitle));
-    lxw_worksheet* ws = workbook_add_worksheet(wb, sheetName.constData());
-    if (!ws) {
-        workbook_close(wb);
-        QFile::remove(partial);
-        return Status::failure(QStringLiteral("cannot write %1: bad sheet name").arg(path));
-    }
-    Formats formats(wb);
     QList<double> widths(columns.size(), 6.0);
-
     lxw_row_t row = 0;
     bool first = true;
     for (auto it = lines.cbegin(); it != lines.cend(); ++it) {
@@ -317,13 +295,26 @@ Status writeXlsx(const GridBuffer& grid, const QString& path)
         worksheet_set_column(ws, lxw_col_t(c), lxw_col_t(c), std::min(widths[c], kMaxWidth), nullptr);
     // The header row stays in view while scrolling.
     worksheet_freeze_panes(ws, headerRow + 1, 0);
+    return true;
+}
 
-    const lxw_error err = workbook_close(wb);
-    if (err != LXW_NO_ERROR) {
-        QFile::remove(partial);
-        return Status::failure(
-            QStringLiteral("cannot write %1: %2").arg(path, QString::fromUtf8(lxw_strerror(err))));
-    }
+// The sheet title of a grid: the first text of its title line.
+QString gridSheetTitle(const GridBuffer& grid)
+{
+    QMap<int, QList<const GridText*>> lines;
+    for (const GridText& t : grid.layout().texts)
+        lines[t.line].append(&t);
+    QString title;
+    if (!lines.isEmpty())
+        for (const GridText* t : lines.first())
+            if (title.isEmpty())
+                title = grid.text(t->name).trimmed();
+    return title;
+}
+
+// Moves the finished partial file in place of the target.
+Status finishFile(const QString& partial, const QString& path)
+{
     if (QFile::exists(path) && !QFile::remove(path)) {
         QFile::remove(partial);
         return Status::failure(
@@ -335,4 +326,176 @@ Status writeXlsx(const GridBuffer& grid, const QString& path)
             QStringLiteral("cannot write %1: cannot move the finished file in place").arg(path));
     }
     return Status::success();
+}
+
+} // namespace
+
+Status writeXlsx(const GridBuffer& grid, const QString& path)
+{
+    XlsxBook book(path);
+    if (!book.isOpen())
+        return Status::failure(book.error());
+    const int sheet = book.addSheet(gridSheetTitle(grid));
+    if (sheet < 0)
+        return Status::failure(book.error());
+    if (const Status s = book.writeGrid(sheet, grid); !s)
+        return s;
+    return book.close();
+}
+
+struct XlsxBook::Book
+{
+    lxw_workbook* wb = nullptr;
+    std::unique_ptr<Formats> formats;
+    QList<lxw_worksheet*> sheets;
+    QSet<QString> names;
+};
+
+XlsxBook::XlsxBook(QString path) : m_path(std::move(path)), m_book(std::make_unique<Book>())
+{
+    const QFileInfo target(m_path);
+    if (!target.absoluteDir().exists()) {
+        m_error = QStringLiteral("cannot write %1: the folder %2 does not exist")
+                      .arg(m_path, target.absolutePath());
+        return;
+    }
+    // Written beside the target and renamed at the end, so a failure leaves no half file.
+    m_partial = target.absoluteFilePath() + QStringLiteral(".part");
+    QFile::remove(m_partial);
+    const QByteArray partialName = QFile::encodeName(m_partial);
+    m_book->wb = workbook_new(partialName.constData());
+    if (!m_book->wb) {
+        m_error = QStringLiteral("cannot write %1: the spreadsheet library refused the file").arg(m_path);
+        return;
+    }
+    m_book->formats = std::make_unique<Formats>(m_book->wb);
+}
+
+XlsxBook::~XlsxBook()
+{
+    abandon();
+}
+
+bool XlsxBook::isOpen() const
+{
+    return m_book->wb != nullptr;
+}
+
+int XlsxBook::addSheet(const QString& title)
+{
+    if (!m_book->wb)
+        return -1;
+    // Sheet names are unique regardless of case.
+    QString name = xlsxSheetName(title);
+    for (int n = 2; m_book->names.contains(name.toLower()); ++n) {
+        const QString suffix = QStringLiteral(" (%1)").arg(n);
+        name = xlsxSheetName(title).left(31 - suffix.size()) + suffix;
+    }
+    const QByteArray utf = utf8(name);
+    lxw_worksheet* ws = workbook_add_worksheet(m_book->wb, utf.constData());
+    if (!ws) {
+        m_error = QStringLiteral("cannot write %1: bad sheet name %2").arg(m_path, name);
+        return -1;
+    }
+    m_book->names.insert(name.toLower());
+    m_book->sheets.append(ws);
+    return int(m_book->sheets.size()) - 1;
+}
+
+Status XlsxBook::writeGrid(int sheet, const GridBuffer& grid)
+{
+    if (!m_book->wb || sheet < 0 || sheet >= m_book->sheets.size())
+        return Status::failure(QStringLiteral("cannot write %1: no such sheet").arg(m_path));
+    if (!writeGridSheet(m_book->sheets[sheet], *m_book->formats, grid))
+        return Status::failure(QStringLiteral("cannot write %1: the grid shows no columns").arg(m_path));
+    return Status::success();
+}
+
+Status XlsxBook::writeTable(int sheet, const XlsxTable& table)
+{
+    if (!m_book->wb || sheet < 0 || sheet >= m_book->sheets.size())
+        return Status::failure(QStringLiteral("cannot write %1: no such sheet").arg(m_path));
+    lxw_worksheet* ws = m_book->sheets[sheet];
+    Formats& formats = *m_book->formats;
+    const int lastColumn = int(table.headers.size()) - 1;
+    if (lastColumn < 0)
+        return Status::failure(QStringLiteral("cannot write %1: the table has no columns").arg(m_path));
+    QList<double> widths(table.headers.size(), 6.0);
+    lxw_row_t row = 0;
+    if (!table.title.isEmpty()) {
+        worksheet_set_row(ws, row, 28, nullptr);
+        if (lastColumn > 0)
+            worksheet_merge_range(ws, row, 0, row, lxw_col_t(lastColumn), utf8(table.title).constData(),
+                                  formats.title());
+        else
+            worksheet_write_string(ws, row, 0, utf8(table.title).constData(), formats.title());
+        ++row;
+    }
+    if (!table.subtitle.isEmpty()) {
+        const QByteArray s = utf8(table.subtitle);
+        if (lastColumn > 0)
+            worksheet_merge_range(ws, row, 0, row, lxw_col_t(lastColumn), s.constData(),
+                                  formats.line(Qt::AlignLeft));
+        else
+            worksheet_write_string(ws, row, 0, s.constData(), formats.line(Qt::AlignLeft));
+        ++row;
+    }
+    const lxw_row_t headerRow = row;
+    for (int c = 0; c <= lastColumn; ++c) {
+        worksheet_write_string(ws, row, lxw_col_t(c), utf8(table.headers[c]).constData(), formats.header());
+        widths[c] = std::max(widths[c], std::min(textWidth(table.headers[c]) + 2, 16.0));
+    }
+    ++row;
+    for (const QList<XlsxCell>& cells : table.rows) {
+        for (int c = 0; c <= lastColumn && c < cells.size(); ++c) {
+            const XlsxCell& cell = cells[c];
+            if (!cell.numeric) {
+                lxw_format* f = formats.cell(QString(), Qt::AlignLeft, qRgb(255, 255, 255));
+                widths[c] = std::max(widths[c], textWidth(cell.text) + 2);
+                if (cell.text.isEmpty())
+                    worksheet_write_blank(ws, row, lxw_col_t(c), f);
+                else
+                    worksheet_write_string(ws, row, lxw_col_t(c), utf8(cell.text).constData(), f);
+                continue;
+            }
+            lxw_format* f = formats.cell(numberFormat(cell.mask), Qt::AlignRight, qRgb(255, 255, 255));
+            widths[c] = std::max(widths[c], textWidth(cell.text) + 2);
+            if (cell.number)
+                worksheet_write_number(ws, row, lxw_col_t(c), *cell.number, f);
+            else
+                worksheet_write_blank(ws, row, lxw_col_t(c), f);
+        }
+        ++row;
+    }
+    for (int c = 0; c <= lastColumn; ++c)
+        worksheet_set_column(ws, lxw_col_t(c), lxw_col_t(c), std::min(widths[c], kMaxWidth), nullptr);
+    // The header row and the text columns stay in view while scrolling.
+    worksheet_freeze_panes(ws, headerRow + 1, lxw_col_t(std::max(0, table.frozenColumns)));
+    return Status::success();
+}
+
+Status XlsxBook::close()
+{
+    if (!m_book->wb)
+        return Status::failure(m_error.isEmpty() ? QStringLiteral("cannot write %1").arg(m_path) : m_error);
+    const lxw_error err = workbook_close(m_book->wb);
+    m_book->wb = nullptr;
+    m_book->formats.reset();
+    if (err != LXW_NO_ERROR) {
+        QFile::remove(m_partial);
+        return Status::failure(
+            QStringLiteral("cannot write %1: %2").arg(m_path, QString::fromUtf8(lxw_strerror(err))));
+    }
+    return finishFile(m_partial, m_path);
+}
+
+void XlsxBook::abandon()
+{
+    if (!m_book->wb)
+        return;
+    // The library writes the file when the workbook closes; the half book goes with it.
+    workbook_close(m_book->wb);
+    m_book->wb = nullptr;
+    m_book->formats.reset();
+    QFile::remove(m_partial);
 }
