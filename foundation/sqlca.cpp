@@ -417,9 +417,12 @@ bool Sqlca::begin(bool exclusive)
 {
     bool ok;
     if (m_depth == 0) {
-        ok = rawExec(exclusive ? m_dialect.beginExclusive() : QStringLiteral("BEGIN"));
-        if (ok && exclusive && !m_dialect.lockWorkingTable().isEmpty()) {
-            ok = rawExec(m_dialect.lockWorkingTable());
+        const QString lock = exclusive ? m_dialect.lockWorkingTable() : QString();
+        if (lock.isEmpty()) {
+            ok = rawExec(exclusive ? m_dialect.beginExclusive() : QStringLiteral("BEGIN"));
+        } else {
+            // The lock travels with the BEGIN: one round trip to the server.
+            ok = rawExec(m_dialect.beginExclusive() + QStringLiteral("; ") + lock);
             if (!ok) {
                 const QString why = SQLErrText;
                 rawExec(QStringLiteral("ROLLBACK"));
