@@ -422,10 +422,12 @@ Status XlsxBook::writeTable(int sheet, const XlsxTable& table)
         return Status::failure(QStringLiteral("cannot write %1: the table has no columns").arg(m_path));
     QList<double> widths(table.headers.size(), 6.0);
     lxw_row_t row = 0;
+    // Title lines over the first columns at most, so a wide table shows them on its first page.
+    const int lastTitleColumn = std::min(lastColumn, table.frozenColumns + 4);
     if (!table.title.isEmpty()) {
         worksheet_set_row(ws, row, 28, nullptr);
-        if (lastColumn > 0)
-            worksheet_merge_range(ws, row, 0, row, lxw_col_t(lastColumn), utf8(table.title).constData(),
+        if (lastTitleColumn > 0)
+            worksheet_merge_range(ws, row, 0, row, lxw_col_t(lastTitleColumn), utf8(table.title).constData(),
                                   formats.title());
         else
             worksheet_write_string(ws, row, 0, utf8(table.title).constData(), formats.title());
@@ -433,14 +435,20 @@ Status XlsxBook::writeTable(int sheet, const XlsxTable& table)
     }
     if (!table.subtitle.isEmpty()) {
         const QByteArray s = utf8(table.subtitle);
-        if (lastColumn > 0)
-            worksheet_merge_range(ws, row, 0, row, lxw_col_t(lastColumn), s.constData(),
+        if (lastTitleColumn > 0)
+            worksheet_merge_range(ws, row, 0, row, lxw_col_t(lastTitleColumn), s.constData(),
                                   formats.line(Qt::AlignLeft));
         else
             worksheet_write_string(ws, row, 0, s.constData(), formats.line(Qt::AlignLeft));
         ++row;
     }
     const lxw_row_t headerRow = row;
+    // Headers of two lines (code and name) get the height of two lines.
+    bool twoLines = false;
+    for (const QString& h : table.headers)
+        twoLines = twoLines || h.contains(u'\n');
+    if (twoLines)
+        worksheet_set_row(ws, row, 30, nullptr);
     for (int c = 0; c <= lastColumn; ++c) {
         worksheet_write_string(ws, row, lxw_col_t(c), utf8(table.headers[c]).constData(), formats.header());
         widths[c] = std::max(widths[c], std::min(textWidth(table.headers[c]) + 2, 16.0));
