@@ -429,7 +429,7 @@ Status load(const QString& db, const Size& size)
         if (!sqlca)
             return Status::failure(error);
         backend = sqlca->backend();
-        if (sqlca->selectRow(QStringLiteral("SELECT 1 FROM s_qybm")) ||
+        if (sqlca->selectRow(QStringLiteral("SELECT 1 FROM s_qybm LIMIT 1")) ||
             sqlca->selectRow(QStringLiteral("SELECT 1 FROM H_stat LIMIT 1")))
             return Status::failure(QStringLiteral("the database already holds data; load into a fresh one"));
         if (sqlca->SQLCode == -1)

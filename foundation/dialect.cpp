@@ -43,7 +43,21 @@ QString Dialect::joinedUpdate(const QString& target, const QString& assignments,
 
 QString Dialect::prefixRange(const QString& column) const
 {
-    return QStringLiteral("%1 >= ? AND %1 < ?").arg(column);
+    QString code = column;
+    switch (m_unitCodes) {
+    case UnitCodes::Bytewise:
+        break;
+    case UnitCodes::Linguistic:
+        code = isSQLite() ? QStringLiteral("%1 COLLATE BINARY").arg(column)
+                          : QStringLiteral("%1 COLLATE \"C\"").arg(column);
+        break;
+    case UnitCodes::NotText:
+        // A number compared with text is never within a text range; its text form is.
+        code = isSQLite() ? QStringLiteral("CAST(%1 AS TEXT) COLLATE BINARY").arg(column)
+                          : QStringLiteral("CAST(%1 AS text) COLLATE \"C\"").arg(column);
+        break;
+    }
+    return QStringLiteral("%1 >= ? AND %1 < ?").arg(code);
 }
 
 QString Dialect::prefixUpperBound(const QString& prefix)

@@ -31,8 +31,21 @@ public:
     // UPDATE target SET assignments FROM target, other WHERE condition
     QString joinedUpdate(const QString& target, const QString& assignments, const QString& other,
                          const QString& condition) const;
-    // The half-open text range [prefix, prefix + U+FFFF) as a condition on a column,
-    // so a prefix test is an index range scan. The bound values are (prefix, upper).
+    // How the unit codes (H_stat.number) compare, found when connecting.
+    enum class UnitCodes
+    {
+        Bytewise,   // text in a binary collation (the tables this program makes)
+        Linguistic, // PostgreSQL text in a collation that does not sort by bytes
+        NotText,    // stored as numbers (numeric affinity or a number type)
+    };
+    void setUnitCodes(UnitCodes codes) { m_unitCodes = codes; }
+    UnitCodes unitCodes() const { return m_unitCodes; }
+
+    // The half-open text range [prefix, prefix + U+FFFF) of unit codes as a
+    // condition on a column, compared byte by byte: exactly the codes that start
+    // with the prefix. On bytewise codes it is an index range scan; otherwise the
+    // codes are compared as binary text (the index still serves the period).
+    // The bound values are (prefix, upper).
     QString prefixRange(const QString& column) const;
     static QString prefixUpperBound(const QString& prefix);
 
@@ -47,4 +60,5 @@ public:
 
 private:
     Backend m_backend;
+    UnitCodes m_unitCodes = UnitCodes::Bytewise;
 };

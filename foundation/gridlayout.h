@@ -76,6 +76,10 @@ struct GridLayout
     QStringList keyColumns;
     QStringList matchColumns;
 
+    // The order Tab walks the editable cells of a row, by grid column name;
+    // editable columns not named follow in column order. Empty: the column order.
+    QStringList tabOrder;
+
     // Computed row number column ("GetRow()"), shown first.
     bool rowNumber = true;
     QString rowNumberHeader = QStringLiteral("序号");

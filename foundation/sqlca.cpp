@@ -238,6 +238,8 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error)
                 !s->rawExec(QStringLiteral("SET search_path TO %1").arg(quoteIdent(schema))))
                 return fail(s->SQLErrText);
         }
+        s->detectUnitCodes();
+        s->setOk();
         return s;
     }
 
@@ -263,8 +265,59 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error)
         return fail(QStringLiteral("cannot open the database %1: %2").arg(path, s->SQLErrText));
     if (!registerSqliteFunctions(db))
         return fail(QStringLiteral("cannot register the SQL functions on %1").arg(path));
+    s->detectUnitCodes();
     s->setOk();
     return s;
+}
+
+void Sqlca::detectUnitCodes()
+{
+    using Codes = Dialect::UnitCodes;
+    if (m_dialect.isSQLite()) {
+        // The column's affinity from its declared type: only TEXT affinity keeps
+        // codes as text; INTEGER, NUMERIC, REAL and none store digits as numbers.
+        const auto row = selectRow(QStringLiteral(
+            "SELECT upper(type) FROM pragma_table_info('H_stat') WHERE lower(name) = 'number'"));
+        if (!row) {
+            // No table yet: the one this program makes holds text.
+            m_dialect.setUnitCodes(SQLCode == 100 ? Codes::Bytewise : Codes::NotText);
+            return;
+        }
+        const QString type = row->value(0).toString();
+        const bool text = !type.contains(QStringLiteral("INT")) &&
+                          (type.contains(QStringLiteral("CHAR")) || type.contains(QStringLiteral("CLOB")) ||
+                           type.contains(QStringLiteral("TEXT")));
+        m_dialect.setUnitCodes(text ? Codes::Bytewise : Codes::NotText);
+        return;
+    }
+    // PostgreSQL: the column's type category and its collation (the database's
+    // own when the column takes the default).
+    const auto row = selectRow(QStringLiteral(
+        "SELECT t.typcategory, co.collprovider, co.collcollate, d.datcollate, "
+        "to_jsonb(d) ->> 'datlocprovider' "
+        "FROM pg_attribute a JOIN pg_type t ON t.oid = a.atttypid "
+        "LEFT JOIN pg_collation co ON co.oid = a.attcollation "
+        "JOIN pg_database d ON d.datname = current_database() "
+        "WHERE a.attrelid = to_regclass('h_stat') AND a.attname = 'number' AND NOT a.attisdropped"));
+    if (!row) {
+        m_dialect.setUnitCodes(SQLCode == 100 ? Codes::Bytewise : Codes::Linguistic);
+        return;
+    }
+    if (row->value(0).toString() != QStringLiteral("S")) {
+        m_dialect.setUnitCodes(Codes::NotText);
+        return;
+    }
+    QString provider = row->value(1).toString();
+    QString collate = row->value(2).toString();
+    if (provider == QStringLiteral("d")) {
+        provider = row->value(4).isNull() ? QStringLiteral("c") : row->value(4).toString();
+        collate = row->value(3).toString();
+    }
+    // libc's (and the built-in provider's) C and POSIX locales compare bytes.
+    const bool bytewise = (provider == QStringLiteral("c") || provider == QStringLiteral("b")) &&
+                          (collate == QStringLiteral("C") || collate == QStringLiteral("POSIX") ||
+                           collate.startsWith(QStringLiteral("C.")));
+    m_dialect.setUnitCodes(bytewise ? Codes::Bytewise : Codes::Linguistic);
 }
 
 void Sqlca::setError(const QString& text)
@@ -377,6 +430,16 @@ std::optional<QVariantList> Sqlca::selectRow(const QString& sql, const QVariantL
     row.reserve(n);
     for (int i = 0; i < n; ++i)
         row.append(q.value(i));
+    // A singleton select stands for one row: a second one is an error, not a
+    // choice of the first (the callers would go on with an arbitrary row).
+    if (q.next()) {
+        setError(QStringLiteral("the single-row select returned more than one row"));
+        return std::nullopt;
+    }
+    if (q.lastError().isValid()) {
+        setError(errorText(q.lastError()));
+        return std::nullopt;
+    }
     setOk();
     return row;
 }

@@ -40,9 +40,11 @@ public:
     bool execute(const QString& sql, const QVariantList& binds = {});
     // Text executed at once, without parameters (schema statements, hook files).
     bool executeImmediate(const QString& sql);
-    // Singleton select: the first row, or nullopt with SQLCode 100 (no row) or -1 (error).
+    // Singleton select: the one row, or nullopt with SQLCode 100 (no row) or -1 (an
+    // error, or a query that found more than one row).
     std::optional<QVariantList> selectRow(const QString& sql, const QVariantList& binds = {});
-    // The first column of the singleton select; a null QVariant when there is no row.
+    // The first column of the singleton select; a null QVariant when there is no row
+    // (or more than one).
     QVariant selectValue(const QString& sql, const QVariantList& binds = {});
     // All rows of a query (for small look-ups).
     std::optional<QList<QVariantList>> selectAll(const QString& sql, const QVariantList& binds = {});
@@ -66,6 +68,8 @@ public:
 private:
     Sqlca(const QString& connectionName, Backend backend);
     bool rawExec(const QString& sql);
+    // How the host's H_stat.number compares, so the region test stays exact.
+    void detectUnitCodes();
     bool bindAndExec(QSqlQuery& query, const QVariantList& binds);
 
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_kept;

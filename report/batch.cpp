@@ -203,7 +203,7 @@ int openReportSession(ReportSession& s)
     const QString region = s.value("region").trimmed();
     if (!region.isEmpty()) {
         const auto row = s.sqlca->selectRow(
-            QStringLiteral("SELECT qymc FROM s_qybm WHERE trim(qybm) = ? ORDER BY qybm"), {region});
+            QStringLiteral("SELECT qymc FROM s_qybm WHERE trim(qybm) = ? ORDER BY qybm LIMIT 1"), {region});
         if (!row) {
             if (s.sqlca->SQLCode == 100) {
                 err() << s.command << ": unknown region code \"" << region

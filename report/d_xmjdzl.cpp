@@ -60,6 +60,10 @@ GridLayout d_xmjdzl()
     flag2.width = 0;
     l.columns << flag2;
 
+    // Tab goes through the figures first, then the type and the item.
+    l.tabOrder = {QStringLiteral("qichu"), QStringLiteral("fasheng"), QStringLiteral("leiji"),
+                  QStringLiteral("s_zbfa_zblx"), QStringLiteral("s_zbfa_zbmc")};
+
     // No update table: the report is never saved.
     l.rowNumber = true;
     l.rowNumberHeader = QStringLiteral("序号");

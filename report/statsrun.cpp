@@ -227,6 +227,15 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
         return failed(sqlca.SQLErrText);
     if (!fillWorkingRows(sqlca, region, period))
         return failed(sqlca.SQLErrText);
+    // Whether the period holds any figure of the region at all (the report then
+    // shows only the rows that need none).
+    const auto anyFigure =
+        sqlca.selectRow(QStringLiteral("SELECT 1 FROM H_stat WHERE H_stat.kjqj = ? AND %1 LIMIT 1")
+                            .arg(d.prefixRange(QStringLiteral("H_stat.number"))),
+                        {period, region, Dialect::prefixUpperBound(region)});
+    if (!anyFigure && sqlca.SQLCode == -1)
+        return failed(sqlca.SQLErrText);
+    const bool noFigures = !anyFigure;
 
     if (const Status s =
             host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"), QStringLiteral("leiji"));
@@ -270,5 +279,5 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
 
     grid.setText(QStringLiteral("t_qijian"), periodHeader(request.year, request.month));
     grid.setText(QStringLiteral("t_qymc"), unitHeader(region, request.regionName));
-    return {RunOutcome::Done, QString(), grid.RowCount()};
+    return {RunOutcome::Done, QString(), grid.RowCount(), noFigures};
 }

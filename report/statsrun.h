@@ -27,6 +27,7 @@ struct RunOutcome
     Kind kind = Done;
     QString message;
     long rows = 0;
+    bool noFigures = false; // done, but H_stat holds no figure of the region in the period
 };
 
 // The statistics run: refresh (current period, village user), aggregation into

@@ -352,8 +352,8 @@ void MainWindow::applyGlobals()
     h.gs_userqybm = m_session.userRegion.trimmed();
     // Without a region of their own the user starts at the top of the region tree.
     if (h.gs_userqybm.isEmpty() && m_sqlca) {
-        const QVariant top =
-            m_sqlca->selectValue(QStringLiteral("SELECT qybm FROM s_qybm ORDER BY length(qybm), qybm"));
+        const QVariant top = m_sqlca->selectValue(
+            QStringLiteral("SELECT qybm FROM s_qybm ORDER BY length(qybm), qybm LIMIT 1"));
         h.gs_userqybm = top.toString().trimmed();
     }
 }

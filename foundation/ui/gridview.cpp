@@ -86,6 +86,11 @@ int GridModel::modelColumn(const QString& gridColumn) const
     return c < 0 ? -1 : int(m_columns.indexOf(c));
 }
 
+const QStringList& GridModel::tabOrder() const
+{
+    return m_buffer.layout().tabOrder;
+}
+
 bool GridModel::isEditable(int modelColumn) const
 {
     const int c = layoutColumn(modelColumn);
@@ -363,10 +368,16 @@ QModelIndex GridTable::moveCursor(CursorAction action, Qt::KeyboardModifiers mod
     if (action != MoveNext && action != MovePrevious)
         return QTableView::moveCursor(action, modifiers);
 
-    // Tab walks the editable cells in the layout's column order, row by row.
+    // Tab walks the editable cells in the layout's tab order (else its column
+    // order), row by row.
     QList<int> editable;
+    const QStringList& tabOrder = m_model->tabOrder();
+    for (const QString& name : tabOrder)
+        if (const int c = m_model->modelColumn(name);
+            c >= 0 && m_model->isEditable(c) && !editable.contains(c))
+            editable << c;
     for (int c = 0; c < m_model->columnCount(); ++c)
-        if (m_model->isEditable(c))
+        if (m_model->isEditable(c) && !editable.contains(c))
             editable << c;
     const int rows = m_model->rowCount();
     if (editable.isEmpty() || rows == 0)
@@ -375,7 +386,7 @@ QModelIndex GridTable::moveCursor(CursorAction action, Qt::KeyboardModifiers mod
     int row = cur.isValid() ? cur.row() : 0;
     int pos = cur.isValid() ? int(editable.indexOf(cur.column())) : -1;
     if (action == MoveNext) {
-        if (pos < 0) {
+        if (pos < 0 && tabOrder.isEmpty()) {
             // From a non-editable cell: the first editable cell to its right (in layout order).
             pos = -1;
             for (int i = 0; i < editable.size(); ++i)

@@ -31,6 +31,7 @@ public:
     // The layout's column index of a model column; -1 for the row number.
     int layoutColumn(int modelColumn) const { return m_columns.value(modelColumn, -1); }
     int modelColumn(const QString& gridColumn) const;
+    const QStringList& tabOrder() const;
     bool isEditable(int modelColumn) const;
     bool isCheckBox(int modelColumn) const;
     int editLimit(int modelColumn) const;

@@ -9,7 +9,10 @@ class Sqlca;
 // The region box: shows a region's name and yields its code. Its code table
 // pairs names with codes; setting its text to a code shows the paired name,
 // and a code typed by hand turns into the region's name when the user leaves
-// the box. The whole text is selected when the box gets the focus.
+// the box. The whole text is selected when the box gets the focus. Regions
+// of one name (villages of different towns) are told apart in the list by the
+// region above them and their code, and the box yields the code of the one
+// chosen, not of the first of that name.
 class RegionBox final : public QComboBox
 {
     Q_OBJECT
@@ -24,12 +27,18 @@ public:
     void setCodeTable(const QList<QPair<QString, QString>>& nameToCode);
     const QList<QPair<QString, QString>>& codeTable() const { return m_table; }
 
-    // The code paired with the shown name; the shown text itself when it pairs with nothing.
+    // The code of the region chosen (list item, code or picker); for a name typed
+    // by hand the code paired with it; the shown text itself when it pairs with nothing.
     QString GetData() const;
+    // What the list shows for item `index`: the name, and for a name that more
+    // than one region bears, the region above it and the code.
+    QString itemLabel(int index) const;
     // A code shows as its paired name; any other text is shown as it is.
     void setText(const QString& text);
     QString text() const { return currentText(); }
     void SelectText();
+
+    void showPopup() override;
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
@@ -38,4 +47,5 @@ private:
     void modified();
 
     QList<QPair<QString, QString>> m_table; // name, code
+    QStringList m_labels;                   // list texts, one per item
 };

@@ -17,6 +17,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStatusBar>
+#include <algorithm>
 
 namespace {
 
@@ -66,6 +68,9 @@ w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
     cb_3->setObjectName(QStringLiteral("cb_3"));
     m_dw_1 = new GridView(QStringLiteral("dw_1"), d_xmjdzl(), area);
     attachReportTidying(m_dw_1->buffer());
+    st_status = new QLabel(this);
+    st_status->setObjectName(QStringLiteral("st_status"));
+    statusBar()->addWidget(st_status, 1);
 
     for (QWidget* w :
          {static_cast<QWidget*>(st_3), static_cast<QWidget*>(ddlb_3), static_cast<QWidget*>(cb_2),
@@ -129,14 +134,21 @@ Menu* w_xmjdzl::createMenu()
 
 void w_xmjdzl::fillYearsAndMonth()
 {
+    // The screen opens on the session period: its year and month (this year
+    // when the period is unset), so a December period read in January does not
+    // open on a month still to come.
+    bool ok = false;
+    const QString period = host().gs_kjqj.trimmed();
+    int periodYear = period.size() == 6 ? period.left(4).toInt(&ok) : 0;
+    if (!ok || periodYear < 2006)
+        periodYear = QDate::currentDate().year();
     ddlb_1->clear();
-    for (int year = 2006; year <= QDate::currentDate().year(); ++year)
+    for (int year = 2006; year <= std::max(QDate::currentDate().year(), periodYear); ++year)
         ddlb_1->addItem(QString::number(year));
-    ddlb_1->setCurrentText(QString::number(QDate::currentDate().year()));
+    ddlb_1->setCurrentText(QString::number(periodYear));
     ddlb_2->clear();
     for (int month = 1; month <= 12; ++month)
         ddlb_2->addItem(QString::number(month));
-    bool ok = false;
     const int month = host().gs_kjqj.right(2).toInt(&ok);
     if (ok && month >= 1 && month <= 12)
         ddlb_2->setCurrentText(QString::number(month));
@@ -166,7 +178,8 @@ void w_xmjdzl::fillSchemes()
         return;
     // The default scheme of the kind when there is one, else the first of the list.
     const QVariant preferred = sqlca.selectValue(
-        QStringLiteral("SELECT famc FROM s_zbfa WHERE falx = ? AND deffa = 1 GROUP BY famc ORDER BY famc"),
+        QStringLiteral(
+            "SELECT famc FROM s_zbfa WHERE falx = ? AND deffa = 1 GROUP BY famc ORDER BY famc LIMIT 1"),
         {1});
     const int index = preferred.isNull() ? -1 : ddlb_3->findText(preferred.toString(), Qt::MatchExactly);
     ddlb_3->setCurrentIndex(index >= 0 ? index : 0);
@@ -185,9 +198,27 @@ ReportRequest w_xmjdzl::request() const
 
 void w_xmjdzl::query()
 {
-    const RunOutcome outcome = runStatistics(host(), m_dw_1->buffer(), request());
+    const ReportRequest r = request();
+    st_status->clear();
+    // A region s_qybm does not hold (a code typed by hand, say) would only give
+    // an empty report under its code: say so instead.
+    if (const QString region = r.region.trimmed(); !region.isEmpty()) {
+        Sqlca& sqlca = host().sqlca();
+        const QVariant held =
+            sqlca.selectValue(QStringLiteral("SELECT count(*) FROM s_qybm WHERE trim(qybm) = ?"), {region});
+        if (sqlca.SQLCode == 0 && held.toInt() == 0) {
+            messages().MessageBox(QStringLiteral("提示信息"),
+                                  QStringLiteral("找不到区域“%1”，请重新选择查询区域").arg(region));
+            return;
+        }
+    }
+    const RunOutcome outcome = runStatistics(host(), m_dw_1->buffer(), r);
     switch (outcome.kind) {
     case RunOutcome::Done:
+        if (outcome.noFigures)
+            st_status->setText(QStringLiteral("%1年%2月没有“%3”的统计数据")
+                                   .arg(r.year.trimmed(), QString::number(r.month.trimmed().toInt()),
+                                        r.regionName.trimmed()));
         break;
     case RunOutcome::Refused:
         messages().MessageBox(QStringLiteral("提示信息"), outcome.message);

@@ -36,6 +36,7 @@ public:
     QPushButton* cb_1;
     QPushButton* cb_3;
     GridView* m_dw_1;
+    QLabel* st_status; // the status bar line of the last query
 
     // The query button: the statistics run on the screen's choices.
     void query();

@@ -57,6 +57,22 @@ TEST_P(DatabaseTest, StatusCodesOfSingletonSelectsAndCursors)
     EXPECT_EQ(seen, (QStringList{QStringLiteral("甲"), QStringLiteral("乙")}));
     EXPECT_FALSE(sqlca().execute(QStringLiteral("SELECT nothing FROM nowhere")));
     EXPECT_EQ(sqlca().SQLCode, -1);
+
+    // A singleton select that finds two rows is an error, not its first row.
+    sqlca().setOk();
+    EXPECT_FALSE(sqlca().selectRow(QStringLiteral("SELECT qymc FROM s_qybm WHERE qybm > ? ORDER BY qybm"),
+                                   {QStringLiteral("1")}));
+    EXPECT_EQ(sqlca().SQLCode, -1);
+    EXPECT_FALSE(sqlca().SQLErrText.isEmpty());
+    EXPECT_FALSE(sqlca().selectValue(QStringLiteral("SELECT qymc FROM s_qybm")).isValid());
+    EXPECT_EQ(sqlca().SQLCode, -1);
+    // One row is found as before, and the status is clean again.
+    EXPECT_EQ(
+        sqlca()
+            .selectValue(QStringLiteral("SELECT qymc FROM s_qybm WHERE qybm > ?"), {QStringLiteral("11")})
+            .toString(),
+        QStringLiteral("乙"));
+    EXPECT_EQ(sqlca().SQLCode, 0);
 }
 
 TEST_P(DatabaseTest, IsnullOverNoRowsGivesTheReplacement)
@@ -221,9 +237,10 @@ TEST_P(DatabaseTest, KeptStatementsSurviveFailuresRollbacksAndNewTables)
         EXPECT_EQ(sqlca().selectValue(count, {QStringLiteral("a")}).toInt(), 3);
     }
     EXPECT_EQ(sqlca().selectValue(count, {QStringLiteral("a")}).toInt(), 2);
-    // A select read only in part leaves nothing open: the table can be written at once.
-    EXPECT_TRUE(sqlca().selectRow(QStringLiteral("SELECT qybm FROM s_qybm WHERE qymc = ? ORDER BY qybm"),
-                                  {QStringLiteral("a")}));
+    // A singleton select over several rows leaves nothing open: the table can be written at once.
+    EXPECT_FALSE(sqlca().selectRow(QStringLiteral("SELECT qybm FROM s_qybm WHERE qymc = ? ORDER BY qybm"),
+                                   {QStringLiteral("a")}));
+    EXPECT_EQ(sqlca().SQLCode, -1);
     auto other = db->connectAgain();
     ASSERT_TRUE(other);
     EXPECT_TRUE(other->execute(insert, {QStringLiteral("4"), QStringLiteral("a")}))

@@ -1,6 +1,7 @@
 // The statistics run as the report screen calls it: which host routines run
 // and when, the checks, errors rolled back and shown, t_stat after the run, and
 // two users running the report at the same time.
+#include "foundation/decimal.h"
 #include "foundation/gridbuffer.h"
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
@@ -327,6 +328,64 @@ TEST_P(ReportRunTest, TidyingLeavesAnEmptyGridAlone)
     EXPECT_EQ(grid->displayText(1, QStringLiteral("leiji")), QStringLiteral("0.01"));
     EXPECT_EQ(grid->GetItemString(1, QStringLiteral("s_zbfa_zblx")), QStringLiteral("质量"));
     EXPECT_TRUE(grid->redrawOn());
+}
+
+// Tables the host made itself: unit codes stored as numbers (SQLite numeric
+// affinity) or compared in a linguistic collation (PostgreSQL, numbers in
+// codes ordered by value). The region test must select the same units there.
+TEST_P(ReportRunTest, OddlyShapedUnitCodesGiveTheFiguresOfThePlainTables)
+{
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES "
+                            "('420101000001', '202409', '0001', 1000, 100, 10), "
+                            "('41010', '202409', '0001', 3, 0, 0), ('4', '202409', '0001', 5000, 0, 0)"));
+    const QStringList regions = {QStringLiteral("4101"), QStringLiteral("410102003004"), QStringLiteral("42"),
+                                 QStringLiteral("4")};
+    auto figures = [&](Sqlca& s) {
+        RecordingHost host(s);
+        QStringList all;
+        for (const QString& region : regions) {
+            auto grid = reportGrid();
+            const RunOutcome o = runStatistics(host, *grid, request(region));
+            EXPECT_EQ(o.kind, RunOutcome::Done) << o.message.toStdString();
+            QString line = region + u':';
+            const auto rows = s.selectAll(QStringLiteral("SELECT zbbm, qichu, fasheng, leiji FROM t_stat "
+                                                         "WHERE zbbm = '0001'"));
+            for (const QVariantList& r : rows.value_or(QList<QVariantList>{}))
+                for (int c = 1; c < 4; ++c)
+                    line += u' ' + Decimal::fromVariant(r[c])->toString(2);
+            all << line;
+        }
+        return all;
+    };
+    const QStringList plain = figures(sqlca());
+    EXPECT_EQ(
+        plain,
+        (QStringList{QStringLiteral("4101: 33.00 2.00 4.00"), QStringLiteral("410102003004: 20.00 1.00 2.00"),
+                     QStringLiteral("42: 1000.00 100.00 10.00"), QStringLiteral("4: 6033.00 102.00 14.00")}));
+
+    const bool lite = db->backend() == Backend::SQLite;
+    if (!lite)
+        db->exec(
+            QStringLiteral("CREATE COLLATION codes_by_value (provider = icu, locale = 'und-u-kn-true')"));
+    db->exec(QStringLiteral("CREATE TABLE h_plain AS SELECT * FROM H_stat"));
+    db->exec(QStringLiteral("DROP TABLE H_stat"));
+    db->exec(
+        QStringLiteral("CREATE TABLE H_stat (number %1 NOT NULL, kjqj VARCHAR(6) NOT NULL, "
+                       "zbbm VARCHAR(4) NOT NULL, qichu NUMERIC(18,4), fasheng NUMERIC(18,4), "
+                       "leiji NUMERIC(18,4))")
+            .arg(lite ? QStringLiteral("INTEGER") : QStringLiteral("VARCHAR(40) COLLATE codes_by_value")));
+    db->exec(QStringLiteral("CREATE INDEX H_stat_odd ON H_stat (kjqj, number)"));
+    db->exec(QStringLiteral("INSERT INTO H_stat SELECT * FROM h_plain"));
+    if (lite) {
+        EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT typeof(number) FROM H_stat LIMIT 1")).toString(),
+                  QStringLiteral("integer"));
+    }
+
+    auto odd = db->connectAgain();
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->dialect().unitCodes(),
+              lite ? Dialect::UnitCodes::NotText : Dialect::UnitCodes::Linguistic);
+    EXPECT_EQ(figures(*odd), plain);
 }
 
 ALLSTATS_ON_ALL_BACKENDS(ReportRunTest);

@@ -9,10 +9,15 @@
 #include "support/fakehost.h"
 #include "support/testdb.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDate>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 
 namespace {
@@ -88,13 +93,15 @@ protected:
     std::unique_ptr<w_xmjdzl> window;
 };
 
-TEST_P(ReportScreenTest, PeriodListsShowThisYearAndTheMonthOfTheCurrentPeriod)
+TEST_P(ReportScreenTest, PeriodListsOpenOnTheSessionPeriod)
 {
     const int thisYear = QDate::currentDate().year();
-    for (const auto& [period, month] :
-         QList<std::pair<QString, QString>>{{QStringLiteral("202409"), QStringLiteral("9")},
-                                            {QStringLiteral("202312"), QStringLiteral("12")},
-                                            {QStringLiteral("202501"), QStringLiteral("1")}}) {
+    const QString lastDecember = QString::number(thisYear - 1) + QStringLiteral("12");
+    for (const auto& [period, year, month] : QList<std::tuple<QString, QString, QString>>{
+             {QStringLiteral("202409"), QStringLiteral("2024"), QStringLiteral("9")},
+             {lastDecember, QString::number(thisYear - 1), QStringLiteral("12")},
+             {QStringLiteral("202501"), QStringLiteral("2025"), QStringLiteral("1")},
+             {QString(), QString::number(thisYear), QStringLiteral("1")}}) {
         host->gs_kjqj = period;
         open();
         auto* years = child<QComboBox>("ddlb_1");
@@ -102,10 +109,145 @@ TEST_P(ReportScreenTest, PeriodListsShowThisYearAndTheMonthOfTheCurrentPeriod)
         ASSERT_TRUE(years && months);
         EXPECT_EQ(years->count(), thisYear - 2006 + 1);
         EXPECT_EQ(years->itemText(0), QStringLiteral("2006"));
-        EXPECT_EQ(years->currentText(), QString::number(thisYear));
+        EXPECT_EQ(years->currentText(), year) << period.toStdString();
         EXPECT_EQ(months->count(), 12);
         EXPECT_EQ(months->currentText(), month) << period.toStdString();
     }
+    // The first query on a December period in January reads that December.
+    host->gs_kjqj = QStringLiteral("202312");
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                            "VALUES ('450101001002', '202312', '0001', 12, 0, 0)"));
+    open();
+    child<QComboBox>("ddlb_3")->setCurrentText(QStringLiteral("预设方案"));
+    child<QPushButton>("cb_1")->click();
+    GridBuffer& grid = child<GridView>("dw_1")->buffer();
+    EXPECT_EQ(grid.text(QStringLiteral("t_qijian")), QStringLiteral("报表期间：2023年12月"));
+    ASSERT_GE(grid.RowCount(), 1);
+    EXPECT_EQ(grid.displayText(1, QStringLiteral("qichu")), QStringLiteral("12.00"));
+}
+
+TEST_P(ReportScreenTest, TwoRegionsOfOneNameAreToldApartAndEachGivesItsOwnFigures)
+{
+    db->exec(
+        QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('450101', '城关镇'), ('450102', '河口镇'), "
+                       "('450102001001', '东坡村')"));
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                            "VALUES ('450102001001', '202409', '0001', 7, 0, 0)"));
+    open();
+    auto* box = child<RegionBox>("em_1");
+    child<QComboBox>("ddlb_3")->setCurrentText(QStringLiteral("预设方案"));
+    child<QComboBox>("ddlb_1")->setCurrentText(QStringLiteral("2024"));
+    child<QComboBox>("ddlb_2")->setCurrentText(QStringLiteral("9"));
+    // The list tells the two villages apart.
+    QList<int> dongpo;
+    for (int i = 0; i < box->count(); ++i)
+        if (box->itemText(i) == QStringLiteral("东坡村"))
+            dongpo << i;
+    ASSERT_EQ(dongpo.size(), 2);
+    EXPECT_EQ(box->itemLabel(dongpo[0]), QStringLiteral("东坡村（城关镇 450101001001）"));
+    EXPECT_EQ(box->itemLabel(dongpo[1]), QStringLiteral("东坡村（河口镇 450102001001）"));
+    EXPECT_EQ(box->itemLabel(box->findData(QStringLiteral("4501"))), QStringLiteral("北岭市"));
+
+    GridBuffer& grid = child<GridView>("dw_1")->buffer();
+    auto figureOf = [&] {
+        child<QPushButton>("cb_1")->click();
+        EXPECT_EQ(grid.text(QStringLiteral("t_qymc")), QStringLiteral("单位：东坡村贫困社区互助社"));
+        return grid.RowCount() > 0 ? grid.displayText(1, QStringLiteral("qichu")) : QString();
+    };
+    // Chosen from the list: the second of the name, then the first again.
+    box->setCurrentIndex(dongpo[1]);
+    EXPECT_EQ(box->GetData(), QStringLiteral("450102001001"));
+    EXPECT_EQ(figureOf(), QStringLiteral("7.00"));
+    box->setCurrentIndex(dongpo[0]);
+    EXPECT_EQ(box->GetData(), QStringLiteral("450101001001"));
+    EXPECT_EQ(figureOf(), QStringLiteral("100.10"));
+    // Enter in the box keeps the village chosen.
+    box->setCurrentIndex(dongpo[1]);
+    window->show();
+    QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(box->GetData(), QStringLiteral("450102001001"));
+    // Typed by code.
+    box->lineEdit()->setText(QStringLiteral("450102001001"));
+    emit box->lineEdit()->editingFinished();
+    EXPECT_EQ(box->text(), QStringLiteral("东坡村"));
+    EXPECT_EQ(box->GetData(), QStringLiteral("450102001001"));
+    EXPECT_EQ(figureOf(), QStringLiteral("7.00"));
+    // Through the picker.
+    box->setText(QStringLiteral("45"));
+    host->pickerAnswer = QStringLiteral("450102001001");
+    child<QPushButton>("cb_qy")->click();
+    EXPECT_EQ(box->text(), QStringLiteral("东坡村"));
+    EXPECT_EQ(box->GetData(), QStringLiteral("450102001001"));
+    EXPECT_EQ(figureOf(), QStringLiteral("7.00"));
+}
+
+TEST_P(ReportScreenTest, UnknownRegionIsRefusedAndAPeriodWithoutFiguresIsSaid)
+{
+    open();
+    auto* box = child<RegionBox>("em_1");
+    child<QComboBox>("ddlb_3")->setCurrentText(QStringLiteral("预设方案"));
+    child<QComboBox>("ddlb_1")->setCurrentText(QStringLiteral("2024"));
+    child<QComboBox>("ddlb_2")->setCurrentText(QStringLiteral("9"));
+    GridBuffer& grid = child<GridView>("dw_1")->buffer();
+    // A code s_qybm does not hold runs nothing.
+    box->lineEdit()->setText(QStringLiteral("4599"));
+    emit box->lineEdit()->editingFinished();
+    child<QPushButton>("cb_1")->click();
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("提示信息"));
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("找不到区域“4599”，请重新选择查询区域"));
+    EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 0);
+    EXPECT_EQ(grid.RowCount(), 0);
+    // A known region in a period without figures: the report as the run makes
+    // it, and the status bar says why it is empty.
+    auto* status = child<QLabel>("st_status");
+    ASSERT_TRUE(status);
+    box->setText(QStringLiteral("4501"));
+    child<QComboBox>("ddlb_2")->setCurrentText(QStringLiteral("7"));
+    child<QPushButton>("cb_1")->click();
+    EXPECT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 1);
+    EXPECT_EQ(grid.RowCount(), 1); // the zero row of 逾期率
+    EXPECT_EQ(grid.text(QStringLiteral("t_qymc")), QStringLiteral("项目区：北岭市"));
+    EXPECT_EQ(status->text(), QStringLiteral("2024年7月没有“北岭市”的统计数据"));
+    // A period with figures clears the line.
+    child<QComboBox>("ddlb_2")->setCurrentText(QStringLiteral("9"));
+    child<QPushButton>("cb_1")->click();
+    EXPECT_EQ(grid.RowCount(), 4);
+    EXPECT_TRUE(status->text().isEmpty());
+}
+
+TEST_P(ReportScreenTest, ReportGridTabsThroughTheFiguresBeforeTypeAndItem)
+{
+    open();
+    child<QComboBox>("ddlb_3")->setCurrentText(QStringLiteral("预设方案"));
+    child<QComboBox>("ddlb_1")->setCurrentText(QStringLiteral("2024"));
+    child<QPushButton>("cb_1")->click();
+    window->show();
+    QTableView* t = child<GridView>("dw_1")->table();
+    ASSERT_GE(t->model()->rowCount(), 2);
+    QAbstractItemModel* m = t->model();
+    auto header = [&](const QModelIndex& i) { return m->headerData(i.column(), Qt::Horizontal).toString(); };
+    t->setCurrentIndex(m->index(0, 0));
+    QStringList walk;
+    for (int i = 0; i < 6; ++i) {
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(t, &tab);
+        walk << QStringLiteral("%1:%2").arg(t->currentIndex().row()).arg(header(t->currentIndex()));
+    }
+    EXPECT_EQ(walk,
+              (QStringList{QStringLiteral("0:期初数"), QStringLiteral("0:发生数"), QStringLiteral("0:累计数"),
+                           QStringLiteral("0:类型"), QStringLiteral("0:项目"), QStringLiteral("1:期初数")}));
+    // Shown left to right as before: number, type, item, the three figures.
+    QStringList shown;
+    for (int v = 0; v < m->columnCount(); ++v) {
+        const int logical = t->horizontalHeader()->logicalIndex(v);
+        if (!t->isColumnHidden(logical))
+            shown << m->headerData(logical, Qt::Horizontal).toString();
+    }
+    EXPECT_EQ(shown,
+              (QStringList{QStringLiteral("序号"), QStringLiteral("类型"), QStringLiteral("项目"),
+                           QStringLiteral("期初数"), QStringLiteral("发生数"), QStringLiteral("累计数")}));
 }
 
 TEST_P(ReportScreenTest, RegionBoxShowsTrimmedNamesAndTurnsCodesIntoNames)
@@ -214,6 +356,8 @@ TEST_P(ReportScreenTest, RefreshRunsOnlyForTheCurrentPeriodOfAVillageUser)
                                {QStringLiteral("450101001001"), QStringLiteral("8"), 0},
                                {QStringLiteral("4501"), QStringLiteral("9"), 0},
                                {QStringLiteral("4501010010011"), QStringLiteral("9"), 0}};
+    // A region of 13 characters: s_qybm must hold it, or the query is refused.
+    db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('4501010010011', '试点')"));
     for (const Case& c : cases) {
         host->calls.clear();
         host->gs_userqybm = c.userRegion;
