@@ -90,6 +90,24 @@ long GridBuffer::shownPosition(const RowPtr& row) const
     return i < 0 ? 0 : long(i + 1);
 }
 
+QString GridBuffer::describeRow(const RowPtr& row) const
+{
+    QStringList keys;
+    for (const QString& name : std::as_const(m_layout.keyColumns)) {
+        const int c = m_layout.columnIndex(name);
+        if (c < 0)
+            continue;
+        const GridColumn& col = m_layout.columns[c];
+        keys << QStringLiteral("%1“%2”").arg(col.header.isEmpty() ? col.name : col.header,
+                                             valueText(row->original[c]));
+    }
+    const QString key = keys.join(QStringLiteral("、"));
+    if (const long pos = shownPosition(row); pos > 0)
+        return key.isEmpty() ? QStringLiteral("第%1行").arg(pos)
+                             : QStringLiteral("第%1行（%2）").arg(pos).arg(key);
+    return QStringLiteral("%1的行").arg(key);
+}
+
 long GridBuffer::RowCount() const
 {
     return long(m_shown.size());
@@ -230,9 +248,21 @@ int GridBuffer::SetText(long row, const QString& column, const QVariant& value)
 
 int GridBuffer::AcceptText()
 {
-    if (acceptTextHandler)
-        acceptTextHandler();
+    if (acceptTextHandler && !acceptTextHandler())
+        return -1;
     return 1;
+}
+
+QString GridBuffer::refusal(long row, const QString& column, const QVariant& value) const
+{
+    const int c = m_layout.columnIndex(column);
+    if (c < 0 || coerce(c, value))
+        return {};
+    const GridColumn& col = m_layout.columns[c];
+    const QString what = col.type == ColumnType::Integer ? QStringLiteral("整数") : QStringLiteral("数字");
+    return QStringLiteral("第%1行“%2”：“%3”不是%4，这一格只能填%4，请改正。")
+        .arg(row)
+        .arg(col.header.isEmpty() ? col.name : col.header, valueText(value), what);
 }
 
 // ---------------------------------------------------------------- retrieve
@@ -425,6 +455,13 @@ int GridBuffer::Update()
         return 1;
     }
 
+    if (updateStart) {
+        if (const QString why = updateStart(); !why.isEmpty()) {
+            m_sqlca->setError(why);
+            return -1;
+        }
+    }
+
     // All rows or none: a savepoint when a transaction is already open.
     TransactionGuard tx(*m_sqlca);
     if (!tx.active())
@@ -455,9 +492,16 @@ int GridBuffer::Update()
         const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
                                 .arg(m_layout.updateTable, sets.join(QStringLiteral(", ")),
                                      conditions.join(QStringLiteral(" AND ")));
-        // A row that matches nothing was removed by someone else: nothing to write.
         if (!m_sqlca->execute(sql, binds))
             return -1; // the guard rolls back and keeps the database's error text
+        // No row matched: another user changed its key or removed it since it was
+        // read. Writing the other rows would report a save that did not happen.
+        if (m_sqlca->SQLNRows == 0) {
+            m_sqlca->setError(QStringLiteral("保存失败：%1在数据库中已被他人修改或删除，本次修改都没有保存。"
+                                             "请关闭窗口重新打开后再修改。")
+                                  .arg(describeRow(r)));
+            return -1;
+        }
     }
     if (!tx.commit())
         return -1;

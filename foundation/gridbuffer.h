@@ -57,12 +57,20 @@ public:
     int Filter();
     int SetSort(const QString& expression); // "hh asc", "hh desc, zbbm asc"
     int Sort();                             // stable
-    int AcceptText();                       // asks the view to store the cell being edited
-    long ModifiedCount() const;             // modified rows, hidden ones included
-    int Reset();                            // drops all rows, writes nothing
+    // Asks the view to store the cell being edited: 1 stored (or nothing was
+    // open), -1 when the typed value was refused (the user has been told).
+    int AcceptText();
+    long ModifiedCount() const; // modified rows, hidden ones included
+    int Reset();                // drops all rows, writes nothing
     void SetRedraw(bool on);
     bool redrawOn() const { return m_redraw; }
-    int Update(); // 1 success, -1 failure (error in sqlca)
+    // 1 success, -1 failure (error in sqlca, everything written rolled back,
+    // every edit and row status kept). A row that no longer matches its key as
+    // read (changed or removed by another user) is a failure too.
+    int Update();
+    // The message that refuses a typed value the column cannot hold ("" when
+    // it can), naming the row and the column as the user sees them.
+    QString refusal(long row, const QString& column, const QVariant& value) const;
 
     // Header and title texts by object name (t_qijian, t_qymc, t_biaoti, ...).
     void setText(const QString& objectName, const QString& text);
@@ -96,8 +104,12 @@ public:
     // Before a user's edit is stored; false rejects the value.
     std::function<bool(long row, const QString& column, const QVariant& oldValue, const QVariant& newValue)>
         itemChanged;
-    // Installed by the view: stores the value of the cell being edited.
-    std::function<void()> acceptTextHandler;
+    // Before Update writes anything: a non-empty text refuses the update and
+    // becomes sqlca's error text (the screen's own checks, such as duplicate codes).
+    std::function<QString()> updateStart;
+    // Installed by the view: stores the value of the cell being edited; false
+    // when the typed value was refused.
+    std::function<bool()> acceptTextHandler;
 
 signals:
     void rowsChanged(); // rows replaced, filtered, sorted, reset, redraw back on
@@ -114,6 +126,8 @@ private:
     void applyFilter();
     RowPtr shownRow(long row) const; // null when out of range
     long shownPosition(const RowPtr& row) const;
+    // How the user names a row: its number and key values.
+    QString describeRow(const RowPtr& row) const;
     // The value in the column's own type; nullopt when it cannot be held.
     std::optional<QVariant> coerce(int column, const QVariant& value) const;
     bool sameValue(int column, const QVariant& a, const QVariant& b) const;

@@ -50,26 +50,41 @@ m_guide_set::m_guide_set(UiHost& host) : Menu(QStringLiteral("m_guide_set")), m_
     connect(m_exit, &MenuItem::clicked, this, &m_guide_set::exit);
 }
 
+bool m_guide_set::writeChanges(UiHost& host, GridView& grid, QString* error)
+{
+    Sqlca& sqlca = host.sqlca();
+    if (grid.buffer().Update() != 1) {
+        // A silent failure would look like a successful save: say what the
+        // database refused and leave nothing half-written.
+        *error = sqlca.SQLErrText;
+        sqlca.rollback();
+        return false;
+    }
+    if (!sqlca.commit()) {
+        *error = sqlca.SQLErrText;
+        sqlca.rollback();
+        return false;
+    }
+    return true;
+}
+
 void m_guide_set::save()
 {
     GridView* grid = m_host.gdw_share;
     if (!grid)
         return;
     // A menu click leaves the cell being typed in open: store it first, or the
-    // last edit would be missing from the save.
-    grid->buffer().AcceptText();
+    // last edit would be missing from the save. A value the cell refused stops
+    // the save (the user has just been told why).
+    if (grid->buffer().AcceptText() != 1)
+        return;
     if (grid->buffer().ModifiedCount() < 1)
         return;
-    Sqlca& sqlca = m_host.sqlca();
-    if (grid->buffer().Update() != 1) {
-        // A silent failure would look like a successful save: say what the
-        // database refused and leave nothing half-written.
-        const QString error = sqlca.SQLErrText;
-        sqlca.rollback();
+    QString error;
+    if (!writeChanges(m_host, *grid, &error)) {
         messages().MessageBox(QString(), error);
         return;
     }
-    sqlca.commit();
     messages().MessageBox(QString(), QStringLiteral("保存成功"));
 }
 

@@ -15,6 +15,11 @@ class m_guide_set final : public Menu
 public:
     explicit m_guide_set(UiHost& host);
 
+    // Writes the grid's changes and commits them. On failure everything is
+    // rolled back, the edits stay in the grid and *error holds the text to
+    // show (the database's, or why the grid refused to write).
+    static bool writeChanges(UiHost& host, GridView& grid, QString* error);
+
     MenuItem* m_save;
     MenuItem* m_print; // m_打印
     MenuItem* m_preview;

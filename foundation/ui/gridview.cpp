@@ -19,7 +19,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -208,7 +210,37 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
     if (value.toString() == data(index, Qt::EditRole).toString())
         return true;
     const QString text = value.toString();
+    if (m_buffer.layout().columns[c].type == ColumnType::Text)
+        // An emptied text cell holds the empty text, as the grid shows it, not null.
+        return m_buffer.SetText(row, name, text.isEmpty() ? QVariant(QStringLiteral("")) : QVariant(text)) ==
+               1;
     return m_buffer.SetText(row, name, text.isEmpty() ? QVariant() : QVariant(text)) == 1;
+}
+
+QString GridModel::refusal(const QModelIndex& index, const QString& text) const
+{
+    const int c = layoutColumn(index.column());
+    if (c < 0 || text == data(index, Qt::EditRole).toString())
+        return {};
+    return m_buffer.refusal(index.row() + 1, m_buffer.layout().columns[c].name, text);
+}
+
+QValidator::State LimitValidator::validate(QString& input, int& pos) const
+{
+    if (input.size() <= m_limit) {
+        m_ceiling = m_limit;
+        return Acceptable;
+    }
+    if (input.size() > m_ceiling) {
+        // Growth past the limit: what was just typed or pasted (before the caret) is cut.
+        const qsizetype excess = input.size() - m_ceiling;
+        if (pos < excess)
+            return Invalid;
+        input.remove(pos - excess, excess);
+        pos -= int(excess);
+    }
+    m_ceiling = input.size();
+    return Acceptable;
 }
 
 // ---------------------------------------------------------------- delegate
@@ -220,7 +252,7 @@ QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
     edit->setFrame(false);
     edit->setFont(cellFont());
     if (const int limit = m_model->editLimit(index.column()); limit > 0)
-        edit->setMaxLength(limit);
+        edit->setValidator(new LimitValidator(limit, edit));
     edit->setAlignment(Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt()));
     edit->setProperty("column", index.column());
     m_editor = edit;
@@ -230,15 +262,35 @@ QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
 void GridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
 {
     if (auto* edit = qobject_cast<QLineEdit*>(editor)) {
-        edit->setText(index.data(Qt::EditRole).toString());
+        const QString text = index.data(Qt::EditRole).toString();
+        if (auto* limit = edit->findChild<LimitValidator*>())
+            limit->startWith(text);
+        edit->setText(text);
         edit->selectAll();
     }
 }
 
 void GridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
 {
-    if (auto* edit = qobject_cast<QLineEdit*>(editor))
-        model->setData(index, edit->text(), Qt::EditRole);
+    m_refusedEditor = nullptr;
+    auto* edit = qobject_cast<QLineEdit*>(editor);
+    if (!edit)
+        return;
+    // A value the column cannot hold is not dropped: the editor keeps it to be corrected.
+    if (const QString why = m_model->refusal(index, edit->text()); !why.isEmpty()) {
+        m_refusedEditor = editor;
+        m_refusal = why;
+        return;
+    }
+    model->setData(index, edit->text(), Qt::EditRole);
+}
+
+QString GridDelegate::takeRefusal(const QWidget* editor)
+{
+    if (!m_refusedEditor || m_refusedEditor != editor)
+        return {};
+    m_refusedEditor = nullptr;
+    return std::exchange(m_refusal, QString());
 }
 
 void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -331,13 +383,47 @@ GridTable::GridTable(GridModel* model, QWidget* parent)
             .arg(kRule.name(), kHeaderBack.name()));
 }
 
-void GridTable::commitOpenEditor()
+bool GridTable::commitOpenEditor()
 {
     QWidget* editor = m_delegate->openEditor();
     if (state() != QAbstractItemView::EditingState || !editor)
-        return;
+        return true;
+    m_lastRefused = false;
     commitData(editor);
     closeEditor(editor, QAbstractItemDelegate::NoHint);
+    return !m_lastRefused;
+}
+
+void GridTable::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    const QString why = m_delegate->takeRefusal(editor);
+    if (why.isEmpty()) {
+        QTableView::closeEditor(editor, hint);
+        return;
+    }
+    m_lastRefused = true;
+    keepRefused(editor, why);
+}
+
+void GridTable::keepRefused(QWidget* editor, const QString& why)
+{
+    // The box takes the focus from the editor, which commits it again: say it once.
+    if (m_telling)
+        return;
+    const QPersistentModelIndex cell = indexAt(editor->geometry().center());
+    m_telling = true;
+    messages().MessageBox(QStringLiteral("提示信息"), why);
+    m_telling = false;
+    QPointer<QWidget> kept(editor);
+    QTimer::singleShot(0, this, [this, kept, cell] {
+        if (!kept)
+            return;
+        if (cell.isValid() && currentIndex() != QModelIndex(cell))
+            setCurrentIndex(cell);
+        kept->setFocus();
+        if (auto* edit = qobject_cast<QLineEdit*>(kept.data()))
+            edit->selectAll();
+    });
 }
 
 void GridTable::mousePressEvent(QMouseEvent* event)
@@ -593,7 +679,7 @@ GridView::GridView(const QString& controlName, GridLayout layout, QWidget* paren
     m_stack->addWidget(m_previewArea);
     setStyleSheet(QStringLiteral("GridView { border: 1px solid #8a9a9a; background: white; }"));
 
-    m_buffer->acceptTextHandler = [this] { commitOpenEditor(); };
+    m_buffer->acceptTextHandler = [this] { return commitOpenEditor(); };
     connect(m_buffer, &GridBuffer::rowsChanged, this, [this] {
         m_model->reload();
         if (previewShown())
@@ -623,9 +709,9 @@ bool GridView::previewShown() const
     return m_stack->currentWidget() == m_previewArea;
 }
 
-void GridView::commitOpenEditor()
+bool GridView::commitOpenEditor()
 {
-    m_table->commitOpenEditor();
+    return m_table->commitOpenEditor();
 }
 
 void GridView::fitColumns()

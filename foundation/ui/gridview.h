@@ -70,8 +70,9 @@ public:
 
     QTableView* table() const;
     bool previewShown() const;
-    // Stores the value of the cell being edited, if an editor is open.
-    void commitOpenEditor();
+    // Stores the value of the cell being edited, if an editor is open; false
+    // when the typed value was refused (the editor stays open with it).
+    bool commitOpenEditor();
 
 signals:
     void printed(const QString& target);

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QValidator>
 #include <QWidget>
 
 namespace gridview_detail {
@@ -27,6 +28,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    // Why the typed text cannot go into the cell's column ("" when it can).
+    QString refusal(const QModelIndex& index, const QString& text) const;
 
     // The layout's column index of a model column; -1 for the row number.
     int layoutColumn(int modelColumn) const { return m_columns.value(modelColumn, -1); }
@@ -64,10 +67,33 @@ public:
                      const QModelIndex& index) override;
 
     QWidget* openEditor() const { return m_editor; }
+    // The refusal of the last commit of `editor`, taken once ("" when it was stored).
+    QString takeRefusal(const QWidget* editor);
 
 private:
     GridModel* m_model;
     mutable QPointer<QWidget> m_editor;
+    mutable QPointer<QWidget> m_refusedEditor;
+    mutable QString m_refusal;
+};
+
+// Stops typing at the cell's limit without cutting what the cell already
+// holds: a stored text longer than the limit is shown whole and may shrink,
+// but never grow again past the limit (a line edit's own maximum length
+// would cut the stored text the moment the cell is entered).
+class LimitValidator final : public QValidator
+{
+    Q_OBJECT
+
+public:
+    LimitValidator(int limit, QObject* parent) : QValidator(parent), m_limit(limit), m_ceiling(limit) {}
+    // The text the editor starts with; call before it is put into the editor.
+    void startWith(const QString& text) { m_ceiling = std::max<qsizetype>(m_limit, text.size()); }
+    State validate(QString& input, int& pos) const override;
+
+private:
+    qsizetype m_limit;
+    mutable qsizetype m_ceiling;
 };
 
 class GridTable final : public QTableView
@@ -76,7 +102,8 @@ class GridTable final : public QTableView
 
 public:
     GridTable(GridModel* model, QWidget* parent);
-    void commitOpenEditor();
+    // False when the open cell's text was refused (the editor then stays open).
+    bool commitOpenEditor();
     GridDelegate* gridDelegate() const { return m_delegate; }
 
 protected:
@@ -84,8 +111,14 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
+    // Keeps a refused editor open with the user's text, says why, and brings
+    // the caret back to it.
+    void keepRefused(QWidget* editor, const QString& why);
+    bool m_telling = false;
+    bool m_lastRefused = false;
     bool m_userMove = false;
     GridModel* m_model;
     GridDelegate* m_delegate;

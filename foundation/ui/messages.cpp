@@ -34,14 +34,24 @@ int DialogMessageService::MessageBox(const QString& title, const QString& text, 
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Yes);
         break;
+    case msg::Buttons::SaveDiscardCancel:
+        box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Save);
+        box.button(QMessageBox::Save)->setText(QStringLiteral("保存"));
+        box.button(QMessageBox::Discard)->setText(QStringLiteral("不保存"));
+        box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
+        break;
     }
-    if (buttons != msg::Buttons::Ok) {
+    if (buttons == msg::Buttons::YesNo || buttons == msg::Buttons::YesNoCancel) {
         box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
         box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
         if (buttons == msg::Buttons::YesNoCancel)
             box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
     }
     switch (box.exec()) {
+    case QMessageBox::Save:
+        return msg::Yes;
+    case QMessageBox::Discard:
     case QMessageBox::No:
         return msg::No;
     case QMessageBox::Cancel:
@@ -51,9 +61,10 @@ int DialogMessageService::MessageBox(const QString& title, const QString& text, 
         return msg::Yes;
     default:
         // Closed with Escape or the title bar: the answer that changes least.
-        return buttons == msg::Buttons::YesNoCancel ? msg::Cancel
-               : buttons == msg::Buttons::YesNo     ? msg::No
-                                                    : msg::Ok;
+        return buttons == msg::Buttons::YesNoCancel || buttons == msg::Buttons::SaveDiscardCancel
+                   ? msg::Cancel
+               : buttons == msg::Buttons::YesNo ? msg::No
+                                                : msg::Ok;
     }
 }
 

@@ -196,13 +196,47 @@ TEST_P(GridBufferTest, AChangedKeyStillFindsTheStoredRowByItsOriginalValue)
     EXPECT_EQ(grid->GetItemOriginal(2, kHh).toInt(), 15);
     ASSERT_EQ(grid->Update(), 1);
     EXPECT_EQ(stored(kHh, 1, 1, QStringLiteral("A")).toInt(), 25);
+}
 
-    // A row somebody else removed meanwhile is no failure.
-    db->exec(QStringLiteral("DELETE FROM s_zbfa WHERE falx = 1 AND fabm = 1 AND zbbm = 'B'"));
-    grid->SetItem(3, kXz, 1);
-    EXPECT_EQ(grid->GetItemString(3, kZbbm), QStringLiteral("B"));
-    EXPECT_EQ(grid->Update(), 1);
-    EXPECT_EQ(grid->ModifiedCount(), 0);
+TEST_P(GridBufferTest, AnUpdateWhoseRowIsGoneFailsAndWritesNothing)
+{
+    ASSERT_EQ(grid->Retrieve({1, 1}), 4);
+    auto other = db->connectAgain();
+    ASSERT_TRUE(other);
+    // A is written first; B was removed by another user since it was read.
+    ASSERT_EQ(grid->SetItem(1, kName, QStringLiteral("甲改")), 1);
+    ASSERT_EQ(grid->SetItem(2, kXz, 1), 1);
+    ASSERT_TRUE(other->execute(QStringLiteral("DELETE FROM s_zbfa WHERE falx = ? AND fabm = ? AND zbbm = ?"),
+                               {1, 1, QStringLiteral("B")}));
+    EXPECT_EQ(grid->Update(), -1);
+    EXPECT_EQ(sqlca().SQLCode, -1);
+    const QString why = sqlca().SQLErrText;
+    EXPECT_TRUE(why.contains(QStringLiteral("第2行")) && why.contains(QStringLiteral("“B”")) &&
+                why.contains(QStringLiteral("已被他人修改或删除")))
+        << why.toStdString();
+    EXPECT_FALSE(sqlca().inTransaction());
+    EXPECT_EQ(stored(QStringLiteral("zbmc"), 1, 1, QStringLiteral("A")).toString(), QStringLiteral("指标A"))
+        << "the row written before is rolled back";
+    EXPECT_EQ(grid->ModifiedCount(), 2) << "every edit is kept";
+    EXPECT_TRUE(grid->IsRowModified(1) && grid->IsRowModified(2));
+    EXPECT_EQ(grid->GetItemString(1, kName), QStringLiteral("甲改"));
+
+    // A key another user changed: the row is not there as it was read either.
+    ASSERT_TRUE(grid->SetItem(2, kXz, 0) == 1 && grid->ModifiedCount() == 1);
+    ASSERT_TRUE(
+        other->execute(QStringLiteral("UPDATE s_zbfa SET hh = ? WHERE falx = ? AND fabm = ? AND zbbm = ?"),
+                       {35, 1, 1, QStringLiteral("C")}));
+    ASSERT_EQ(grid->SetItem(3, kName, QStringLiteral("丙改")), 1);
+    EXPECT_EQ(grid->Update(), -1);
+    EXPECT_TRUE(sqlca().SQLErrText.contains(QStringLiteral("“C”"))) << sqlca().SQLErrText.toStdString();
+    EXPECT_EQ(stored(QStringLiteral("zbmc"), 1, 1, QStringLiteral("A")).toString(), QStringLiteral("指标A"));
+    EXPECT_EQ(grid->ModifiedCount(), 2);
+
+    // The rows as they stand now save as usual.
+    ASSERT_EQ(grid->Retrieve({1, 1}), 3);
+    ASSERT_EQ(grid->SetItem(1, kName, QStringLiteral("甲改")), 1);
+    EXPECT_EQ(grid->Update(), 1) << sqlca().SQLErrText.toStdString();
+    EXPECT_EQ(stored(QStringLiteral("zbmc"), 1, 1, QStringLiteral("A")).toString(), QStringLiteral("甲改"));
 }
 
 TEST_P(GridBufferTest, AFailedUpdateWritesNothingAndKeepsEditsAndStatuses)

@@ -15,6 +15,7 @@
 #include <QScrollArea>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 
@@ -139,21 +140,155 @@ TEST_P(GridViewTest, EditsGoThroughTheItemChangedHookAndCanBeRefused)
     EXPECT_TRUE(seen[2].startsWith(QStringLiteral("1 flag2 1>0")));
 }
 
-TEST_P(GridViewTest, TheOpenEditorHasTheEditLimitAndAcceptTextStoresIt)
+TEST_P(GridViewTest, EditLimitStopsTypingButNeverCutsStoredText)
+{
+    // The description column holds 120 characters; typing stops at 80.
+    const QString stored = QString(120, QChar(u'述'));
+    db->exec(QStringLiteral("UPDATE s_zbbm SET zbms = ? WHERE number = ?"), {stored, QStringLiteral("0001")});
+    ASSERT_EQ(view->Retrieve(), 6);
+    view->resize(1400, 500);
+    view->show();
+    QTableView* t = view->table();
+    const QModelIndex zbms = cell(0, QStringLiteral("指标描述"));
+    auto openEditor = [&] { return t->findChild<QLineEdit*>(); };
+
+    // Clicked into and tabbed out of: shown whole, kept whole, no edit.
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualRect(zbms).center());
+    QLineEdit* editor = openEditor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), stored);
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClick(editor, Qt::Key_X);
+    EXPECT_EQ(editor->text(), stored) << "no growth past the limit";
+    QTest::keyClick(editor, Qt::Key_Tab);
+    processDeletes();
+    EXPECT_EQ(view->buffer().GetItemString(1, QStringLiteral("zbms")), stored);
+    EXPECT_EQ(view->buffer().ModifiedCount(), 0);
+
+    // Tabbed back into: still whole; it may shrink but not grow again.
+    t->setCurrentIndex(zbms);
+    t->edit(zbms);
+    editor = openEditor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text().size(), 120);
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClick(editor, Qt::Key_Backspace);
+    QTest::keyClicks(editor, QStringLiteral("yz"));
+    EXPECT_EQ(editor->text(), stored.left(119));
+    ASSERT_EQ(view->buffer().AcceptText(), 1);
+    EXPECT_EQ(view->buffer().GetItemString(1, QStringLiteral("zbms")), stored.left(119));
+    processDeletes();
+
+    // A short text takes typing up to the limit, pasted text included.
+    const QModelIndex code = cell(1, QStringLiteral("编码"));
+    t->setCurrentIndex(code);
+    t->edit(code);
+    editor = openEditor();
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, QStringLiteral("12345"));
+    EXPECT_EQ(editor->text(), QStringLiteral("1234"));
+    editor->selectAll();
+    editor->insert(QStringLiteral("ABCDEFG"));
+    EXPECT_EQ(editor->text(), QStringLiteral("ABCD"));
+    ASSERT_EQ(view->buffer().AcceptText(), 1);
+    EXPECT_EQ(view->buffer().GetItemString(2, QStringLiteral("number")), QStringLiteral("ABCD"));
+}
+
+TEST_P(GridViewTest, ValuesTheColumnCannotHoldAreRefusedAndKeptForCorrecting)
+{
+    GridLayout l;
+    l.name = QStringLiteral("d_figures");
+    l.query = QStringLiteral("SELECT zbbm, qichu, hh FROM t_stat ORDER BY zbbm");
+    l.updateTable = QStringLiteral("t_stat");
+    l.keyColumns = {QStringLiteral("zbbm")};
+    auto col = [&](const char16_t* name, const char16_t* header, ColumnType type) {
+        GridColumn c;
+        c.name = QString::fromUtf16(name);
+        c.source = c.name;
+        c.header = QString::fromUtf16(header);
+        c.type = type;
+        c.editable = true;
+        l.columns << c;
+    };
+    col(u"zbbm", u"编码", ColumnType::Text);
+    col(u"qichu", u"期初数", ColumnType::Decimal);
+    col(u"hh", u"行号", ColumnType::Integer);
+    db->exec(QStringLiteral("INSERT INTO t_stat (zbbm, qichu, hh) VALUES (?, ?, ?)"),
+             {QStringLiteral("0001"), QStringLiteral("5.00"), 10});
+    GridView v(QStringLiteral("dw_1"), l);
+    v.SetTransObject(&sqlca());
+    ASSERT_EQ(v.Retrieve(), 1);
+    v.resize(700, 300);
+    v.show();
+    QTableView* t = v.table();
+    auto typeInto = [&](int column, const QString& text) -> QLineEdit* {
+        const QModelIndex i = t->model()->index(0, column);
+        t->setCurrentIndex(i);
+        t->edit(i);
+        auto* editor = t->findChild<QLineEdit*>();
+        if (editor)
+            editor->setText(text);
+        return editor;
+    };
+
+    // Letters in a figure: refused with a message, the text stays to be corrected.
+    QLineEdit* editor = typeInto(2, QStringLiteral("12a"));
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(v.buffer().AcceptText(), -1);
+    ASSERT_EQ(box.shown().size(), 1);
+    EXPECT_EQ(box.shown()[0].title, QStringLiteral("提示信息"));
+    EXPECT_TRUE(box.shown()[0].text.contains(QStringLiteral("第1行")) &&
+                box.shown()[0].text.contains(QStringLiteral("期初数")) &&
+                box.shown()[0].text.contains(QStringLiteral("12a")))
+        << box.shown()[0].text.toStdString();
+    EXPECT_EQ(t->findChild<QLineEdit*>(), editor);
+    EXPECT_EQ(editor->text(), QStringLiteral("12a"));
+    EXPECT_EQ(v.buffer().GetItemString(1, QStringLiteral("qichu")), QStringLiteral("5"));
+    EXPECT_EQ(v.buffer().ModifiedCount(), 0);
+    // Tab does not leave it either; corrected, it is stored.
+    QTest::keyClick(editor, Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(box.shown().size(), 2);
+    EXPECT_EQ(t->findChild<QLineEdit*>(), editor);
+    EXPECT_EQ(t->currentIndex().column(), 2);
+    editor->setText(QStringLiteral("12.5"));
+    EXPECT_EQ(v.buffer().AcceptText(), 1);
+    EXPECT_EQ(v.buffer().GetItemString(1, QStringLiteral("qichu")), QStringLiteral("12.5"));
+    processDeletes();
+
+    // A fraction in a whole-number column.
+    editor = typeInto(3, QStringLiteral("1.5"));
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(v.buffer().AcceptText(), -1);
+    ASSERT_EQ(box.shown().size(), 3);
+    EXPECT_TRUE(box.shown()[2].text.contains(QStringLiteral("整数"))) << box.shown()[2].text.toStdString();
+    EXPECT_EQ(v.buffer().GetItem(1, QStringLiteral("hh")).toInt(), 10);
+    editor->setText(QStringLiteral("20"));
+    EXPECT_EQ(v.buffer().AcceptText(), 1);
+    EXPECT_EQ(v.buffer().GetItem(1, QStringLiteral("hh")).toInt(), 20);
+}
+
+TEST_P(GridViewTest, AnEmptiedTextCellIsStoredAsEmptyText)
 {
     view->show();
     QTableView* t = view->table();
-    const QModelIndex code = cell(0, QStringLiteral("编码"));
-    t->setCurrentIndex(code); // opens the editor
-    t->edit(code);
+    const QModelIndex zbms = cell(2, QStringLiteral("指标描述"));
+    t->setCurrentIndex(zbms);
+    t->edit(zbms);
     auto* editor = t->findChild<QLineEdit*>();
     ASSERT_NE(editor, nullptr);
-    EXPECT_EQ(editor->maxLength(), 4);
-    editor->setText(QStringLiteral("0099"));
-    // The screen asks the buffer, not the view, to store the open cell.
-    EXPECT_EQ(view->buffer().AcceptText(), 1);
-    EXPECT_EQ(view->buffer().GetItemString(1, QStringLiteral("number")), QStringLiteral("0099"));
+    editor->selectAll();
+    QTest::keyClick(editor, Qt::Key_Delete);
+    ASSERT_EQ(view->buffer().AcceptText(), 1);
     EXPECT_EQ(view->buffer().ModifiedCount(), 1);
+    ASSERT_EQ(view->buffer().Update(), 1) << sqlca().SQLErrText.toStdString();
+    EXPECT_EQ(sqlca()
+                  .selectValue(QStringLiteral("SELECT count(*) FROM s_zbbm WHERE number = ? AND zbms = ?"),
+                               {QStringLiteral("0003"), QStringLiteral("")})
+                  .toInt(),
+              1);
+    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT count(*) FROM s_zbbm WHERE zbms IS NULL")).toInt(),
+              0);
 }
 
 TEST_P(GridViewTest, AHookThatReordersTheRowsDuringAnEditStoresIntoTheEditedRow)
