@@ -33,6 +33,7 @@ struct Command
 constexpr Command kCommands[] = {
     {u"init-db", runInitDb},
     {u"report", runReport},
+    {u"pack", runPack},
 };
 
 } // namespace
