@@ -172,12 +172,9 @@ w_pack::w_pack(UiHost& host, QWidget* parent) : QDialog(parent), m_host(host)
     for (const Level& l : kLevels)
         ddlb_level->addItem(QString::fromUtf16(l.caption), l.length);
     // The level below the user's region, villages by default.
-    const int userLength = host.gs_userqybm.trimmed().size();
-    for (int i = int(std::size(kLevels)) - 1; i >= 0; --i)
-        if (kLevels[i].length > userLength) {
-            ddlb_level->setCurrentIndex(i);
-            break;
-        }
+    setLevelBelow(int(host.gs_userqybm.trimmed().size()));
+    // A region chosen at or below the level shown moves it to the level below the region.
+    connect(em_region, &QComboBox::currentTextChanged, this, &w_pack::followRegion);
     for (const Format& f : kFormats)
         ddlb_format->addItem(QString::fromUtf16(f.caption), QString::fromLatin1(f.suffix));
     QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -208,8 +205,26 @@ void w_pack::pickRegion()
     m_host.message.clear();
     m_host.w_xmqxz(this);
     const QString picked = m_host.message.stringParm;
-    if (!picked.isEmpty())
+    if (!picked.isEmpty()) {
         em_region->setText(picked);
+        followRegion();
+    }
+}
+
+void w_pack::setLevelBelow(int regionLength)
+{
+    for (int i = int(std::size(kLevels)) - 1; i >= 0; --i)
+        if (kLevels[i].length > regionLength) {
+            ddlb_level->setCurrentIndex(i);
+            return;
+        }
+}
+
+void w_pack::followRegion()
+{
+    const int length = int(em_region->GetData().trimmed().size());
+    if (length >= ddlb_level->currentData().toInt())
+        setLevelBelow(length);
 }
 
 void w_pack::chooseFolder()

@@ -44,6 +44,8 @@ protected:
 private:
     void step();
     void end(const QString& message);
+    void setLevelBelow(int regionLength);
+    void followRegion();
     void pickRegion();
     void chooseFolder();
     void setRunning(bool on);

@@ -655,6 +655,10 @@ TEST_P(HostTest, PackDialogWritesEveryVillageAndStopsOnCancel)
             .toInt();
     ASSERT_GT(villages, 2);
 
+    // A town typed into the box takes the level down to its villages.
+    region->setEditText(QStringLiteral("450121101"));
+    EXPECT_EQ(level->currentData().toInt(), 12);
+
     QTemporaryDir out;
     region->setText(QStringLiteral("450121101"));
     level->setCurrentIndex(level->findData(12));
