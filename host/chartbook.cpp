@@ -189,18 +189,20 @@ Status writeChartBook(const ChartBook& book, const QString& path)
     QList<double> widths(columns, 6.0);
 
     lxw_row_t row = 0;
+    // The title lines over the first columns at most, so a wide table shows them where it starts.
+    const int lastTitleColumn = std::min(last, 9);
     if (!book.title.isEmpty()) {
         worksheet_set_row(ws, row, 30, nullptr);
-        mergeOrWrite(ws, row, 0, last, book.title, formats.title());
+        mergeOrWrite(ws, row, 0, lastTitleColumn, book.title, formats.title());
         ++row;
     }
     for (const auto& [left, right] : book.lines) {
         // The left text over the first half, the right text over the rest.
-        const int split = right.isEmpty() ? last : std::max(0, last / 2);
+        const int split = right.isEmpty() ? lastTitleColumn : std::max(0, lastTitleColumn / 2);
         if (!left.isEmpty() || right.isEmpty())
             mergeOrWrite(ws, row, 0, split, left, formats.line(false));
-        if (!right.isEmpty() && split < last)
-            mergeOrWrite(ws, row, split + 1, last, right, formats.line(true));
+        if (!right.isEmpty() && split < lastTitleColumn)
+            mergeOrWrite(ws, row, split + 1, lastTitleColumn, right, formats.line(true));
         else if (!right.isEmpty())
             worksheet_write_string(ws, row, 0, utf8(left + QStringLiteral("  ") + right).constData(),
                                    formats.line(false));
@@ -291,12 +293,16 @@ Status writeChartBook(const ChartBook& book, const QString& path)
         }
         // A month without a figure is a gap, never a zero.
         chart_show_blanks_as(chart, LXW_CHART_BLANKS_AS_GAP);
+        // In a bar chart the library's x axis is the horizontal one: the values.
+        const bool bar = spec.kind == ChartBookChart::Bar;
+        lxw_chart_axis* values = bar ? chart->x_axis : chart->y_axis;
+        lxw_chart_axis* categories = bar ? chart->y_axis : chart->x_axis;
         const QByteArray format = utf8(numberFormat(spec.mask));
-        chart_axis_set_num_format(chart->y_axis, format.isEmpty() ? "General" : format.constData());
-        chart_axis_set_num_font(chart->y_axis, &fonts->axis);
-        chart_axis_set_num_font(chart->x_axis, &fonts->axis);
-        if (spec.kind == ChartBookChart::Bar)
-            chart_axis_set_reverse(chart->x_axis); // the first (highest) on top
+        chart_axis_set_num_format(values, format.isEmpty() ? "General" : format.constData());
+        chart_axis_set_num_font(values, &fonts->axis);
+        chart_axis_set_num_font(categories, &fonts->axis);
+        if (bar)
+            chart_axis_set_reverse(categories); // the first (highest) on top
         if (spec.seriesInRows)
             chart_legend_set_position(chart, LXW_CHART_LEGEND_BOTTOM);
         chart_legend_set_font(chart, &fonts->legend);
