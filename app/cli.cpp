@@ -7,6 +7,7 @@
 #include "host/batchrun.h"
 #include "host/options.h"
 #include "report/batch.h"
+#include "report/trendbatch.h"
 
 #include <QCommandLineParser>
 #include <QTextStream>
@@ -34,6 +35,8 @@ constexpr Command kCommands[] = {
     {u"init-db", runInitDb},
     {u"report", runReport},
     {u"pack", runPack},
+    {u"trend", runTrend},
+    {u"rank", runRank},
 };
 
 } // namespace
