@@ -47,9 +47,7 @@ QList<ScreenEntry> knownScreens()
     };
 #endif
 #ifdef ALLSTATS_HAS_W_TREND
-    list[3].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* {
-        return new w_trend(host, parent);
-    };
+    list[3].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* { return new w_trend(host, parent); };
 #endif
     return list;
 }

@@ -83,7 +83,8 @@ QValueAxis* valueAxis(const QList<double>& values, bool percent, const QFont& fo
     }
     if (hi - lo < 1e-9)
         hi = lo + (percent ? 10 : 1);
-    axis->setRange(lo, hi);
+    // Room above the highest figure, so its point or bar is not cut by the frame.
+    axis->setRange(lo, hi + (hi - lo) * 0.08);
     axis->applyNiceNumbers();
     const double span = axis->max() - axis->min();
     const double largest = std::max(std::abs(axis->min()), std::abs(axis->max()));
@@ -112,7 +113,7 @@ void hideMarker(QChart* chart, QAbstractSeries* series)
         m->setVisible(false);
 }
 
-void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font)
+void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, const ChartLook& look)
 {
     bool anyRatio = false;
     bool anyPlain = false;
@@ -123,8 +124,6 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font)
     auto* axisX = new QBarCategoryAxis;
     axisX->append(doc.categories);
     axisX->setLabelsFont(font);
-    if (doc.categories.size() > 12)
-        axisX->setLabelsAngle(-60);
     axisX->setGridLineVisible(false);
     chart->addAxis(axisX, Qt::AlignBottom);
 
@@ -211,11 +210,11 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font)
                 line = new QLineSeries;
                 line->setName(nameOf(s));
                 QPen pen(colour);
-                pen.setWidthF(2.0);
+                pen.setWidthF(look.labelPixels / 6.0);
                 line->setPen(pen);
                 line->setColor(colour);
                 line->setPointsVisible(true);
-                line->setMarkerSize(5);
+                line->setMarkerSize(look.labelPixels / 2.0);
             }
             line->append(c, *p);
         }
@@ -294,19 +293,32 @@ void paintChart(QPainter& painter, std::unique_ptr<QChart> chart, const QRectF& 
 
 } // namespace
 
-QString monthAxisLabel(const QString& period)
+namespace {
+
+// The month axis: "M月", with the year under the first month and under each
+// January. The axis wants every label distinct, so a month's label carries
+// empty markup for its year, which draws nothing.
+QStringList monthAxisLabels(const QStringList& periods)
 {
-    if (period.size() != 6)
-        return period;
-    return QStringLiteral("%1年%2月").arg(period.mid(2, 2)).arg(period.right(2).toInt());
+    QStringList labels;
+    for (int i = 0; i < periods.size(); ++i) {
+        const QString& p = periods[i];
+        if (p.size() != 6) {
+            labels << p;
+            continue;
+        }
+        const int month = p.right(2).toInt();
+        QString label = QStringLiteral("%1月").arg(month);
+        if (i == 0 || month == 1)
+            label += QStringLiteral("<br>") + p.left(4);
+        else
+            label += QStringLiteral("<b></b>").repeated(p.left(4).toInt() - 2000);
+        labels << label;
+    }
+    return labels;
 }
 
-QString monthCaption(const QString& period)
-{
-    if (period.size() != 6)
-        return period;
-    return QStringLiteral("%1年%2月").arg(period.left(4)).arg(period.right(2).toInt());
-}
+} // namespace
 
 std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& look)
 {
@@ -327,7 +339,7 @@ std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& loo
     if (doc.kind == ChartDocument::Ranking)
         makeRankingChart(chart.get(), doc, font);
     else
-        makeMonthChart(chart.get(), doc, font);
+        makeMonthChart(chart.get(), doc, font, look);
     return chart;
 }
 
@@ -347,8 +359,6 @@ ChartPrinter::Plan ChartPrinter::plan(const QSizeF& content) const
 {
     Plan p;
     p.chartTop = 26 + 18 + 6;
-    // The chart takes about half of the first page; the table follows.
-    p.chartHeight = std::min(content.height() * 0.52, content.height() - p.chartTop - kFooterHeight - 80);
     const QFontMetricsF fm(printFont(kSong, kCellPoints, false, referenceDevice()), referenceDevice());
     const int lead = std::clamp(m_doc.leadColumns, 0, int(m_doc.columns.size()));
     for (int c = 0; c < lead; ++c) {
@@ -365,22 +375,34 @@ ChartPrinter::Plan ChartPrinter::plan(const QSizeF& content) const
         for (const QStringList& row : m_doc.rows)
             figure = std::max(figure, fm.horizontalAdvance(row.value(c)) + 2 * kPadding + 2);
     }
-    p.figureWidth = figure;
     const int figures = int(m_doc.columns.size()) - lead;
     const int perBlock = std::max(1, int((content.width() - p.leadWidth) / figure));
-    // Blocks of about equal width rather than a full one and a stub.
+    // Blocks of about equal width rather than a full one and a stub; split
+    // tables run across the page.
     const int blockCount = figures > 0 ? (figures + perBlock - 1) / perBlock : 1;
     const int even = figures > 0 ? (figures + blockCount - 1) / blockCount : 0;
+    p.figureWidth = blockCount > 1 ? std::max(figure, (content.width() - p.leadWidth) / even) : figure;
 
     const qreal bottom = content.height() - kFooterHeight;
+    const int rows = int(m_doc.rows.size());
+    // The chart takes what the table leaves of the first page, between two
+    // fifths and a little over half of it.
+    const qreal blockHeight = kHeaderHeight + rows * kRowHeight + kBlockGap;
+    const qreal room = bottom - p.chartTop - kBlockGap - blockCount * blockHeight;
+    p.chartHeight = std::clamp(room, content.height() * 0.4, content.height() * 0.55);
     qreal y = p.chartTop + p.chartHeight + kBlockGap;
     int page = 1;
-    const int rows = int(m_doc.rows.size());
     for (int b = 0; b < blockCount; ++b) {
         QList<int> columns;
-        for (int c = lead + b * even; c < std::min<int>(lead + (b + 1) * even, int(m_doc.columns.size())); ++c)
+        for (int c = lead + b * even; c < std::min<int>(lead + (b + 1) * even, int(m_doc.columns.size()));
+             ++c)
             columns << c;
         int row = 0;
+        // A block that fits a page is not split over two.
+        if (y > 0 && y + blockHeight - kBlockGap > bottom && blockHeight - kBlockGap <= bottom) {
+            ++page;
+            y = 0;
+        }
         do {
             if (y + kHeaderHeight + (rows > row ? kRowHeight : 0) > bottom) {
                 ++page;
@@ -421,13 +443,15 @@ void ChartPrinter::paintPage(QPainter& painter, int page, const QRectF& content)
                          &drawn);
         // The title stands on a double rule, as the report's title does.
         painter.setPen(QPen(kRule, 1.0));
-        painter.drawLine(QPointF(drawn.left() - 12, drawn.bottom() + 1), QPointF(drawn.right() + 12, drawn.bottom() + 1));
+        painter.drawLine(QPointF(drawn.left() - 12, drawn.bottom() + 1),
+                         QPointF(drawn.right() + 12, drawn.bottom() + 1));
         painter.setPen(QPen(kRule, 0.5));
         painter.drawLine(QPointF(drawn.left() - 12, drawn.bottom() + 3.5),
                          QPointF(drawn.right() + 12, drawn.bottom() + 3.5));
         painter.setPen(Qt::black);
         painter.setFont(printFont(kSong, kSubtitlePoints, false, device));
-        painter.drawText(QRectF(0, 28, content.width(), 18), Qt::AlignHCenter | Qt::AlignVCenter, m_doc.subtitle);
+        painter.drawText(QRectF(0, 28, content.width(), 18), Qt::AlignHCenter | Qt::AlignVCenter,
+                         m_doc.subtitle);
 
         ChartLook look;
         look.family = printFamily(kSong);
@@ -457,8 +481,8 @@ void ChartPrinter::paintPage(QPainter& painter, int page, const QRectF& content)
         painter.setPen(Qt::black);
         qreal x = 0;
         for (int k = 0; k < columns.size(); ++k) {
-            painter.drawText(QRectF(x + kPadding, top, widths[k] - 2 * kPadding, kHeaderHeight), Qt::AlignCenter,
-                             m_doc.columns.value(columns[k]));
+            painter.drawText(QRectF(x + kPadding, top, widths[k] - 2 * kPadding, kHeaderHeight),
+                             Qt::AlignCenter, m_doc.columns.value(columns[k]));
             x += widths[k];
         }
         qreal y = top + kHeaderHeight;
@@ -490,7 +514,8 @@ void ChartPrinter::paintPage(QPainter& painter, int page, const QRectF& content)
     painter.setFont(printFont(kSong, kFooterPoints, false, device));
     painter.setPen(kFooterText);
     painter.drawText(QRectF(0, content.height() - kFooterHeight + 6, content.width(), kFooterHeight - 6),
-                     Qt::AlignHCenter | Qt::AlignBottom, QStringLiteral("第 %1 页 / 共 %2 页").arg(page).arg(p.pages));
+                     Qt::AlignHCenter | Qt::AlignBottom,
+                     QStringLiteral("第 %1 页 / 共 %2 页").arg(page).arg(p.pages));
     painter.restore();
 }
 
@@ -545,20 +570,22 @@ bool ChartPrinter::print(QPagedPaintDevice& device, QString* error) const
 
 bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error)
 {
-    // Drawn at 960×540 and stored at twice that, sharp on a projector and in a document.
-    constexpr int kWidth = 960;
-    constexpr int kHeight = 540;
-    QImage image(kWidth * 2, kHeight * 2, QImage::Format_ARGB32_Premultiplied);
+    // Drawn at 1200×675 and stored at 1.6 times that (1920×1080), sharp on a
+    // projector and in a document, with room for 24 months of labels.
+    constexpr int kWidth = 1200;
+    constexpr int kHeight = 675;
+    constexpr qreal kScale = 1.6;
+    QImage image(qRound(kWidth * kScale), qRound(kHeight * kScale), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::white);
     {
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setRenderHint(QPainter::TextAntialiasing, true);
-        painter.scale(2, 2);
+        painter.scale(kScale, kScale);
         ChartLook look;
         look.family = kSong;
-        look.labelPixels = 13;
-        look.titlePixels = 17;
+        look.labelPixels = 12;
+        look.titlePixels = 16;
         look.showTitle = true;
         paintChart(painter, makeChart(doc, look), QRectF(0, 0, kWidth, kHeight));
     }
@@ -599,8 +626,7 @@ ChartDocument trendDocument(const TrendTable& table, bool bars)
     doc.kind = bars ? ChartDocument::Bar : ChartDocument::Line;
     doc.title = table.title;
     doc.subtitle = table.unitLine + QStringLiteral("    ") + table.periodLine;
-    for (const QString& p : table.periods)
-        doc.categories << monthAxisLabel(p);
+    doc.categories = monthAxisLabels(table.periods);
     doc.columns << QStringLiteral("指标");
     doc.columns << table.captions;
     doc.leadColumns = 1;
@@ -643,8 +669,8 @@ namespace {
 Status writeDocument(const ChartDocument& doc, const ChartFile& file)
 {
     QString error;
-    const bool ok = file.format == u"png" ? writeChartPng(doc, file.path, &error)
-                                          : writeChartPdf(doc, file.path, &error);
+    const bool ok =
+        file.format == u"png" ? writeChartPng(doc, file.path, &error) : writeChartPdf(doc, file.path, &error);
     return ok ? Status::success() : Status::failure(error);
 }
 

@@ -24,8 +24,8 @@ class QPainter;
 // sub-regions of a ranking), and the table's texts as the screen shows them.
 struct ChartSeries
 {
-    QString name;    // the indicator's name
-    bool ratio = false; // a ratio indicator: drawn in percent on the right-hand axis
+    QString name;                         // the indicator's name
+    bool ratio = false;                   // a ratio indicator: drawn in percent on the right-hand axis
     QList<std::optional<Decimal>> values; // one per category; empty: no figure
 };
 
@@ -38,8 +38,8 @@ struct ChartDocument
         Ranking, // horizontal bars, the first category on top
     };
     Kind kind = Line;
-    QString title;    // "指标趋势分析" / "指标排名"
-    QString subtitle; // region and period: "石桥市 2024年1月—2025年12月"
+    QString title;          // "指标趋势分析" / "指标排名"
+    QString subtitle;       // region and period: "石桥市 2024年1月—2025年12月"
     QStringList categories; // axis labels
     QList<ChartSeries> series;
 
@@ -57,7 +57,7 @@ struct ChartDocument
 // on an image or on a page in points.
 struct ChartLook
 {
-    QString family;      // 宋体 on screen (Noto Sans CJK), printFamily(宋体) in print
+    QString family;       // 宋体 on screen (Noto Sans CJK), printFamily(宋体) in print
     int labelPixels = 12; // axis labels and the legend
     int titlePixels = 14; // the chart's own title (empty title: none)
     bool showTitle = false;
@@ -69,11 +69,6 @@ struct ChartLook
 // it needs a QApplication.
 std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& look);
 
-// Short month label for the axis: "202401" gives "24年1月".
-QString monthAxisLabel(const QString& period);
-// Month caption for tables and titles: "202401" gives "2024年1月".
-QString monthCaption(const QString& period);
-
 // Lays a chart document out on A4 paper: the title and the subtitle, the chart,
 // then the table (split into blocks of months when it is wider than the page),
 // "第 N 页 / 共 M 页" at the foot. Geometry in points, the report's print
@@ -81,7 +76,8 @@ QString monthCaption(const QString& period);
 class ChartPrinter final
 {
 public:
-    explicit ChartPrinter(const ChartDocument& doc, QPageLayout::Orientation orientation = QPageLayout::Landscape);
+    explicit ChartPrinter(const ChartDocument& doc,
+                          QPageLayout::Orientation orientation = QPageLayout::Landscape);
 
     QPageLayout pageLayout() const;
     QSizeF paperSize() const { return pageLayout().fullRectPoints().size(); }
@@ -118,7 +114,7 @@ private:
     QPageLayout::Orientation m_orientation;
 };
 
-// Writes the chart alone as a PNG image (1600×900 pixels). False with *error set.
+// Writes the chart alone, titled, as a PNG image of 1920×1080 pixels. False with *error set.
 bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error);
 // Writes the printed pages (chart and table) as a PDF file whose title is the
 // document's title and subtitle. False with *error set.

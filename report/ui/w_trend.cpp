@@ -109,8 +109,8 @@ public:
     {
         m_printer.reset();
         if (doc)
-            m_printer = std::make_unique<ChartPrinter>(
-                *doc, landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+            m_printer = std::make_unique<ChartPrinter>(*doc, landscape ? QPageLayout::Landscape
+                                                                       : QPageLayout::Portrait);
         updateGeometry();
         adjust();
         update();
@@ -276,7 +276,8 @@ w_trend::w_trend(UiHost& host, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("指标趋势分析"));
     setDesignSize(3717, 1960);
-    chooseSaveFile = [](QWidget* parent, const QString& caption, const QString& suggested, const QString& filter) {
+    chooseSaveFile = [](QWidget* parent, const QString& caption, const QString& suggested,
+                        const QString& filter) {
         return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
     };
 
@@ -401,6 +402,7 @@ w_trend::w_trend(UiHost& host, QWidget* parent)
     rankSplit->addWidget(dw_rank);
     rankSplit->setStretchFactor(0, 3);
     rankSplit->setStretchFactor(1, 2);
+    rankSplit->setSizes({800, 450});
     auto* rankLayout = new QVBoxLayout(rankPage);
     rankLayout->addLayout(rankBar);
     rankLayout->addWidget(rankSplit, 1);
@@ -504,13 +506,15 @@ void w_trend::fillSchemes()
     ddlb_3->blockSignals(true);
     ddlb_3->clear();
     Sqlca& sqlca = host().sqlca();
-    if (const auto rows = sqlca.selectAll(QStringLiteral("SELECT famc FROM s_zbfa WHERE falx = ? GROUP BY famc "
-                                                         "ORDER BY min(fabm)"),
-                                          {1}))
+    if (const auto rows =
+            sqlca.selectAll(QStringLiteral("SELECT famc FROM s_zbfa WHERE falx = ? GROUP BY famc "
+                                           "ORDER BY min(fabm)"),
+                            {1}))
         for (const QVariantList& row : *rows)
             ddlb_3->addItem(row.value(0).toString());
     const QVariant preferred = sqlca.selectValue(
-        QStringLiteral("SELECT famc FROM s_zbfa WHERE falx = ? AND deffa = 1 GROUP BY famc ORDER BY famc LIMIT 1"),
+        QStringLiteral(
+            "SELECT famc FROM s_zbfa WHERE falx = ? AND deffa = 1 GROUP BY famc ORDER BY famc LIMIT 1"),
         {1});
     const int index = preferred.isNull() ? -1 : ddlb_3->findText(preferred.toString(), Qt::MatchExactly);
     ddlb_3->setCurrentIndex(index >= 0 ? index : (ddlb_3->count() > 0 ? 0 : -1));
@@ -592,8 +596,8 @@ bool w_trend::checkRegion(const QString& code)
 
 void w_trend::setRunning(bool on)
 {
-    for (QWidget* w : std::initializer_list<QWidget*>{em_1, cb_qy, ddlb_3, lb_zb, em_from, em_to, cb_1, em_month,
-                                                      ddlb_zb, cb_rank})
+    for (QWidget* w : std::initializer_list<QWidget*>{em_1, cb_qy, ddlb_3, lb_zb, em_from, em_to, cb_1,
+                                                      em_month, ddlb_zb, cb_rank})
         w->setEnabled(!on);
     cb_cancel->setEnabled(on);
     if (menu())
@@ -844,7 +848,8 @@ void w_trend::setLandscape(bool on)
 int w_trend::pageCount() const
 {
     const auto doc = document();
-    return doc ? ChartPrinter(*doc, m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait).pageCount() : 0;
+    return doc ? ChartPrinter(*doc, m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait).pageCount()
+               : 0;
 }
 
 int w_trend::Print()
@@ -855,7 +860,8 @@ int w_trend::Print()
         return -1;
     }
     const ChartPrinter pages(*doc, m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-    const QPrinterInfo printerInfo = g_printFolder.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
+    const QPrinterInfo printerInfo =
+        g_printFolder.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
     QString error;
     if (printerInfo.isNull()) {
         // No printer: the pages go to a PDF file the user is told about.
@@ -888,7 +894,8 @@ bool w_trend::savePdf(const QString& path)
 {
     const auto doc = document();
     QString error;
-    if (!doc || !writeChartPdf(*doc, path, &error, m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait)) {
+    if (!doc ||
+        !writeChartPdf(*doc, path, &error, m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait)) {
         messages().MessageBox(kNotice, QStringLiteral("保存失败：") + error, msg::Icon::Warning);
         return false;
     }
@@ -924,9 +931,10 @@ void w_trend::saveAs(const QString& format)
         QString caption;
         QString filter;
     };
-    const Kind kind = format == u"xlsx"  ? Kind{QStringLiteral("保存为Excel文件"), QStringLiteral("Excel 工作簿 (*.xlsx)")}
-                      : format == u"pdf" ? Kind{QStringLiteral("保存为PDF文件"), QStringLiteral("PDF 文件 (*.pdf)")}
-                                         : Kind{QStringLiteral("保存图表图片"), QStringLiteral("PNG 图片 (*.png)")};
+    const Kind kind =
+        format == u"xlsx" ? Kind{QStringLiteral("保存为Excel文件"), QStringLiteral("Excel 工作簿 (*.xlsx)")}
+        : format == u"pdf" ? Kind{QStringLiteral("保存为PDF文件"), QStringLiteral("PDF 文件 (*.pdf)")}
+                           : Kind{QStringLiteral("保存图表图片"), QStringLiteral("PNG 图片 (*.png)")};
     const QString suggested = QDir(lastFileFolder()).filePath(fileTitle() + QStringLiteral(".") + format);
     QString path = chooseSaveFile(this, kind.caption, suggested, kind.filter);
     if (path.isEmpty())

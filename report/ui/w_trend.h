@@ -120,7 +120,8 @@ public:
     int pageCount() const;
 
     // Seams: the save dialog, and a folder every Print() writes its PDF into.
-    std::function<QString(QWidget* parent, const QString& caption, const QString& suggested, const QString& filter)>
+    std::function<QString(QWidget* parent, const QString& caption, const QString& suggested,
+                          const QString& filter)>
         chooseSaveFile;
     static void setPrintFolder(const QString& folder);
     QString lastPrintTarget() const { return m_lastPrintTarget; }
