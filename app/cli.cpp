@@ -7,6 +7,7 @@
 #include "host/batchrun.h"
 #include "host/options.h"
 #include "report/batch.h"
+#include "report/trendbatch.h"
 
 #include <QCommandLineParser>
 #include <QTextStream>
@@ -33,6 +34,8 @@ struct Command
 constexpr Command kCommands[] = {
     {u"init-db", runInitDb},
     {u"report", runReport},
+    {u"trend", runTrend},
+    {u"rank", runRank},
 };
 
 } // namespace

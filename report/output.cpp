@@ -8,6 +8,8 @@ const QStringList kShownColumns = {QStringLiteral("s_zbfa_zblx"), QStringLiteral
                                    QStringLiteral("qichu"), QStringLiteral("fasheng"),
                                    QStringLiteral("leiji")};
 
+} // namespace
+
 QString jsonString(const QString& s)
 {
     QString out;
@@ -41,6 +43,8 @@ QString jsonString(const QString& s)
     return out;
 }
 
+namespace {
+
 QString jsonArray(const QStringList& items)
 {
     QStringList quoted;
@@ -59,6 +63,8 @@ QString csvField(const QString& s)
     return u'"' + q + u'"';
 }
 
+} // namespace
+
 QString csvLine(const QStringList& cells)
 {
     QStringList fields;
@@ -67,8 +73,6 @@ QString csvLine(const QStringList& cells)
         fields << csvField(c);
     return fields.join(u',') + QStringLiteral("\r\n");
 }
-
-} // namespace
 
 QStringList reportColumns()
 {

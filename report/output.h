@@ -20,3 +20,9 @@ QString reportText(const GridBuffer& grid, const QString& objectName);
 QByteArray reportJson(const GridBuffer& grid);
 // UTF-8 with a byte-order mark; the column header row, then the rows; CRLF line ends.
 QByteArray reportCsv(const GridBuffer& grid);
+
+// The text formats' pieces, shared by the other tables the program writes.
+// A JSON string literal: quoted, with the characters JSON requires escaped.
+QString jsonString(const QString& s);
+// One CSV line: fields quoted when they hold a comma, quote or line break; CRLF at the end.
+QString csvLine(const QStringList& cells);
