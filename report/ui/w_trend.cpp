@@ -4,6 +4,7 @@
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
 #include "report/statsrun.h"
+#include "report/trendoutput.h"
 #include "report/ui/regionbox.h"
 
 #include <QChart>
@@ -915,9 +916,16 @@ bool w_trend::savePng(const QString& path)
 
 bool w_trend::saveXlsx(const QString& path)
 {
-    Q_UNUSED(path);
-    messages().MessageBox(kNotice, QStringLiteral("该功能尚未提供"));
-    return false;
+    Status written = Status::failure(QStringLiteral("nothing to save"));
+    if (tab_1->currentIndex() == 0 && m_trendTable)
+        written = writeTrendXlsx(*m_trendTable, path, rb_bar->isChecked());
+    else if (tab_1->currentIndex() == 1 && m_rankTable)
+        written = writeRankXlsx(*m_rankTable, path);
+    if (!written) {
+        messages().MessageBox(kNotice, QStringLiteral("保存失败：") + written.error, msg::Icon::Warning);
+        return false;
+    }
+    return true;
 }
 
 void w_trend::saveAs(const QString& format)

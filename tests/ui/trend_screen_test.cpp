@@ -294,6 +294,9 @@ TEST_P(TrendScreenTest, PrintPreviewPdfAndPictureOfTheShownTab)
     EXPECT_EQ(picture.width(), 1920);
     EXPECT_EQ(asked, QStringLiteral("保存图表图片"));
     window->menu()->item(QStringLiteral("m_pdf"))->click();
+    window->menu()->item(QStringLiteral("m_excel"))->click();
+    EXPECT_EQ(asked, QStringLiteral("保存为Excel文件"));
+    EXPECT_GT(QFileInfo(QDir(dir.path()).filePath(QStringLiteral("趋势.xlsx"))).size(), 0);
     EXPECT_TRUE(
         pdfText(QDir(dir.path()).filePath(QStringLiteral("趋势.pdf"))).contains(QStringLiteral("借款余额")));
 
