@@ -113,6 +113,34 @@ void hideMarker(QChart* chart, QAbstractSeries* series)
         m->setVisible(false);
 }
 
+// The month axis: "M月", with the year under the first month of each year
+// shown; where months are too narrow for their labels every step-th month is
+// labelled and its label may run over its blank neighbours. The axis wants
+// every label distinct, so a label carries empty markup of its own, which
+// draws nothing.
+QStringList monthAxisLabels(const QStringList& periods, int step)
+{
+    QStringList labels;
+    QString lastYear;
+    for (int i = 0; i < periods.size(); ++i) {
+        const QString& p = periods[i];
+        const QString unique = QStringLiteral("<b></b>").repeated(i + 1);
+        if (p.size() != 6) {
+            labels << p;
+        } else if (step > 1 && (i % step != 1 || i + 1 == periods.size())) {
+            // Stepped labels stay off the first and the last month: a label
+            // reaching past the end of the axis is not drawn at all.
+            labels << unique;
+        } else if (p.left(4) != lastYear) {
+            lastYear = p.left(4);
+            labels << QStringLiteral("%1月<br>%2").arg(p.right(2).toInt()).arg(lastYear) + unique;
+        } else {
+            labels << QStringLiteral("%1月").arg(p.right(2).toInt()) + unique;
+        }
+    }
+    return labels;
+}
+
 void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, const ChartLook& look)
 {
     bool anyRatio = false;
@@ -121,8 +149,16 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
         (s.ratio ? anyRatio : anyPlain) = true;
     const bool twoAxes = anyRatio && anyPlain;
 
+    // A label wants about three characters' room ("12月" and the gaps beside it).
+    int step = 1;
+    if (look.plotWidth > 0 && !doc.categories.isEmpty()) {
+        const qreal perMonth = look.plotWidth * 0.88 / doc.categories.size();
+        step = std::max(1, int(std::ceil(look.labelPixels * 3.0 / perMonth)));
+    }
     auto* axisX = new QBarCategoryAxis;
-    axisX->append(doc.categories);
+    axisX->append(monthAxisLabels(doc.categories, step));
+    if (step > 1)
+        axisX->setTruncateLabels(false);
     axisX->setLabelsFont(font);
     axisX->setGridLineVisible(false);
     chart->addAxis(axisX, Qt::AlignBottom);
@@ -293,33 +329,6 @@ void paintChart(QPainter& painter, std::unique_ptr<QChart> chart, const QRectF& 
 
 } // namespace
 
-namespace {
-
-// The month axis: "M月", with the year under the first month and under each
-// January. The axis wants every label distinct, so a month's label carries
-// empty markup for its year, which draws nothing.
-QStringList monthAxisLabels(const QStringList& periods)
-{
-    QStringList labels;
-    for (int i = 0; i < periods.size(); ++i) {
-        const QString& p = periods[i];
-        if (p.size() != 6) {
-            labels << p;
-            continue;
-        }
-        const int month = p.right(2).toInt();
-        QString label = QStringLiteral("%1月").arg(month);
-        if (i == 0 || month == 1)
-            label += QStringLiteral("<br>") + p.left(4);
-        else
-            label += QStringLiteral("<b></b>").repeated(p.left(4).toInt() - 2000);
-        labels << label;
-    }
-    return labels;
-}
-
-} // namespace
-
 std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& look)
 {
     ensureFonts();
@@ -456,6 +465,7 @@ void ChartPrinter::paintPage(QPainter& painter, int page, const QRectF& content)
         ChartLook look;
         look.family = printFamily(kSong);
         look.labelPixels = kChartLabelPixels;
+        look.plotWidth = content.width();
         paintChart(painter, makeChart(m_doc, look), QRectF(0, p.chartTop, content.width(), p.chartHeight));
     }
 
@@ -586,6 +596,7 @@ bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error
         look.family = kSong;
         look.labelPixels = 12;
         look.titlePixels = 16;
+        look.plotWidth = kWidth;
         look.showTitle = true;
         paintChart(painter, makeChart(doc, look), QRectF(0, 0, kWidth, kHeight));
     }
@@ -626,7 +637,7 @@ ChartDocument trendDocument(const TrendTable& table, bool bars)
     doc.kind = bars ? ChartDocument::Bar : ChartDocument::Line;
     doc.title = table.title;
     doc.subtitle = table.unitLine + QStringLiteral("    ") + table.periodLine;
-    doc.categories = monthAxisLabels(table.periods);
+    doc.categories = table.periods;
     doc.columns << QStringLiteral("指标");
     doc.columns << table.captions;
     doc.leadColumns = 1;

@@ -40,7 +40,7 @@ struct ChartDocument
     Kind kind = Line;
     QString title;          // "指标趋势分析" / "指标排名"
     QString subtitle;       // region and period: "石桥市 2024年1月—2025年12月"
-    QStringList categories; // axis labels
+    QStringList categories; // the months (YYYYMM) of a trend, the sub-regions' names of a ranking
     QList<ChartSeries> series;
 
     // The table: header texts and rows of cell texts. The first `leadColumns`
@@ -61,6 +61,7 @@ struct ChartLook
     int labelPixels = 12; // axis labels and the legend
     int titlePixels = 14; // the chart's own title (empty title: none)
     bool showTitle = false;
+    qreal plotWidth = 0; // the chart's width in pixels where known: narrow months are labelled in steps
 };
 
 // The chart of a document: line or bar chart of the series over the months

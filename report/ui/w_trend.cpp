@@ -90,11 +90,13 @@ void fillTable(QTableWidget* table, const ChartDocument& doc)
     table->resizeColumnsToContents();
 }
 
-ChartLook screenLook()
+ChartLook screenLook(const QWidget* view)
 {
     ChartLook look;
     look.family = QStringLiteral("宋体");
     look.labelPixels = 12;
+    if (view->isVisible())
+        look.plotWidth = view->width();
     return look;
 }
 
@@ -782,7 +784,7 @@ void w_trend::showTrend()
     const ChartDocument doc = trendDocument(*m_trendTable, rb_bar->isChecked());
     fillTable(dw_trend, doc);
     QChart* old = cv_trend->chart();
-    cv_trend->setChart(makeChart(doc, screenLook()).release());
+    cv_trend->setChart(makeChart(doc, screenLook(cv_trend)).release());
     delete old;
     refreshPreview();
 }
@@ -794,7 +796,7 @@ void w_trend::showRank()
     const ChartDocument doc = rankDocument(*m_rankTable);
     fillTable(dw_rank, doc);
     QChart* old = cv_rank->chart();
-    cv_rank->setChart(makeChart(doc, screenLook()).release());
+    cv_rank->setChart(makeChart(doc, screenLook(cv_rank)).release());
     delete old;
     refreshPreview();
 }

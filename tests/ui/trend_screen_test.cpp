@@ -332,6 +332,9 @@ TEST_P(TrendScreenTest, Screenshots)
     child<QRadioButton>("rb_line")->setChecked(true);
     window->savePng(QDir(folder).filePath(QStringLiteral("trend-chart.png")));
     window->savePdf(QDir(folder).filePath(QStringLiteral("trend.pdf")));
+    window->setLandscape(false);
+    window->savePdf(QDir(folder).filePath(QStringLiteral("trend-portrait.pdf")));
+    window->setLandscape(true);
     window->setPreview(true);
     QCoreApplication::processEvents();
     window->grab().save(QDir(folder).filePath(QStringLiteral("trend-preview.png")));
