@@ -34,6 +34,7 @@ struct Command
 constexpr Command kCommands[] = {
     {u"init-db", runInitDb},
     {u"report", runReport},
+    {u"pack", runPack},
     {u"trend", runTrend},
     {u"rank", runRank},
 };

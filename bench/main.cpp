@@ -11,13 +11,16 @@
 #include "foundation/sqlca.h"
 #include "host/sqlhost.h"
 #include "report/d_xmjdzl.h"
+#include "report/pack.h"
 #include "report/statsrun.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -105,6 +108,24 @@ struct Memory
     long maxRssKb = -1;
     int exitCode = -1;
     QString error;
+    double ms = 0; // wall time of the child
+};
+
+// A pack against the same reports made one `allstats report` process each.
+struct PackLine
+{
+    QString backend;
+    QString what; // "villages of county 410101"
+    QString format;
+    int reports = 0;
+    double packMs = 0;
+    double loopMs = 0;
+    long packRssKb = -1;
+    int compared = 0; // JSON files compared byte for byte with the loop's
+    int equal = 0;
+    QString error;
+    double ratio() const { return loopMs > 0 ? packMs / loopMs : 0; }
+    double perSecond() const { return packMs > 0 ? reports * 1000.0 / packMs : 0; }
 };
 
 QString backendName(Backend b)
@@ -243,6 +264,8 @@ Memory peakMemory(const QString& program, const QStringList& args, const QString
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
+    QElapsedTimer clock;
+    clock.start();
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
@@ -255,6 +278,7 @@ Memory peakMemory(const QString& program, const QStringList& args, const QString
         m.error = QStringLiteral("wait4 failed");
         return m;
     }
+    m.ms = double(clock.nsecsElapsed()) / 1e6;
     m.maxRssKb = usage.ru_maxrss;
     m.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (m.exitCode != 0) {
@@ -306,6 +330,169 @@ QString cell(const QString& text, int width, bool right = true)
     return right ? text.rightJustified(width) : text.leftJustified(width);
 }
 
+// The options every child run of the pack rows takes.
+QStringList childArgs(const QString& command, const QString& db, const benchdata::Size& size,
+                      const QString& hooks, const QString& format)
+{
+    const QString period = benchdata::lastPeriod(size);
+    return {command,
+            QStringLiteral("--db"),
+            db,
+            QStringLiteral("--scheme"),
+            benchdata::fullSchemeName(),
+            QStringLiteral("--year"),
+            period.left(4),
+            QStringLiteral("--month"),
+            QString::number(period.mid(4).toInt()),
+            QStringLiteral("--period"),
+            period,
+            QStringLiteral("--user-region"),
+            benchdata::provinceCode(),
+            QStringLiteral("--hooks"),
+            hooks,
+            QStringLiteral("--format"),
+            format};
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// `allstats pack` of the regions of a level under a region, once, against
+// `allstats report` run once per region as a script would; for JSON every
+// file of the pack is compared with the loop's.
+PackLine measurePack(const QString& allstats, const QString& db, const QString& backend,
+                     const benchdata::Size& size, const QString& under, const QString& level, int length,
+                     const QString& format, bool loop)
+{
+    PackLine line;
+    line.backend = backend;
+    line.format = format;
+    QHash<QString, QString> names;
+    QList<benchdata::Region> regions;
+    for (const benchdata::Region& r : benchdata::regions(size)) {
+        names.insert(r.code, r.name);
+        if (r.code.size() == length && r.code.startsWith(under))
+            regions << r;
+    }
+    line.what =
+        QStringLiteral("%1 of %2 %3")
+            .arg(level, under.size() == 2 ? QStringLiteral("province") : QStringLiteral("county"), under);
+    line.reports = int(regions.size());
+    QTemporaryDir dir;
+    const QString hooks = dir.filePath(QStringLiteral("hooks"));
+    const QString packDir = dir.filePath(QStringLiteral("pack"));
+    const QString loopDir = dir.filePath(QStringLiteral("loop"));
+    QDir().mkpath(hooks);
+    QDir().mkpath(packDir);
+    QDir().mkpath(loopDir);
+
+    const QString levelWord = length == 12  ? QStringLiteral("village")
+                              : length == 9 ? QStringLiteral("town")
+                              : length == 6 ? QStringLiteral("county")
+                                            : QStringLiteral("city");
+    const Memory packed =
+        peakMemory(allstats,
+                   childArgs(QStringLiteral("pack"), db, size, hooks, format) +
+                       QStringList{QStringLiteral("--region"), under, QStringLiteral("--level"), levelWord,
+                                   QStringLiteral("--out"), packDir},
+                   format);
+    if (!packed.error.isEmpty()) {
+        line.error = packed.error;
+        return line;
+    }
+    line.packMs = packed.ms;
+    line.packRssKb = packed.maxRssKb;
+    if (!loop)
+        return line;
+
+    const QString period = benchdata::lastPeriod(size);
+    QElapsedTimer clock;
+    clock.start();
+    for (const benchdata::Region& r : regions) {
+        const QString file = packFileName(r.code, r.name, period, format);
+        const Memory one = peakMemory(allstats,
+                                      childArgs(QStringLiteral("report"), db, size, hooks, format) +
+                                          QStringList{QStringLiteral("--region"), r.code,
+                                                      QStringLiteral("--out"), QDir(loopDir).filePath(file)},
+                                      format);
+        if (!one.error.isEmpty()) {
+            line.error = one.error;
+            return line;
+        }
+    }
+    line.loopMs = double(clock.nsecsElapsed()) / 1e6;
+    if (format == u"json") {
+        for (const benchdata::Region& r : regions) {
+            const QString file = packFileName(r.code, r.name, period, format);
+            ++line.compared;
+            const QByteArray a = fileBytes(QDir(packDir).filePath(file));
+            if (!a.isEmpty() && a == fileBytes(QDir(loopDir).filePath(file)))
+                ++line.equal;
+        }
+    }
+    return line;
+}
+
+QList<PackLine> measurePacks(const QString& allstats, const QStringList& dbs, const benchdata::Size& size)
+{
+    QList<PackLine> lines;
+    const QList<benchdata::BenchRegion> bench = benchdata::benchRegions(size);
+    QString county;
+    for (const benchdata::BenchRegion& r : bench)
+        if (r.level == u"county")
+            county = r.code;
+    for (const QString& db : dbs) {
+        const QString backend =
+            backendName(db.startsWith(QStringLiteral("postgres")) ? Backend::PostgreSQL : Backend::SQLite);
+        for (const QString& format : {QStringLiteral("json"), QStringLiteral("pdf")}) {
+            out() << "pack: " << backend << " " << format << " ..." << Qt::endl;
+            lines << measurePack(allstats, db, backend, size, county, QStringLiteral("villages"), 12, format,
+                                 true);
+            lines << measurePack(allstats, db, backend, size, benchdata::provinceCode(),
+                                 QStringLiteral("counties"), 6, format, true);
+        }
+    }
+    // The whole province at village level, once, for the memory and the rate.
+    for (const QString& format : {QStringLiteral("json"), QStringLiteral("pdf")}) {
+        out() << "pack: the province's villages, " << format << " ..." << Qt::endl;
+        lines << measurePack(allstats, dbs.first(),
+                             backendName(dbs.first().startsWith(QStringLiteral("postgres"))
+                                             ? Backend::PostgreSQL
+                                             : Backend::SQLite),
+                             size, benchdata::provinceCode(), QStringLiteral("villages"), 12, format, false);
+    }
+    return lines;
+}
+
+void printPacks(const QList<PackLine>& lines)
+{
+    out() << Qt::endl
+          << cell(QStringLiteral("backend"), 11, false) << cell(QStringLiteral("pack"), 30, false)
+          << cell(QStringLiteral("format"), 7, false) << cell(QStringLiteral("reports"), 8)
+          << cell(QStringLiteral("pack s"), 9) << cell(QStringLiteral("loop s"), 9)
+          << cell(QStringLiteral("pack/loop"), 10) << cell(QStringLiteral("reports/s"), 10)
+          << cell(QStringLiteral("peak MB"), 9) << cell(QStringLiteral("same JSON"), 11) << Qt::endl;
+    for (const PackLine& l : lines) {
+        out() << cell(l.backend, 11, false) << cell(l.what, 30, false) << cell(l.format, 7, false)
+              << cell(QString::number(l.reports), 8);
+        if (!l.error.isEmpty()) {
+            out() << "  failed: " << l.error << Qt::endl;
+            continue;
+        }
+        out() << cell(QString::number(l.packMs / 1000, 'f', 2), 9)
+              << cell(l.loopMs > 0 ? QString::number(l.loopMs / 1000, 'f', 2) : QStringLiteral("-"), 9)
+              << cell(l.loopMs > 0 ? QString::number(l.ratio(), 'f', 3) : QStringLiteral("-"), 10)
+              << cell(QString::number(l.perSecond(), 'f', 1), 10)
+              << cell(QString::number(double(l.packRssKb) / 1024.0, 'f', 1), 9)
+              << cell(l.compared ? QStringLiteral("%1/%2").arg(l.equal).arg(l.compared) : QStringLiteral("-"),
+                      11)
+              << Qt::endl;
+    }
+}
+
 QString ms(const Timing& t)
 {
     // median, and half the range as the spread
@@ -342,9 +529,23 @@ struct Target
     bool met() const { return value <= limit; }
 };
 
-QList<Target> targets(const QList<Line>& lines, const QList<Memory>& memory)
+QList<Target> targets(const QList<Line>& lines, const QList<Memory>& memory, const QList<PackLine>& packs)
 {
     QList<Target> t;
+    for (const PackLine& p : packs) {
+        if (!p.error.isEmpty())
+            continue;
+        const QString who = QStringLiteral("%1 pack of the %2 (%3)").arg(p.backend, p.what, p.format);
+        if (p.loopMs > 0)
+            t << Target{who + QStringLiteral(" pack/loop"), p.ratio(), p.format == u"json" ? 0.2 : 0.7,
+                        QString()};
+        else if (p.what.startsWith(QStringLiteral("villages of province")))
+            t << Target{who + QStringLiteral(" peak memory"), double(p.packRssKb) / 1024.0, 200,
+                        QStringLiteral(" MB")};
+        if (p.compared > 0)
+            t << Target{who + QStringLiteral(" JSON files differing from the single reports"),
+                        double(p.compared - p.equal), 0, QString()};
+    }
     for (const Line& l : lines) {
         const QString who = l.backend + u' ' + l.region.level;
         if (l.region.level == u"province" || l.region.level == u"county")
@@ -404,10 +605,14 @@ int measure(const QStringList& args)
             return Failed;
 
     QList<Memory> memory;
-    if (parser.isSet(QStringLiteral("allstats")))
+    QList<PackLine> packs;
+    if (parser.isSet(QStringLiteral("allstats"))) {
         memory = measureMemory(parser.value(QStringLiteral("allstats")), dbs.first(), *size);
+        packs = measurePacks(parser.value(QStringLiteral("allstats")), dbs, *size);
+    }
 
     printTable(lines);
+    printPacks(packs);
     out() << Qt::endl;
     for (const Memory& m : memory) {
         if (m.error.isEmpty())
@@ -418,7 +623,7 @@ int measure(const QStringList& args)
             out() << "peak memory, allstats report --format " << m.format << ": not measured (" << m.error
                   << ")" << Qt::endl;
     }
-    const QList<Target> ts = targets(lines, memory);
+    const QList<Target> ts = targets(lines, memory, packs);
     out() << Qt::endl << "targets:" << Qt::endl;
     for (const Target& t : ts)
         out() << "  " << (t.met() ? "met     " : "MISSED  ") << t.what << ": "
@@ -450,6 +655,20 @@ int measure(const QStringList& args)
                                    {QStringLiteral("max_rss_kb"), double(m.maxRssKb)},
                                    {QStringLiteral("exit_code"), m.exitCode},
                                    {QStringLiteral("error"), m.error}});
+        QJsonArray pj;
+        for (const PackLine& p : packs)
+            pj.append(QJsonObject{{QStringLiteral("backend"), p.backend},
+                                  {QStringLiteral("pack"), p.what},
+                                  {QStringLiteral("format"), p.format},
+                                  {QStringLiteral("reports"), p.reports},
+                                  {QStringLiteral("pack_ms"), p.packMs},
+                                  {QStringLiteral("loop_ms"), p.loopMs},
+                                  {QStringLiteral("pack_per_loop"), p.ratio()},
+                                  {QStringLiteral("reports_per_second"), p.perSecond()},
+                                  {QStringLiteral("pack_max_rss_kb"), double(p.packRssKb)},
+                                  {QStringLiteral("json_compared"), p.compared},
+                                  {QStringLiteral("json_equal"), p.equal},
+                                  {QStringLiteral("error"), p.error}});
         QJsonArray tj;
         for (const Target& t : ts)
             tj.append(QJsonObject{{QStringLiteral("target"), t.what},
@@ -467,6 +686,7 @@ int measure(const QStringList& args)
             {QStringLiteral("cpus"), QThread::idealThreadCount()},
             {QStringLiteral("results"), results},
             {QStringLiteral("peak_memory"), mem},
+            {QStringLiteral("packs"), pj},
             {QStringLiteral("targets"), tj},
         };
         QSaveFile f(parser.value(QStringLiteral("json")));

@@ -771,6 +771,9 @@ bool Sqlca::begin(bool exclusive)
     bool ok;
     if (m_depth == 0) {
         ok = rawExec(exclusive ? m_dialect.beginExclusive() : QStringLiteral("BEGIN"));
+        // The lock goes in a statement of its own: the driver reports only the
+        // first result of several statements sent together, so a lock refused
+        // after the BEGIN would go unnoticed.
         if (ok && exclusive && !m_dialect.lockWorkingTable().isEmpty()) {
             ok = rawExec(m_dialect.lockWorkingTable());
             if (!ok) {

@@ -7,5 +7,6 @@ enum ExitCode
     ExitRefused = 1,
     ExitUsage = 2,
     ExitDatabase = 3,
-    ExitOutput = 4, // the report could not be written
+    ExitOutput = 4,        // the report could not be written
+    ExitInterrupted = 130, // Ctrl-C stopped a pack
 };

@@ -151,6 +151,22 @@ public:
         m_bands.insert(key, f);
         return f;
     }
+    // The title and other lines of a plain table, in the sheet's font.
+    lxw_format* title()
+    {
+        GridText t;
+        t.family = kSong;
+        t.pointSize = 16;
+        t.bold = true;
+        return band(t, Qt::AlignLeft);
+    }
+    lxw_format* line(Qt::Alignment a)
+    {
+        GridText t;
+        t.family = kSong;
+        t.pointSize = int(kCellPoints);
+        return band(t, a);
+    }
     lxw_format* header()
     {
         if (!m_header) {
@@ -305,8 +321,12 @@ void setUpSheetPrinting(lxw_worksheet* sheet, const SheetPrintSetup& setup)
         worksheet_set_landscape(sheet);
     else
         worksheet_set_portrait(sheet);
-    // One page wide, as many pages down as the rows need.
-    worksheet_fit_to_pages(sheet, 1, 0);
+    // One page wide, as many pages down as the rows need; a table wider than
+    // a few pages goes across pages at its size, its leading columns repeated.
+    if (setup.repeatedColumns > 0)
+        worksheet_repeat_columns(sheet, 0, lxw_col_t(setup.repeatedColumns - 1));
+    else
+        worksheet_fit_to_pages(sheet, 1, 0);
     // Inches: 15 mm at the sides, room above and for the footer below.
     worksheet_set_margins(sheet, 0.59, 0.59, 0.59, 0.79);
     worksheet_center_horizontally(sheet);
@@ -324,7 +344,8 @@ struct XlsxWorkbook::Private
     lxw_workbook* wb = nullptr;
     std::unique_ptr<Formats> formats;
     QSet<QString> sheetNames; // folded, as the spreadsheet compares them
-    QString error;            // the first failure, reported by commit()
+    QList<lxw_worksheet*> sheets;
+    QString error; // the first failure, reported by commit()
     std::optional<DocumentInfo> info;
 
     void discard()
@@ -363,6 +384,44 @@ XlsxWorkbook::~XlsxWorkbook()
     d->discard();
 }
 
+bool XlsxWorkbook::isOpen() const
+{
+    return d->wb != nullptr;
+}
+
+QString XlsxWorkbook::error() const
+{
+    return d->error;
+}
+
+lxw_workbook* XlsxWorkbook::workbook() const
+{
+    return d->wb;
+}
+
+lxw_worksheet* XlsxWorkbook::worksheet(int sheet) const
+{
+    return d->wb && sheet >= 0 && sheet < d->sheets.size() ? d->sheets[sheet] : nullptr;
+}
+
+int XlsxWorkbook::newSheet(const QString& wanted)
+{
+    if (!d->wb)
+        return -1;
+    QString name = xlsxSheetName(wanted);
+    for (int n = 2; d->sheetNames.contains(name.toCaseFolded()); ++n)
+        name = xlsxSheetName(xlsxSheetName(wanted).left(25) + QStringLiteral(" (%1)").arg(n));
+    const QByteArray sheetNameUtf8 = utf8(name);
+    lxw_worksheet* ws = workbook_add_worksheet(d->wb, sheetNameUtf8.constData());
+    if (!ws) {
+        d->error = QStringLiteral("cannot write %1: bad sheet name %2").arg(d->path, name);
+        return -1;
+    }
+    d->sheetNames.insert(name.toCaseFolded());
+    d->sheets.append(ws);
+    return int(d->sheets.size()) - 1;
+}
+
 void XlsxWorkbook::setInfo(const DocumentInfo& info)
 {
     d->info = info;
@@ -379,10 +438,53 @@ struct BandLine
 
 } // namespace
 
+namespace {
+
+// The title and header lines of a grid: the texts of its bands grouped by
+// line; the first line is the title. A line with no text takes no row.
+QList<BandLine> gridBand(const GridBuffer& grid)
+{
+    QMap<int, QList<const GridText*>> grouped;
+    for (const GridText& t : grid.layout().texts)
+        grouped[t.line].append(&t);
+    QList<BandLine> band;
+    bool first = true;
+    for (const QList<const GridText*>& texts : std::as_const(grouped)) {
+        BandLine line;
+        line.title = first;
+        first = false;
+        for (const GridText* t : texts) {
+            const QString s = grid.text(t->name);
+            if (!s.trimmed().isEmpty())
+                line.texts.append({t, s});
+        }
+        if (!line.texts.isEmpty())
+            band.append(line);
+    }
+    return band;
+}
+
+} // namespace
+
 Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
 {
     if (!d->wb)
         return Status::failure(d->error);
+    const QList<BandLine> band = gridBand(grid);
+    const int sheet = newSheet(sheetName.isEmpty() && !band.isEmpty() && band.first().title
+                                   ? band.first().texts.first().second
+                                   : sheetName);
+    if (sheet < 0)
+        return Status::failure(d->error);
+    return writeGrid(sheet, grid);
+}
+
+Status XlsxWorkbook::writeGrid(int sheet, const GridBuffer& grid)
+{
+    lxw_worksheet* ws = worksheet(sheet);
+    if (!ws)
+        return Status::failure(d->wb ? QStringLiteral("cannot write %1: no such sheet").arg(d->path)
+                                     : d->error);
     const GridLayout& layout = grid.layout();
 
     // The columns the grid shows, in its display order, the row number first.
@@ -403,37 +505,7 @@ Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
         return Status::failure(QStringLiteral("cannot write %1: the grid shows no columns").arg(d->path));
     const int lastColumn = int(columns.size()) - 1;
 
-    // Title and header lines: the texts of the grid's bands grouped by line;
-    // the first line is the title, merged across the table. A line with no
-    // text takes no row.
-    QMap<int, QList<const GridText*>> grouped;
-    for (const GridText& t : layout.texts)
-        grouped[t.line].append(&t);
-    QList<BandLine> band;
-    bool first = true;
-    for (const QList<const GridText*>& texts : std::as_const(grouped)) {
-        BandLine line;
-        line.title = first;
-        first = false;
-        for (const GridText* t : texts) {
-            const QString s = grid.text(t->name);
-            if (!s.trimmed().isEmpty())
-                line.texts.append({t, s});
-        }
-        if (!line.texts.isEmpty())
-            band.append(line);
-    }
-
-    QString name = xlsxSheetName(sheetName.isEmpty() && !band.isEmpty() && band.first().title
-                                     ? band.first().texts.first().second
-                                     : sheetName);
-    for (int n = 2; d->sheetNames.contains(name.toCaseFolded()); ++n)
-        name = xlsxSheetName(name.left(25) + QStringLiteral(" (%1)").arg(n));
-    const QByteArray sheetNameUtf8 = utf8(name);
-    lxw_worksheet* ws = workbook_add_worksheet(d->wb, sheetNameUtf8.constData());
-    if (!ws)
-        return Status::failure(QStringLiteral("cannot write %1: bad sheet name %2").arg(d->path, name));
-    d->sheetNames.insert(name.toCaseFolded());
+    const QList<BandLine> band = gridBand(grid);
     Formats& formats = *d->formats;
 
     // Column widths: the widest text of each column in the sheet's cell font.
@@ -572,6 +644,81 @@ Status XlsxWorkbook::addSheet(const GridBuffer& grid, const QString& sheetName)
     // The header row stays in view while scrolling.
     worksheet_freeze_panes(ws, headerRow + 1, 0);
     setUpSheetPrinting(ws, {grid.orientation == 1, int(headerRow) + 1});
+    return Status::success();
+}
+
+int XlsxWorkbook::tableRow(const XlsxTable& table)
+{
+    return int(!table.title.isEmpty()) + int(!table.subtitle.isEmpty()) + 1;
+}
+
+Status XlsxWorkbook::writeTable(int sheet, const XlsxTable& table)
+{
+    lxw_worksheet* ws = worksheet(sheet);
+    if (!ws)
+        return Status::failure(d->wb ? QStringLiteral("cannot write %1: no such sheet").arg(d->path)
+                                     : d->error);
+    Formats& formats = *d->formats;
+    const int lastColumn = int(table.headers.size()) - 1;
+    if (lastColumn < 0)
+        return Status::failure(QStringLiteral("cannot write %1: the table has no columns").arg(d->path));
+    TextMeasure measure;
+    QList<double> widths(table.headers.size(), kMinWidth);
+    lxw_row_t row = 0;
+    // Title lines over the first columns at most, so a wide table shows them on its first page.
+    const int lastTitleColumn = std::min(lastColumn, table.frozenColumns + 4);
+    auto line = [&](const QString& text, lxw_format* f, double height) {
+        const QByteArray s = utf8(text);
+        worksheet_set_row(ws, row, height, nullptr);
+        if (lastTitleColumn > 0)
+            worksheet_merge_range(ws, row, 0, row, lxw_col_t(lastTitleColumn), s.constData(), f);
+        else
+            worksheet_write_string(ws, row, 0, s.constData(), f);
+        ++row;
+    };
+    if (!table.title.isEmpty())
+        line(table.title, formats.title(), kTitleRowPoints);
+    if (!table.subtitle.isEmpty())
+        line(table.subtitle, formats.line(Qt::AlignLeft), kRowPoints);
+    const lxw_row_t headerRow = row;
+    // Headers of two lines (code and name) get the height of two lines.
+    int headerLines = 1;
+    for (const QString& h : table.headers)
+        headerLines = std::max(headerLines, int(h.count(u'\n')) + 1);
+    worksheet_set_row(ws, row, headerLines * kLinePoints + 4, nullptr);
+    for (int c = 0; c <= lastColumn; ++c) {
+        worksheet_write_string(ws, row, lxw_col_t(c), utf8(table.headers[c]).constData(), formats.header());
+        widths[c] = std::max(widths[c], unitsFor(measure.pixels(table.headers[c], kSong, kCellPoints, true)));
+    }
+    ++row;
+    for (const QList<XlsxCell>& cells : table.rows) {
+        for (int c = 0; c <= lastColumn && c < cells.size(); ++c) {
+            const XlsxCell& cell = cells[c];
+            widths[c] = std::max(widths[c], unitsFor(measure.pixels(cell.text, kSong, kCellPoints, false)));
+            if (!cell.numeric) {
+                lxw_format* f = formats.cell(QString(), Qt::AlignLeft, qRgb(255, 255, 255), false);
+                if (cell.text.isEmpty())
+                    worksheet_write_blank(ws, row, lxw_col_t(c), f);
+                else
+                    worksheet_write_string(ws, row, lxw_col_t(c), utf8(cell.text).constData(), f);
+                continue;
+            }
+            lxw_format* f = formats.cell(numberFormat(cell.mask), Qt::AlignRight, qRgb(255, 255, 255), false);
+            if (cell.number)
+                worksheet_write_number(ws, row, lxw_col_t(c), *cell.number, f);
+            else
+                worksheet_write_blank(ws, row, lxw_col_t(c), f);
+        }
+        worksheet_set_row(ws, row, kRowPoints, nullptr);
+        ++row;
+    }
+    for (int c = 0; c <= lastColumn; ++c)
+        worksheet_set_column(ws, lxw_col_t(c), lxw_col_t(c),
+                             std::ceil(std::min(widths[c], kMaxTextWidth) * 4) / 4, nullptr);
+    // The header row and the text columns stay in view while scrolling.
+    worksheet_freeze_panes(ws, headerRow + 1, lxw_col_t(std::max(0, table.frozenColumns)));
+    // Up to a dozen columns fit a page's width; wider tables keep their size.
+    setUpSheetPrinting(ws, {table.landscape, int(headerRow) + 1, lastColumn >= 12 ? table.frozenColumns : 0});
     return Status::success();
 }
 

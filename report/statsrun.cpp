@@ -99,6 +99,12 @@ QString aggregationSelect(const Dialect& d)
     return select;
 }
 
+// The indicators without aggregation, one row of zeros each.
+QString zeroRowsSelect()
+{
+    return QStringLiteral("SELECT S_zbbm.number, 0, 0, 0 FROM S_zbbm WHERE S_zbbm.flag1 = 0");
+}
+
 // The region's working rows into t_stat. SQLite inserts them straight from the
 // aggregating query. PostgreSQL runs an INSERT ... SELECT in one process only;
 // for a province or a city (codes of up to four characters: thousands of
@@ -106,16 +112,18 @@ QString aggregationSelect(const Dialect& d)
 // scan among parallel workers, and its few rows, one per indicator, go in with
 // one insert (the numeric(18,2) columns round them as before). For a county or
 // less the one statement is cheaper than the extra round trips.
+// Indicators without aggregation get one row of zeros (uf_update_report may
+// fill them): in the same statement when the rows go in by INSERT ... SELECT.
 bool fillWorkingRows(Sqlca& sqlca, const QString& region, const QString& period)
 {
     const Dialect& d = sqlca.dialect();
     const QVariantList binds = {period, region, Dialect::prefixUpperBound(region)};
     constexpr int kLargeRegionCodeLength = 4;
     if (d.isSQLite() || region.size() > kLargeRegionCodeLength)
-        return sqlca.execute(d.insertSelect(QStringLiteral("t_stat"),
-                                            QStringLiteral("zbbm, qichu, fasheng, leiji"),
-                                            aggregationSelect(d)),
-                             binds);
+        return sqlca.execute(
+            d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"),
+                           aggregationSelect(d) + QStringLiteral(" UNION ALL ") + zeroRowsSelect()),
+            binds);
     const auto rows = sqlca.selectAll(aggregationSelect(d), binds);
     if (!rows)
         return false;
@@ -132,7 +140,8 @@ bool fillWorkingRows(Sqlca& sqlca, const QString& region, const QString& period)
                            rowBinds))
             return false;
     }
-    return true;
+    return sqlca.execute(d.insertSelect(QStringLiteral("t_stat"),
+                                        QStringLiteral("zbbm, qichu, fasheng, leiji"), zeroRowsSelect()));
 }
 
 // PostgreSQL's numeric aggregates are exact; what can go wrong is a figure
@@ -190,13 +199,6 @@ std::optional<QString> figureNotANumber(Sqlca& sqlca, const QString& region, con
                           "period %4")
         .arg(row ? row->at(1).toString() : QStringLiteral("figure"),
              row ? row->at(0).toString().trimmed() : QStringLiteral("?"), zbbm.toString().trimmed(), period);
-}
-
-// Indicators without aggregation get one row of zeros (uf_update_report may fill them).
-QString zeroRowsStatement(const Dialect& d)
-{
-    return d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"),
-                          QStringLiteral("SELECT S_zbbm.number, 0, 0, 0 FROM S_zbbm WHERE S_zbbm.flag1 = 0"));
 }
 
 QString monthText(const QString& month)
@@ -307,8 +309,6 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
     if (!anyFigure && sqlca.SQLCode == -1)
         return failed(sqlca.SQLErrText);
     const bool noFigures = !anyFigure;
-    if (!sqlca.execute(zeroRowsStatement(d)))
-        return failed(sqlca.SQLErrText);
 
     if (const Status s =
             host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"), QStringLiteral("leiji"));

@@ -8,6 +8,7 @@
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
+#include "report/ui/w_pack.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -230,6 +231,17 @@ void MainWindow::buildMenus()
         const QString name = e.name;
         connect(a, &QAction::triggered, this, [this, name] { openScreen(name); });
     }
+    stats->addSeparator();
+    QAction* pack = stats->addAction(QStringLiteral("批量报表…"), this, [this] {
+        if (rightsDenied(m_host->gs_usergrant, 25)) {
+            messages().MessageBox(kNotice, QStringLiteral("你无权限执行该操作,请询问系统管理员"));
+            return;
+        }
+        auto* dialog = new w_pack(*m_host, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->show();
+    });
+    pack->setObjectName(QStringLiteral("m_pack"));
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     QAction* about = help->addAction(QStringLiteral("关于(&A)"), this, [this] {

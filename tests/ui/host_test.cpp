@@ -12,6 +12,8 @@
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
+#include "report/ui/regionbox.h"
+#include "report/ui/w_pack.h"
 #include "support/testdb.h"
 
 #include <QAction>
@@ -23,6 +25,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -617,6 +620,80 @@ TEST(DesktopDatabase, MissingTablesAreOfferedAndBadPathsExplained)
     EXPECT_FALSE(box.shown()[0].text.contains(QStringLiteral("secret"))) << box.shown()[0].text.toStdString();
 }
 
+// 批量报表 from the 统计 menu: every village of a town written to the folder,
+// the folder offered at the end; 取消 stops after the report being made and
+// leaves whole files only, without the combined document.
+TEST_P(HostTest, PackDialogWritesEveryVillageAndStopsOnCancel)
+{
+    SessionOptions session;
+    session.db = db->url();
+    session.period = kPeriod;
+    session.userRegion = QStringLiteral("450121");
+    MainWindow main(session, db->connectAgain());
+    main.show();
+    QAction* entry = main.findChild<QAction*>(QStringLiteral("m_pack"));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->text(), QStringLiteral("批量报表…"));
+    entry->trigger();
+    auto* dialog = main.findChild<w_pack*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    QString opened;
+    dialog->openFolder = [&](const QString& folder) { opened = folder; };
+
+    auto* region = dialog->findChild<RegionBox*>(QStringLiteral("em_region"));
+    auto* level = dialog->findChild<QComboBox*>(QStringLiteral("ddlb_level"));
+    auto* format = dialog->findChild<QComboBox*>(QStringLiteral("ddlb_format"));
+    auto* folder = dialog->findChild<QLineEdit*>(QStringLiteral("sle_folder"));
+    auto* progress = dialog->findChild<QProgressBar*>(QStringLiteral("hpb_progress"));
+    EXPECT_EQ(region->GetData(), QStringLiteral("450121"));
+    EXPECT_EQ(level->currentData().toInt(), 9); // the level below the user's county
+    const int villages =
+        sqlca()
+            .selectValue(QStringLiteral("SELECT count(*) FROM s_qybm WHERE length(trim(qybm)) = 12 "
+                                        "AND qybm LIKE '450121101%'"))
+            .toInt();
+    ASSERT_GT(villages, 2);
+
+    QTemporaryDir out;
+    region->setText(QStringLiteral("450121101"));
+    level->setCurrentIndex(level->findData(12));
+    format->setCurrentIndex(format->findData(QStringLiteral("json")));
+    folder->setText(out.path());
+    int written = -1;
+    QObject::connect(dialog, &w_pack::finished, [&](int n) { written = n; });
+    box.answer(msg::Yes);
+    ASSERT_TRUE(dialog->start());
+    EXPECT_TRUE(dialog->running());
+    // The pack runs between the window's events.
+    for (int i = 0; i < 2000 && written < 0; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(written, villages);
+    EXPECT_EQ(progress->value(), villages);
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files).size(), villages);
+    EXPECT_EQ(QDir(opened), QDir(out.path()));
+
+    // A PDF pack stopped after its first report.
+    QTemporaryDir stopped;
+    folder->setText(stopped.path());
+    format->setCurrentIndex(format->findData(QStringLiteral("pdf")));
+    written = -1;
+    ASSERT_TRUE(dialog->start());
+    QCoreApplication::processEvents();
+    dialog->findChild<QPushButton*>(QStringLiteral("cb_close"))->click(); // 取消 while running
+    for (int i = 0; i < 2000 && written < 0; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_GE(written, 0);
+    EXPECT_LT(written, villages);
+    const QStringList files = QDir(stopped.path()).entryList(QDir::Files);
+    EXPECT_EQ(files.size(), written);
+    for (const QString& f : files)
+        EXPECT_TRUE(f.endsWith(QStringLiteral(".pdf")) && !f.contains(QStringLiteral("全部")))
+            << f.toStdString();
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->close();
+}
+
 // Pictures of the main window and the region picker for a person to look at:
 // ALLSTATS_SHOTS=<folder> writes them there.
 TEST_P(HostTest, Screenshots)
@@ -652,6 +729,26 @@ TEST_P(HostTest, Screenshots)
     host.openWaitNotice(QStringLiteral("正在统计，请稍候……"));
     host.waitNotice()->grab().save(folder + QStringLiteral("/wait.png"));
     host.closeWaitNotice();
+
+    w_pack pack(main.host(), &main);
+    pack.openFolder = [](const QString&) {};
+    QTemporaryDir packed;
+    pack.findChild<QLineEdit*>(QStringLiteral("sle_folder"))->setText(packed.path());
+    pack.findChild<RegionBox*>(QStringLiteral("em_region"))->setText(QStringLiteral("450121101"));
+    pack.show();
+    QCoreApplication::processEvents();
+    pack.grab().save(folder + QStringLiteral("/pack.png"));
+    bool done = false;
+    QObject::connect(&pack, &w_pack::finished, [&](int) { done = true; });
+    auto* level = pack.findChild<QComboBox*>(QStringLiteral("ddlb_level"));
+    level->setCurrentIndex(level->findData(12));
+    ASSERT_TRUE(pack.start());
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    pack.grab().save(folder + QStringLiteral("/pack-running.png"));
+    for (int i = 0; i < 2000 && !done; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    pack.grab().save(folder + QStringLiteral("/pack-done.png"));
 }
 
 } // namespace
