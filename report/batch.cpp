@@ -11,6 +11,7 @@
 #include "host/options.h"
 #include "host/sqlhost.h"
 #include "host/xlsxexport.h"
+#include "report/batchsession.h"
 #include "report/d_xmjdzl.h"
 #include "report/output.h"
 #include "report/pack.h"
@@ -21,11 +22,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <atomic>
-#include <csignal>
 #include <memory>
 
 namespace {
@@ -35,9 +33,6 @@ QTextStream& err()
     static QTextStream s(stderr);
     return s;
 }
-
-const QString kRightsDenied = QStringLiteral("你无权限执行该操作,请询问系统管理员");
-constexpr int kReportRightsPosition = 25;
 
 QString formatOf(const QCommandLineParser& parser, const QString& out)
 {
@@ -68,177 +63,6 @@ bool writeFileFormat(const QString& out, const QString& suffix,
         return false;
     }
     return batch::writeOutput(out, f.readAll(), error);
-}
-
-// What `report` and `pack` share: the options, their checks, the database and
-// the region, the host.
-struct ReportSession
-{
-    QCommandLineParser parser;
-    QString command;
-    QString year;
-    int month = 0;
-    QString period;
-    std::unique_ptr<Sqlca> sqlca;
-    std::unique_ptr<SqlHost> host;
-    batch::Limits limits;
-    std::unique_ptr<batch::Watchdog> watchdog; // goes before the connection it watches
-    QString regionName;
-
-    QString value(const char* name) const { return parser.value(QString::fromLatin1(name)); }
-    bool isSet(const char* name) const { return parser.isSet(QString::fromLatin1(name)); }
-};
-
-void addReportOptions(QCommandLineParser& parser)
-{
-    parser.addHelpOption();
-    addSessionOptions(parser); // --db, --user-region, --period, --grant, --hooks
-    parser.addOption({QStringLiteral("scheme"), QStringLiteral("Indicator scheme name (kind 1)."),
-                      QStringLiteral("NAME")});
-    parser.addOption(
-        {QStringLiteral("year"), QStringLiteral("Year of the report, YYYY."), QStringLiteral("YYYY")});
-    parser.addOption(
-        {QStringLiteral("month"), QStringLiteral("Month of the report, 1 to 12."), QStringLiteral("M")});
-    parser.addOption(
-        {QStringLiteral("region"), QStringLiteral("Region code, a code of s_qybm."), QStringLiteral("CODE")});
-    parser.addOption({QStringLiteral("format"), QStringLiteral("json (default), csv, xlsx or pdf."),
-                      QStringLiteral("FORMAT")});
-    parser.addOption({QStringLiteral("landscape"), QStringLiteral("Print the PDF across the page.")});
-    batch::addLimitOptions(parser); // --wait, --timeout
-}
-
-// Parses the arguments and checks the options every report command takes.
-// ExitDone to go on; -1 when the help was shown; an exit code otherwise.
-int parseReportOptions(ReportSession& s, const QStringList& args)
-{
-    QStringList rest = args;
-    if (rest.size() > 1)
-        rest.removeAt(1); // the command word
-    if (!s.parser.parse(rest)) {
-        err() << s.command << ": " << s.parser.errorText() << Qt::endl;
-        return ExitUsage;
-    }
-    if (s.isSet("help")) {
-        QTextStream(stdout) << s.parser.helpText();
-        return -1;
-    }
-    if (!s.parser.positionalArguments().isEmpty()) {
-        err() << s.command << ": unexpected argument: " << s.parser.positionalArguments().first() << Qt::endl;
-        return ExitUsage;
-    }
-    for (const char* required : {"db", "year", "month"}) {
-        if (!s.isSet(required)) {
-            err() << s.command << ": --" << required << " is required" << Qt::endl;
-            return ExitUsage;
-        }
-    }
-    s.year = s.value("year").trimmed();
-    bool ok = false;
-    const int y = s.year.toInt(&ok);
-    if (s.year.size() != 4 || !ok || y < 1000) {
-        err() << s.command << ": --year must be a four-digit year: " << s.year << Qt::endl;
-        return ExitUsage;
-    }
-    s.month = s.value("month").trimmed().toInt(&ok);
-    if (!ok || s.month < 1 || s.month > 12) {
-        err() << s.command << ": --month must be a month from 1 to 12: " << s.value("month") << Qt::endl;
-        return ExitUsage;
-    }
-    s.period = s.isSet("period") ? s.value("period").trimmed() : currentPeriod();
-    if (!isValidPeriod(s.period)) {
-        err() << s.command << ": --period must be YYYYMM with a month from 01 to 12: " << s.period
-              << Qt::endl;
-        return ExitUsage;
-    }
-    if (QString why; !batch::readLimits(s.parser, &s.limits, &why)) {
-        err() << s.command << ": " << why << Qt::endl;
-        return ExitUsage;
-    }
-    return ExitDone;
-}
-
-// The hooks folder, the rights gate, the database, the region (when given)
-// and the host, in this order. ExitDone to go on, an exit code otherwise.
-int openReportSession(ReportSession& s)
-{
-    // A mistyped hooks folder would silently leave the derived figures at zero.
-    const QString hooksDir = s.isSet("hooks") ? s.value("hooks") : defaultHooksDir();
-    if (s.isSet("hooks") && !QFileInfo(hooksDir).isDir()) {
-        err() << s.command << ": --hooks is not a folder: " << hooksDir << Qt::endl;
-        return ExitUsage;
-    }
-
-    // The report's rights gate comes before anything is read.
-    const QString grant = s.isSet("grant") ? s.value("grant") : QString();
-    if (rightsDenied(grant, kReportRightsPosition)) {
-        err() << kRightsDenied << Qt::endl;
-        return ExitRefused;
-    }
-
-    QString error;
-    s.sqlca = Sqlca::connect(s.value("db"), &error);
-    if (!s.sqlca) {
-        err() << s.command << ": " << error << Qt::endl;
-        return ExitDatabase;
-    }
-    s.watchdog = std::make_unique<batch::Watchdog>(*s.sqlca, s.limits, s.command);
-    const QStringList missing = schema::missingTables(*s.sqlca);
-    if (s.sqlca->SQLCode == -1) {
-        err() << s.command << ": " << s.sqlca->SQLErrText << Qt::endl;
-        return ExitDatabase;
-    }
-    if (!missing.isEmpty()) {
-        err() << s.command << ": the database " << s.sqlca->description() << " lacks the tables "
-              << missing.join(QStringLiteral(", ")) << "; create them with: allstats init-db --db "
-              << Sqlca::shownDatabase(s.value("db")) << Qt::endl;
-        return ExitDatabase;
-    }
-
-    // The region as the region box gives it: a code of s_qybm, shown by its name.
-    const QString region = s.value("region").trimmed();
-    if (!region.isEmpty()) {
-        const auto row = s.sqlca->selectRow(
-            QStringLiteral("SELECT qymc FROM s_qybm WHERE trim(qybm) = ? ORDER BY qybm LIMIT 1"), {region});
-        if (!row) {
-            if (s.sqlca->SQLCode == 100) {
-                err() << s.command << ": unknown region code \"" << region
-                      << "\": it is not a region code of s_qybm" << Qt::endl;
-                return ExitRefused;
-            }
-            err() << s.command << ": " << s.sqlca->SQLErrText << Qt::endl;
-            return ExitDatabase;
-        }
-        s.regionName = row->value(0).toString().trimmed();
-    }
-
-    // A scheme name no kind-1 scheme carries would give an empty report that looks done.
-    if (const QString scheme = s.value("scheme"); !scheme.isEmpty()) {
-        const QVariant n = s.sqlca->selectValue(
-            QStringLiteral("SELECT count(*) FROM s_zbfa WHERE falx = 1 AND famc = ?"), {scheme});
-        if (s.sqlca->SQLCode == -1) {
-            err() << s.command << ": " << s.sqlca->SQLErrText << Qt::endl;
-            return ExitDatabase;
-        }
-        if (n.toInt() == 0) {
-            err() << s.command << ": unknown scheme \"" << scheme
-                  << "\": no indicator scheme of kind 1 has this name" << Qt::endl;
-            return ExitRefused;
-        }
-    }
-
-    s.host = std::make_unique<SqlHost>(*s.sqlca, hooksDir);
-    s.host->gs_kjqj = s.period;
-    s.host->gs_userqybm = s.isSet("user-region") ? s.value("user-region").trimmed() : QStringLiteral("");
-    s.host->gs_usergrant = grant;
-    return ExitDone;
-}
-
-// Ctrl-C during a pack: the pack stops after the report being made.
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void onInterrupt(int)
-{
-    g_interrupted.store(true);
 }
 
 } // namespace
@@ -403,12 +227,10 @@ int runPack(const QStringList& args)
     if (const Pack::Step step = pack.prepare(); step.kind != Pack::Written)
         return fail(step);
 
-    g_interrupted.store(false);
-    auto previous = std::signal(SIGINT, onInterrupt);
-    const auto restore = qScopeGuard([&] { std::signal(SIGINT, previous); });
+    const InterruptCatcher interrupt;
     const qsizetype total = pack.regions().size();
     while (!pack.atEnd()) {
-        if (g_interrupted.load()) {
+        if (interrupt.interrupted()) {
             pack.stop();
             err() << "pack: stopped after " << pack.done() << " of " << total << " reports" << Qt::endl;
             return ExitInterrupted;

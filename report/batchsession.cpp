@@ -1,0 +1,205 @@
+#include "report/batchsession.h"
+
+#include "foundation/host.h"
+#include "foundation/schema.h"
+#include "foundation/sqlca.h"
+#include "host/options.h"
+
+#include <QFileInfo>
+#include <QTextStream>
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+QTextStream& err()
+{
+    static QTextStream s(stderr);
+    return s;
+}
+
+const QString kRightsDenied = QStringLiteral("你无权限执行该操作,请询问系统管理员");
+// The figures of the report, wherever they are shown, need the report's right.
+constexpr int kReportRightsPosition = 25;
+
+// Ctrl-C while an InterruptCatcher lives.
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void noteInterrupt(int)
+{
+    g_interrupted.store(true);
+}
+
+} // namespace
+
+ReportSession::ReportSession() = default;
+ReportSession::~ReportSession() = default;
+
+void addSessionCommandOptions(QCommandLineParser& parser)
+{
+    parser.addHelpOption();
+    addSessionOptions(parser); // --db, --user-region, --period, --grant, --hooks
+    parser.addOption({QStringLiteral("scheme"), QStringLiteral("Indicator scheme name (kind 1)."),
+                      QStringLiteral("NAME")});
+    parser.addOption(
+        {QStringLiteral("region"), QStringLiteral("Region code, a code of s_qybm."), QStringLiteral("CODE")});
+    batch::addLimitOptions(parser); // --wait, --timeout
+}
+
+void addReportOptions(QCommandLineParser& parser)
+{
+    addSessionCommandOptions(parser);
+    parser.addOption(
+        {QStringLiteral("year"), QStringLiteral("Year of the report, YYYY."), QStringLiteral("YYYY")});
+    parser.addOption(
+        {QStringLiteral("month"), QStringLiteral("Month of the report, 1 to 12."), QStringLiteral("M")});
+    parser.addOption({QStringLiteral("format"), QStringLiteral("json (default), csv, xlsx or pdf."),
+                      QStringLiteral("FORMAT")});
+    parser.addOption({QStringLiteral("landscape"), QStringLiteral("Print the PDF across the page.")});
+}
+
+int parseCommandOptions(ReportSession& s, const QStringList& args,
+                        std::initializer_list<const char*> required)
+{
+    QStringList rest = args;
+    if (rest.size() > 1)
+        rest.removeAt(1); // the command word
+    if (!s.parser.parse(rest)) {
+        err() << s.command << ": " << s.parser.errorText() << Qt::endl;
+        return ExitUsage;
+    }
+    if (s.isSet("help")) {
+        QTextStream(stdout) << s.parser.helpText();
+        return -1;
+    }
+    if (!s.parser.positionalArguments().isEmpty()) {
+        err() << s.command << ": unexpected argument: " << s.parser.positionalArguments().first() << Qt::endl;
+        return ExitUsage;
+    }
+    for (const char* option : required) {
+        if (!s.isSet(option)) {
+            err() << s.command << ": --" << option << " is required" << Qt::endl;
+            return ExitUsage;
+        }
+    }
+    s.period = s.isSet("period") ? s.value("period").trimmed() : currentPeriod();
+    if (!isValidPeriod(s.period)) {
+        err() << s.command << ": --period must be YYYYMM with a month from 01 to 12: " << s.period
+              << Qt::endl;
+        return ExitUsage;
+    }
+    if (QString why; !batch::readLimits(s.parser, &s.limits, &why)) {
+        err() << s.command << ": " << why << Qt::endl;
+        return ExitUsage;
+    }
+    return ExitDone;
+}
+
+int parseReportOptions(ReportSession& s, const QStringList& args)
+{
+    if (const int code = parseCommandOptions(s, args, {"db", "year", "month"}); code != ExitDone)
+        return code;
+    s.year = s.value("year").trimmed();
+    bool ok = false;
+    const int y = s.year.toInt(&ok);
+    if (s.year.size() != 4 || !ok || y < 1000) {
+        err() << s.command << ": --year must be a four-digit year: " << s.year << Qt::endl;
+        return ExitUsage;
+    }
+    s.month = s.value("month").trimmed().toInt(&ok);
+    if (!ok || s.month < 1 || s.month > 12) {
+        err() << s.command << ": --month must be a month from 1 to 12: " << s.value("month") << Qt::endl;
+        return ExitUsage;
+    }
+    return ExitDone;
+}
+
+int openReportSession(ReportSession& s)
+{
+    // A mistyped hooks folder would silently leave the derived figures at zero.
+    const QString hooksDir = s.isSet("hooks") ? s.value("hooks") : defaultHooksDir();
+    if (s.isSet("hooks") && !QFileInfo(hooksDir).isDir()) {
+        err() << s.command << ": --hooks is not a folder: " << hooksDir << Qt::endl;
+        return ExitUsage;
+    }
+
+    // The report's rights gate comes before anything is read.
+    const QString grant = s.isSet("grant") ? s.value("grant") : QString();
+    if (rightsDenied(grant, kReportRightsPosition)) {
+        err() << kRightsDenied << Qt::endl;
+        return ExitRefused;
+    }
+
+    QString error;
+    s.sqlca = Sqlca::connect(s.value("db"), &error);
+    if (!s.sqlca) {
+        err() << s.command << ": " << error << Qt::endl;
+        return ExitDatabase;
+    }
+    s.watchdog = std::make_unique<batch::Watchdog>(*s.sqlca, s.limits, s.command);
+    const QStringList missing = schema::missingTables(*s.sqlca);
+    if (s.sqlca->SQLCode == -1) {
+        err() << s.command << ": " << s.sqlca->SQLErrText << Qt::endl;
+        return ExitDatabase;
+    }
+    if (!missing.isEmpty()) {
+        err() << s.command << ": the database " << s.sqlca->description() << " lacks the tables "
+              << missing.join(QStringLiteral(", ")) << "; create them with: allstats init-db --db "
+              << Sqlca::shownDatabase(s.value("db")) << Qt::endl;
+        return ExitDatabase;
+    }
+
+    // The region as the region box gives it: a code of s_qybm, shown by its name.
+    const QString region = s.value("region").trimmed();
+    if (!region.isEmpty()) {
+        const auto row = s.sqlca->selectRow(
+            QStringLiteral("SELECT qymc FROM s_qybm WHERE trim(qybm) = ? ORDER BY qybm LIMIT 1"), {region});
+        if (!row) {
+            if (s.sqlca->SQLCode == 100) {
+                err() << s.command << ": unknown region code \"" << region
+                      << "\": it is not a region code of s_qybm" << Qt::endl;
+                return ExitRefused;
+            }
+            err() << s.command << ": " << s.sqlca->SQLErrText << Qt::endl;
+            return ExitDatabase;
+        }
+        s.regionName = row->value(0).toString().trimmed();
+    }
+
+    // A scheme name no kind-1 scheme carries would give an empty report that looks done.
+    if (const QString scheme = s.value("scheme"); !scheme.isEmpty()) {
+        const QVariant n = s.sqlca->selectValue(
+            QStringLiteral("SELECT count(*) FROM s_zbfa WHERE falx = 1 AND famc = ?"), {scheme});
+        if (s.sqlca->SQLCode == -1) {
+            err() << s.command << ": " << s.sqlca->SQLErrText << Qt::endl;
+            return ExitDatabase;
+        }
+        if (n.toInt() == 0) {
+            err() << s.command << ": unknown scheme \"" << scheme
+                  << "\": no indicator scheme of kind 1 has this name" << Qt::endl;
+            return ExitRefused;
+        }
+    }
+
+    s.host = std::make_unique<SqlHost>(*s.sqlca, hooksDir);
+    s.host->gs_kjqj = s.period;
+    s.host->gs_userqybm = s.isSet("user-region") ? s.value("user-region").trimmed() : QStringLiteral("");
+    s.host->gs_usergrant = grant;
+    return ExitDone;
+}
+
+InterruptCatcher::InterruptCatcher()
+{
+    g_interrupted.store(false);
+    m_previous = std::signal(SIGINT, noteInterrupt);
+}
+
+InterruptCatcher::~InterruptCatcher()
+{
+    std::signal(SIGINT, m_previous == SIG_ERR ? SIG_DFL : m_previous);
+}
+
+bool InterruptCatcher::interrupted() const
+{
+    return g_interrupted.load();
+}
