@@ -199,7 +199,7 @@ MainWindow::MainWindow(const SessionOptions& session, std::unique_ptr<Sqlca> sql
 QString MainWindow::aboutText() const
 {
     return QStringLiteral("村级互助资金管理 — 统计指标\n版本 %1\n\n"
-                          "统计指标管理、统计指标方案、项目进度及借款质量表。\n\n"
+                          "统计指标管理、统计指标方案、项目进度及借款质量表、指标趋势分析。\n\n"
                           "数据库：%2\nQt 版本：%3")
         .arg(QStringLiteral(ALLSTATS_VERSION),
              m_sqlca ? shownDatabase(m_sqlca->description()) : QStringLiteral("（未打开）"),
