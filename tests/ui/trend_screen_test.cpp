@@ -253,6 +253,16 @@ TEST_P(TrendScreenTest, RankingListsTheVillagesOfATownHighestFirst)
     auto* bars = qobject_cast<QAbstractBarSeries*>(series.first());
     ASSERT_TRUE(bars);
     EXPECT_EQ(bars->barSets().first()->count(), villages);
+
+    // A village has no level below it: the ranking says so and does not start.
+    boxes.clear();
+    child<RegionBox>("em_1")->setText(table->item(0, 1)->text());
+    child<QPushButton>("cb_rank")->click();
+    EXPECT_FALSE(window->running());
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_TRUE(boxes.shown().first().text.contains(QStringLiteral("没有下级区域")))
+        << boxes.shown().first().text.toStdString();
+    EXPECT_EQ(table->rowCount(), villages) << "the last ranking stays shown";
 }
 
 TEST_P(TrendScreenTest, PrintPreviewPdfAndPictureOfTheShownTab)
@@ -280,8 +290,27 @@ TEST_P(TrendScreenTest, PrintPreviewPdfAndPictureOfTheShownTab)
     const QString text = pdfText(printed);
     EXPECT_TRUE(text.contains(QStringLiteral("指标趋势分析"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("石桥市")));
-    EXPECT_TRUE(text.contains(QStringLiteral("2026年11月")));
     EXPECT_TRUE(text.contains(QStringLiteral("逾期率")));
+    // Every month is on the page, across or down it: none is cut off at the edge.
+    const QStringList months = window->trendTable()->captions;
+    ASSERT_EQ(months.size(), 13);
+    auto onPage = [&](const QString& pdf) {
+        const QString all = pdfText(pdf);
+        for (const QString& m : months)
+            EXPECT_TRUE(all.contains(m)) << m.toStdString();
+        EXPECT_TRUE(all.contains(child<QTableWidget>("dw_trend")->item(0, 13)->text()));
+    };
+    onPage(printed);
+    MenuItem* orientation = window->menu()->item(QStringLiteral("m_printvh"));
+    orientation->click(); // landscape, as the pages are at first
+    orientation->click(); // portrait
+    EXPECT_EQ(orientation->Text(), QStringLiteral("纵向打印"));
+    EXPECT_FALSE(window->landscape());
+    boxes.answer(msg::No);
+    window->menu()->item(QStringLiteral("m_打印"))->click();
+    ASSERT_NE(window->lastPrintTarget(), printed);
+    onPage(window->lastPrintTarget());
+    boxes.clear();
 
     // The save commands ask for the file and add its suffix.
     QString asked;
@@ -308,7 +337,7 @@ TEST_P(TrendScreenTest, PrintPreviewPdfAndPictureOfTheShownTab)
     EXPECT_GE(window->pageCount(), 1);
     preview->click();
     EXPECT_FALSE(window->previewShown());
-    EXPECT_TRUE(boxes.shown().size() == 1) << "only the printout's notice";
+    EXPECT_TRUE(boxes.shown().isEmpty());
 }
 
 // Pictures for a person to look at: ALLSTATS_SHOTS=<folder>. 石桥市 over the
