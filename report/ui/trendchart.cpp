@@ -152,7 +152,9 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
     // A label wants about three characters' room ("12月" and the gaps beside it).
     int step = 1;
     if (look.plotWidth > 0 && !doc.categories.isEmpty()) {
-        const qreal perMonth = look.plotWidth * 0.88 / doc.categories.size();
+        // The axes take about an eighth of the width; a legend down the side a fifth more.
+        const qreal plot = look.plotWidth * (doc.series.size() > 6 ? 0.68 : 0.88);
+        const qreal perMonth = plot / doc.categories.size();
         step = std::max(1, int(std::ceil(look.labelPixels * 3.0 / perMonth)));
     }
     auto* axisX = new QBarCategoryAxis;
@@ -246,6 +248,9 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
                 line = new QLineSeries;
                 line->setName(nameOf(s));
                 QPen pen(colour);
+                // Past the palette the colours come round again, dashed.
+                if (i >= palette().size())
+                    pen.setStyle(Qt::DashLine);
                 pen.setWidthF(look.labelPixels / 6.0);
                 line->setPen(pen);
                 line->setColor(colour);
@@ -340,7 +345,11 @@ std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& loo
     chart->setMargins(QMargins(2, 2, 2, 2));
     const QFont font = pixelFont(look.family, look.labelPixels);
     chart->legend()->setFont(font);
-    chart->legend()->setAlignment(doc.kind == ChartDocument::Ranking ? Qt::AlignTop : Qt::AlignBottom);
+    // A row under the chart holds a few names; more go down its right side,
+    // one a line, where they are not cut short.
+    chart->legend()->setAlignment(doc.kind == ChartDocument::Ranking ? Qt::AlignTop
+                                  : doc.series.size() > 6            ? Qt::AlignRight
+                                                                     : Qt::AlignBottom);
     if (look.showTitle) {
         chart->setTitleFont(pixelFont(look.family, look.titlePixels, true));
         chart->setTitle(doc.subtitle.isEmpty() ? doc.title : doc.title + QStringLiteral("  ") + doc.subtitle);
@@ -399,6 +408,10 @@ ChartPrinter::Plan ChartPrinter::plan(const QSizeF& content) const
     const qreal blockHeight = kHeaderHeight + rows * kRowHeight + kBlockGap;
     const qreal room = bottom - p.chartTop - kBlockGap - blockCount * blockHeight;
     p.chartHeight = std::clamp(room, content.height() * 0.4, content.height() * 0.55);
+    // When not even the first block of the table fits below the chart, the
+    // table starts on the next page and the chart has the first one.
+    if (p.chartTop + p.chartHeight + kBlockGap + blockHeight - kBlockGap > bottom)
+        p.chartHeight = bottom - p.chartTop - kBlockGap;
     qreal y = p.chartTop + p.chartHeight + kBlockGap;
     int page = 1;
     for (int b = 0; b < blockCount; ++b) {
