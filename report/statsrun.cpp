@@ -41,16 +41,16 @@ private:
 //
 // PostgreSQL: the rows meet the catalogue in a hash join, and each aggregate
 // works only on the rows of its own kind (FILTER), so a row costs one numeric
-// aggregate per column. The aggregates are exact numerics; the average is
-// sum / count, as avg itself divides; the numeric(18,2) column rounds half
-// away from zero.
+// aggregate per column (and the rows of averages a count besides). The aggregates are exact numerics; the
+// average is sum / count, as avg itself divides; the numeric(18,2) column rounds half away from zero.
 QString postgresFigure(const Dialect& d, const QString& column)
 {
     const QString h = QStringLiteral("H_stat.") + column;
     const QString sum = QStringLiteral("sum(%1) FILTER (WHERE S_zbbm.flag1 IN (1, 2))").arg(h);
     // The minimum as -max(-x): numeric's max sorts NaN above every number and
     // so passes it on, where min would step over it.
-    return d.money(QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN %1 WHEN 2 THEN %1 / NULLIF(count(%2), 0) "
+    return d.money(QStringLiteral("CASE S_zbbm.flag1 WHEN 1 THEN %1 WHEN 2 THEN %1 / NULLIF(count(%2) FILTER "
+                                  "(WHERE S_zbbm.flag1 = 2), 0) "
                                   "WHEN 3 THEN max(%2) FILTER (WHERE S_zbbm.flag1 = 3) "
                                   "ELSE -max(-%2) FILTER (WHERE S_zbbm.flag1 = 4) END")
                        .arg(sum, h));
@@ -175,17 +175,34 @@ QString figureBeyondRange(Sqlca& sqlca, const QString& region, const QString& pe
     return QString();
 }
 
-// After the fill: a NaN that came from H_stat, named by unit, indicator, period. Empty when none.
-std::optional<QString> figureNotANumber(Sqlca& sqlca, const QString& region, const QString& period)
+// After the fill, in one query: whether the period holds any figure of the
+// region at all (the report then shows only the rows that need none), and on
+// PostgreSQL the first indicator with a figure that is not a number.
+struct FillCheck
 {
-    if (sqlca.dialect().isSQLite())
-        return QString();
-    const QVariant zbbm = sqlca.selectValue(QStringLiteral(
-        "SELECT min(zbbm) FROM t_stat WHERE qichu = 'NaN' OR fasheng = 'NaN' OR leiji = 'NaN'"));
-    if (sqlca.SQLCode == -1)
+    bool anyFigure = false;
+    QVariant notANumber; // the indicator code, null when none
+};
+std::optional<FillCheck> checkFill(Sqlca& sqlca, const QString& region, const QString& period)
+{
+    const Dialect& d = sqlca.dialect();
+    const QString any = QStringLiteral("EXISTS (SELECT 1 FROM H_stat WHERE H_stat.kjqj = ? AND %1)")
+                            .arg(d.prefixRange(QStringLiteral("H_stat.number")));
+    const QString nan = d.isSQLite() ? QStringLiteral("NULL")
+                                     : QStringLiteral("(SELECT min(zbbm) FROM t_stat WHERE qichu = 'NaN' OR "
+                                                      "fasheng = 'NaN' OR leiji = 'NaN')");
+    const auto row =
+        sqlca.selectRow(QStringLiteral("SELECT CASE WHEN %1 THEN 1 ELSE 0 END, %2").arg(any, nan),
+                        {period, region, Dialect::prefixUpperBound(region)});
+    if (!row)
         return std::nullopt;
-    if (zbbm.isNull())
-        return QString();
+    return FillCheck{row->at(0).toInt() == 1, row->at(1)};
+}
+
+// A NaN that came from H_stat, named by unit, indicator, period.
+std::optional<QString> figureNotANumber(Sqlca& sqlca, const QString& region, const QString& period,
+                                        const QVariant& zbbm)
+{
     const auto row = sqlca.selectRow(
         QStringLiteral(
             "SELECT number, CASE WHEN qichu = 'NaN' THEN 'qichu' WHEN fasheng = 'NaN' THEN 'fasheng' "
@@ -298,17 +315,14 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
         const QString beyond = figureBeyondRange(sqlca, region, period);
         return failed(beyond.isEmpty() ? why : beyond);
     }
-    if (const auto nan = figureNotANumber(sqlca, region, period); !nan || !nan->isEmpty())
-        return failed(nan ? *nan : sqlca.SQLErrText);
-    // Whether the period holds any figure of the region at all (the report then
-    // shows only the rows that need none).
-    const auto anyFigure =
-        sqlca.selectRow(QStringLiteral("SELECT 1 FROM H_stat WHERE H_stat.kjqj = ? AND %1 LIMIT 1")
-                            .arg(d.prefixRange(QStringLiteral("H_stat.number"))),
-                        {period, region, Dialect::prefixUpperBound(region)});
-    if (!anyFigure && sqlca.SQLCode == -1)
+    const auto check = checkFill(sqlca, region, period);
+    if (!check)
         return failed(sqlca.SQLErrText);
-    const bool noFigures = !anyFigure;
+    if (!check->notANumber.isNull()) {
+        const auto nan = figureNotANumber(sqlca, region, period, check->notANumber);
+        return failed(nan ? *nan : sqlca.SQLErrText);
+    }
+    const bool noFigures = !check->anyFigure;
 
     if (const Status s =
             host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"), QStringLiteral("leiji"));
