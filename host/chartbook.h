@@ -1,25 +1,15 @@
 #pragma once
 
 #include "foundation/host.h"
+#include "host/xlsxexport.h"
 
 #include <QList>
-#include <QPair>
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 // A one-sheet workbook of a table with native spreadsheet charts drawn from
 // its cells: the spreadsheet program draws the chart itself, so it follows
 // edits of the figures.
-
-// A cell of the table: text, or a figure with the grid mask it is shown by.
-struct ChartBookCell
-{
-    bool numeric = false;
-    QString text;                 // text cells
-    std::optional<double> number; // figures; empty: a blank cell (a gap in the chart)
-    QString mask;                 // "0.00" or "###%"
-};
 
 // A chart of the table's figures.
 struct ChartBookChart
@@ -45,18 +35,20 @@ struct ChartBookChart
 struct ChartBook
 {
     QString sheetName;
-    QString title;                        // the title line, in the report's title font
-    QList<QPair<QString, QString>> lines; // lines under the title: left text, right text
-    QStringList headers;                  // the column header row
-    QList<QList<ChartBookCell>> rows;     // the table
-    int nameColumn = 0;                   // names the series (rows) or the categories (columns)
-    int firstValueColumn = 0;             // the figures of a row series start here
-    QList<ChartBookChart> charts;         // placed under the table, one below the other
+    QString title;                // the title line, in the report's title font
+    QString subtitle;             // the line under it (period, unit, scheme)
+    QStringList headers;          // the column header row
+    QList<QList<XlsxCell>> rows;  // the table
+    int textColumns = 0;          // leading text columns, kept in view and repeated on wide printouts
+    int nameColumn = 0;           // names the series (rows) or the categories (columns)
+    int firstValueColumn = 0;     // the figures of a row series start here
+    QList<ChartBookChart> charts; // placed under the table, one below the other
     bool landscape = false;
     QString subject; // the document's subject and title
     QString documentTitle;
 };
 
-// Writes the workbook beside the target and renames it into place, so the file
-// appears whole or not at all.
+// Writes the workbook (the table as the program's other tables are, typed
+// figures with the grid masks) beside the target and renames it into place,
+// so the file appears whole or not at all.
 Status writeChartBook(const ChartBook& book, const QString& path);

@@ -228,9 +228,23 @@ private:
     QHash<QString, lxw_format*> m_cells;
 };
 
+// A chart part as that other program reads it: the library leaves out what
+// it assumes by default (blank cells as gaps, straight lines), and readers
+// that take the file format's own defaults for files of other programs would
+// join the gaps as zeros and draw curves. Written out, every reader agrees.
+void spellOutChartDefaults(QByteArray& chart)
+{
+    if (!chart.contains("<c:dispBlanksAs"))
+        chart.replace("<c:plotVisOnly val=\"1\"/>",
+                      "<c:plotVisOnly val=\"1\"/><c:dispBlanksAs val=\"gap\"/>");
+    if (chart.contains("<c:lineChart>") && !chart.contains("<c:smooth"))
+        chart.replace("</c:ser>", "<c:smooth val=\"0\"/></c:ser>");
+}
+
 // libxlsxwriter names another program as the workbook's application in
 // docProps/app.xml and offers no way to change it, so that one part is
-// rewritten after the package is written; every other part is copied as is.
+// rewritten after the package is written (and the chart parts with it); every
+// other part is copied as is.
 bool nameApplication(const QString& from, const QString& to, QString* why)
 {
     const QByteArray fromName = QFile::encodeName(from);
@@ -266,6 +280,8 @@ bool nameApplication(const QString& from, const QString& to, QString* why)
             // The version field is the other program's; ours is in the name.
             data.replace("<AppVersion>12.0000</AppVersion>", "");
         }
+        if (qstrncmp(name, "xl/charts/chart", 15) == 0)
+            spellOutChartDefaults(data);
         zip_fileinfo z{};
         z.tmz_date.tm_sec = info.tmu_date.tm_sec;
         z.tmz_date.tm_min = info.tmu_date.tm_min;

@@ -43,18 +43,19 @@ QStringList rankCells(const RankRow& row, const QString& mask)
             formatTrendValue(row.value, mask)};
 }
 
-ChartBookCell textCell(const QString& text)
+XlsxCell textCell(const QString& text)
 {
-    ChartBookCell c;
+    XlsxCell c;
     c.text = text;
     return c;
 }
 
-ChartBookCell figureCell(const std::optional<Decimal>& value, const QString& mask)
+XlsxCell figureCell(const std::optional<Decimal>& value, const QString& mask)
 {
-    ChartBookCell c;
+    XlsxCell c;
     c.numeric = true;
     c.mask = mask;
+    c.text = formatTrendValue(value, mask); // for the column's width
     if (value)
         c.number = value->toDouble();
     return c;
@@ -104,8 +105,9 @@ Status writeTrendXlsx(const TrendTable& table, const QString& path, bool bars)
     ChartBook book;
     book.sheetName = table.title;
     book.title = table.title;
-    book.lines << qMakePair(table.periodLine, table.unitLine)
-               << qMakePair(QStringLiteral("指标方案：") + table.scheme, QString());
+    book.subtitle = table.periodLine + QStringLiteral("　") + table.unitLine +
+                    QStringLiteral("　指标方案：") + table.scheme;
+    book.textColumns = 3;
     book.headers =
         QStringList{QStringLiteral("序号"), QStringLiteral("类型"), QStringLiteral("项目")} + table.captions;
     book.nameColumn = 2;
@@ -121,8 +123,8 @@ Status writeTrendXlsx(const TrendTable& table, const QString& path, bool bars)
     for (int i = 0; i < table.rows.size(); ++i) {
         const TrendRow& r = table.rows[i];
         // The type only on the first row of a run, as the report shows it.
-        QList<ChartBookCell> cells{textCell(QString::number(i + 1)),
-                                   textCell(r.type == lastType ? QString() : r.type), textCell(r.name)};
+        QList<XlsxCell> cells{textCell(QString::number(i + 1)),
+                              textCell(r.type == lastType ? QString() : r.type), textCell(r.name)};
         lastType = r.type;
         for (const auto& v : r.values)
             cells << figureCell(v, r.mask);
@@ -190,19 +192,17 @@ Status writeRankXlsx(const RankTable& table, const QString& path)
     ChartBook book;
     book.sheetName = table.title;
     book.title = table.title;
-    book.lines << qMakePair(table.periodLine, table.unitLine)
-               << qMakePair(
-                      QStringLiteral("指标：%1 %2（%3区域）").arg(table.code, table.name, table.levelName),
-                      QString());
+    book.subtitle = table.periodLine + QStringLiteral("　") + table.unitLine +
+                    QStringLiteral("　指标：%1 %2（%3区域）").arg(table.code, table.name, table.levelName);
+    book.textColumns = 3;
     book.headers = rankColumns(table);
     book.nameColumn = 2;
     book.firstValueColumn = 3;
     book.documentTitle = table.title + u' ' + table.regionName + u' ' + table.name + u' ' + table.caption;
     book.subject = table.title;
     for (const RankRow& r : table.rows)
-        book.rows << QList<ChartBookCell>{textCell(r.rank > 0 ? QString::number(r.rank) : QString()),
-                                          textCell(r.code), textCell(r.name),
-                                          figureCell(r.value, table.mask)};
+        book.rows << QList<XlsxCell>{textCell(r.rank > 0 ? QString::number(r.rank) : QString()),
+                                     textCell(r.code), textCell(r.name), figureCell(r.value, table.mask)};
     ChartBookChart c;
     c.kind = ChartBookChart::Bar;
     c.title = QStringLiteral("%1 %2区域 %3 %4")

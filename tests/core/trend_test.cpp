@@ -7,6 +7,7 @@
 #include "report/trendbatch.h"
 #include "support/testdb.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <csignal>
 
 namespace {
 
@@ -34,6 +36,40 @@ QByteArray zipPart(const QString& zip, const QString& name)
     p.waitForFinished(30000);
     return p.readAllStandardOutput();
 }
+
+// The host as the batch command has it, noting which routines ran.
+class RecordingHost final : public SqlHost
+{
+public:
+    using SqlHost::SqlHost;
+    QStringList calls;
+    Status uf_zzye(int flag) override { return note(QStringLiteral("uf_zzye"), SqlHost::uf_zzye(flag)); }
+    Status uf_yqmx(const QString& period, int flag) override
+    {
+        return note(QStringLiteral("uf_yqmx"), SqlHost::uf_yqmx(period, flag));
+    }
+    Status uf_ysss(const QString& period) override
+    {
+        return note(QStringLiteral("uf_ysss"), SqlHost::uf_ysss(period));
+    }
+    Status uf_allstats(const QString& region, const QString& period) override
+    {
+        return note(QStringLiteral("uf_allstats ") + region + u' ' + period,
+                    SqlHost::uf_allstats(region, period));
+    }
+    Status uf_update_report(const QString& table, const QString& opening, const QString& cumulative) override
+    {
+        return note(QStringLiteral("uf_update_report"),
+                    SqlHost::uf_update_report(table, opening, cumulative));
+    }
+
+private:
+    Status note(const QString& call, Status s)
+    {
+        calls << call;
+        return s;
+    }
+};
 
 class TrendTest : public BackendTest
 {
@@ -246,28 +282,29 @@ TEST_P(TrendTest, SpreadsheetHoldsTypedFiguresAndALiveChartOfThem)
     ASSERT_EQ(runTrend(trend(kTown, QStringLiteral("202401"), QStringLiteral("202403"), out)), ExitDone);
     const QString sheet = QString::fromUtf8(zipPart(out, QStringLiteral("xl/worksheets/sheet1.xml")));
     ASSERT_FALSE(sheet.isEmpty());
-    // Row 5 is 互助金总额: 4500 as a number, February blank (no value), March 0.
+    // Row 4 is 互助金总额: 4500 as a number, February blank (no value), March 0.
     auto cell = [&](const QString& ref) {
         const QRegularExpression re(QStringLiteral("<c r=\"%1\"[^>]*?(/>|>.*?</c>)").arg(ref));
         return re.match(sheet).captured(0);
     };
-    EXPECT_TRUE(cell(QStringLiteral("D5")).contains(QStringLiteral("<v>4500</v>")))
-        << cell(QStringLiteral("D5")).toStdString();
-    EXPECT_FALSE(cell(QStringLiteral("D5")).contains(QStringLiteral("t=\"s\"")));
-    EXPECT_FALSE(cell(QStringLiteral("E5")).isEmpty());
-    EXPECT_FALSE(cell(QStringLiteral("E5")).contains(QStringLiteral("<v>")));
-    EXPECT_TRUE(cell(QStringLiteral("F5")).contains(QStringLiteral("<v>0</v>")));
-    EXPECT_TRUE(cell(QStringLiteral("D6")).contains(QStringLiteral("<v>0.04</v>")));
+    EXPECT_TRUE(cell(QStringLiteral("D4")).contains(QStringLiteral("<v>4500</v>")))
+        << cell(QStringLiteral("D4")).toStdString();
+    EXPECT_FALSE(cell(QStringLiteral("D4")).contains(QStringLiteral("t=\"s\"")));
+    EXPECT_FALSE(cell(QStringLiteral("E4")).isEmpty());
+    EXPECT_FALSE(cell(QStringLiteral("E4")).contains(QStringLiteral("<v>")));
+    EXPECT_TRUE(cell(QStringLiteral("F4")).contains(QStringLiteral("<v>0</v>")));
+    EXPECT_TRUE(cell(QStringLiteral("D5")).contains(QStringLiteral("<v>0.04</v>")));
 
     // Two charts (amounts, ratios) drawn from the sheet's cells, gaps for blanks.
     const QString amounts = QString::fromUtf8(zipPart(out, QStringLiteral("xl/charts/chart1.xml")));
     const QString ratios = QString::fromUtf8(zipPart(out, QStringLiteral("xl/charts/chart2.xml")));
     EXPECT_TRUE(amounts.contains(QStringLiteral("<c:lineChart>")));
-    EXPECT_TRUE(amounts.contains(QStringLiteral("$D$5:$F$5")));
-    EXPECT_TRUE(amounts.contains(QStringLiteral("$D$7:$F$7")));
-    EXPECT_FALSE(amounts.contains(QStringLiteral("dispBlanksAs val=\"zero\"")));
-    EXPECT_FALSE(amounts.contains(QStringLiteral("dispBlanksAs val=\"span\"")));
-    EXPECT_TRUE(ratios.contains(QStringLiteral("$D$6:$F$6")));
+    EXPECT_TRUE(amounts.contains(QStringLiteral("$D$4:$F$4")));
+    EXPECT_TRUE(amounts.contains(QStringLiteral("$D$6:$F$6")));
+    // Spelt out, so readers that do not assume the gap and the straight line agree.
+    EXPECT_TRUE(amounts.contains(QStringLiteral("<c:dispBlanksAs val=\"gap\"/>")));
+    EXPECT_EQ(amounts.count(QStringLiteral("<c:smooth val=\"0\"/>")), 2);
+    EXPECT_TRUE(ratios.contains(QStringLiteral("$D$5:$F$5")));
     EXPECT_TRUE(ratios.contains(QStringLiteral("formatCode=\"0%\"")));
 
     // The ranking: a horizontal bar chart over the names and figures.
@@ -275,7 +312,87 @@ TEST_P(TrendTest, SpreadsheetHoldsTypedFiguresAndALiveChartOfThem)
     ASSERT_EQ(runRank(rank(kTown, QStringLiteral("1"), QStringLiteral("0501"), ranked)), ExitDone);
     const QString bars = QString::fromUtf8(zipPart(ranked, QStringLiteral("xl/charts/chart1.xml")));
     EXPECT_TRUE(bars.contains(QStringLiteral("<c:barDir val=\"bar\"/>")));
-    EXPECT_TRUE(bars.contains(QStringLiteral("$D$5:$D$8")));
+    EXPECT_TRUE(bars.contains(QStringLiteral("$D$4:$D$7")));
+}
+
+TEST_P(TrendTest, EachStepIsAWholeRunAndTheStepsStopWhereTheyAreLeft)
+{
+    // A village user in March: March's run refreshes the village first, as the report's would.
+    RecordingHost host(sqlca(), shippedHooks());
+    host.gs_kjqj = QStringLiteral("202403");
+    host.gs_userqybm = QStringLiteral("450121101201");
+    TrendRequest request{kScheme,
+                         QStringLiteral("450121101201"),
+                         QStringLiteral("兰垌村"),
+                         QStringLiteral("202401"),
+                         QStringLiteral("202403"),
+                         {QStringLiteral("0501"), QStringLiteral("0101")}};
+    Trend trend(host, request);
+    ASSERT_TRUE(trend.prepare());
+    ASSERT_EQ(trend.total(), 3);
+    EXPECT_EQ(trend.caption(1), u"2/3 2024年2月");
+    // The indicators asked for, in the scheme's order.
+    ASSERT_EQ(trend.table().rows.size(), 2);
+    EXPECT_EQ(trend.table().rows[0].code, u"0101");
+    EXPECT_EQ(trend.table().rows[1].code, u"0501");
+    EXPECT_EQ(trend.table().unitLine, u"单位：兰垌村贫困社区互助社");
+
+    ASSERT_TRUE(trend.next());
+    EXPECT_EQ(host.calls, QStringList{QStringLiteral("uf_update_report")});
+    // Cancelled here: the months not run stay without values.
+    EXPECT_EQ(trend.done(), 1);
+    EXPECT_EQ(formatTrendValue(trend.table().rows[1].values[0], QStringLiteral("0.00")), u"300.00");
+    EXPECT_FALSE(trend.table().rows[1].values[2]);
+
+    while (!trend.atEnd())
+        ASSERT_TRUE(trend.next());
+    EXPECT_EQ(
+        host.calls,
+        (QStringList{QStringLiteral("uf_update_report"), QStringLiteral("uf_update_report"),
+                     QStringLiteral("uf_zzye"), QStringLiteral("uf_yqmx"), QStringLiteral("uf_ysss"),
+                     QStringLiteral("uf_allstats 450121101201 202403"), QStringLiteral("uf_update_report")}));
+    EXPECT_EQ(formatTrendValue(trend.table().rows[1].values[2], QStringLiteral("0.00")), u"400.00");
+
+    // What the screen and the command refuse, with the reason.
+    auto refusal = [&](TrendRequest r) {
+        Trend t(host, std::move(r));
+        const TrendStep step = t.prepare();
+        EXPECT_EQ(step.kind, TrendStep::Refused);
+        return step.message;
+    };
+    TrendRequest off = request;
+    off.indicators = {QStringLiteral("0601")};
+    EXPECT_TRUE(refusal(off).contains(u"0601"));
+    TrendRequest backwards = request;
+    std::swap(backwards.from, backwards.to);
+    EXPECT_FALSE(refusal(backwards).isEmpty());
+    TrendRequest noRegion = request;
+    noRegion.region.clear();
+    EXPECT_EQ(refusal(noRegion), u"请选择查询区域");
+    TrendRequest noScheme = request;
+    noScheme.scheme = QStringLiteral("没有的方案");
+    EXPECT_TRUE(refusal(noScheme).contains(u"没有的方案"));
+}
+
+TEST_P(TrendTest, CtrlCStopsAfterTheRunBeingMadeAndWritesNothing)
+{
+    const QString out = tmp.filePath(QStringLiteral("long.json"));
+    QProcess p;
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../allstats"),
+            trend(kTown, QStringLiteral("202401"), QStringLiteral("209912"), out).mid(1));
+    ASSERT_TRUE(p.waitForStarted(30000));
+    p.setReadChannel(QProcess::StandardError);
+    // The first month's progress line, then Ctrl-C.
+    QByteArray progress;
+    while (!progress.contains("1/912 2024年1月\n") && p.waitForReadyRead(30000))
+        progress += p.readAllStandardError();
+    ASSERT_TRUE(progress.contains("1/912 2024年1月\n")) << progress.toStdString();
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), ExitInterrupted);
+    EXPECT_TRUE(p.readAllStandardError().contains("trend: stopped after"));
+    EXPECT_FALSE(QFile::exists(out));
 }
 
 ALLSTATS_ON_ALL_BACKENDS(TrendTest);
