@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
@@ -502,6 +503,20 @@ void w_trend::closeEvent(QCloseEvent* event)
     m_trendRun.reset();
     m_rankRun.reset();
     ModuleWindow::closeEvent(event);
+}
+
+void w_trend::keyPressEvent(QKeyEvent* event)
+{
+    host().w_key();
+    // Enter that no control took starts the shown tab's query, as on the report screen.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        QPushButton* query = tab_1->currentIndex() == 0 ? cb_1 : cb_rank;
+        if (query->isEnabled() && !previewShown()) {
+            query->click();
+            return;
+        }
+    }
+    ModuleWindow::keyPressEvent(event);
 }
 
 void w_trend::fillSchemes()

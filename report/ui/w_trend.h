@@ -135,6 +135,7 @@ protected:
     void beforeBind() override;
     void start() override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     class QuietHost;

@@ -341,7 +341,7 @@ TEST_P(TrendScreenTest, PrintPreviewPdfAndPictureOfTheShownTab)
 }
 
 // Pictures for a person to look at: ALLSTATS_SHOTS=<folder>. 石桥市 over the
-// demo's 24 months with 逾期率 and 借款余额, and its towns ranked by 逾期率.
+// demo's 24 months with 逾期率 and 借款余额, and the villages of 白沙镇 ranked by 逾期率.
 TEST_P(TrendScreenTest, Screenshots)
 {
     const QString folder = qEnvironmentVariable("ALLSTATS_SHOTS");
@@ -370,7 +370,7 @@ TEST_P(TrendScreenTest, Screenshots)
     window->setPreview(false);
 
     child<QTabWidget>("tab_1")->setCurrentIndex(1);
-    child<RegionBox>("em_1")->setText(QStringLiteral("450121"));
+    child<RegionBox>("em_1")->setText(QStringLiteral("450121101"));
     child<QDateEdit>("em_month")->setDate(QDate(2026, 11, 1));
     auto* indicator = child<QComboBox>("ddlb_zb");
     indicator->setCurrentIndex(indicator->findText(QStringLiteral("逾期率")));
