@@ -192,8 +192,8 @@ Status writeRankXlsx(const RankTable& table, const QString& path)
     ChartBook book;
     book.sheetName = table.title;
     book.title = table.title;
-    book.subtitle = table.periodLine + QStringLiteral("　") + table.unitLine +
-                    QStringLiteral("　指标：%1 %2（%3区域）").arg(table.code, table.name, table.levelName);
+    // The indicator heads its column and the chart; the line keeps to what fits over the table.
+    book.subtitle = table.periodLine + QStringLiteral("　") + table.unitLine;
     book.textColumns = 3;
     book.headers = rankColumns(table);
     book.nameColumn = 2;
