@@ -31,6 +31,7 @@ struct Command
 };
 
 // The batch commands; a new one is one line here.
+// clang-format off
 constexpr Command kCommands[] = {
     {u"init-db", runInitDb},
     {u"report", runReport},
@@ -38,6 +39,7 @@ constexpr Command kCommands[] = {
     {u"trend", runTrend},
     {u"rank", runRank},
 };
+// clang-format on
 
 } // namespace
 

@@ -1,6 +1,8 @@
 #include "app/cli.h"
 #include "app/ui/desktop.h"
 #include "foundation/fonts.h"
+#include "report/trend.h"
+#include "report/ui/trendchart.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -15,6 +17,16 @@ int main(int argc, char** argv)
         // Batch commands paint PDFs but never open a window.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        const QString command = QString::fromLocal8Bit(argv[1]);
+        if (command == u"trend" || command == u"rank") {
+            // Their PNG and PDF charts are drawn by the chart module, which
+            // needs the widget application (still without any window).
+            QApplication app(argc, argv);
+            installFontSubstitutions();
+            setTrendChartWriter(&writeTrendChart);
+            setRankChartWriter(&writeRankChart);
+            return runBatch(app.arguments());
+        }
         QGuiApplication app(argc, argv);
         installFontSubstitutions();
         return runBatch(app.arguments());

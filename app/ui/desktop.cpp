@@ -44,7 +44,7 @@ int runDesktop(const QStringList& args)
     parser.addHelpOption();
     addSessionOptions(parser);
     parser.addOption({QStringLiteral("open"),
-                      QStringLiteral("Opens a screen at start (w_xmjdzl, w_zbfa_set, w_guide_set)."),
+                      QStringLiteral("Opens a screen at start (w_xmjdzl, w_zbfa_set, w_guide_set, w_trend)."),
                       QStringLiteral("NAME")});
     parser.process(args);
     SessionOptions session = readSessionOptions(parser);

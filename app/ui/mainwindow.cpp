@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -58,6 +59,25 @@ QIcon pictureIcon(const QString& file, QStyle::StandardPixmap fallback)
     if (!dir.isEmpty() && QFileInfo::exists(path))
         return QIcon(path);
     return QApplication::style()->standardIcon(fallback);
+}
+
+// The trend screen's tile: a small line chart over a baseline.
+QIcon trendIcon()
+{
+    QPixmap pm(40, 40);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x0F, 0x4F, 0x39), 2));
+    p.drawLine(QPointF(4, 4), QPointF(4, 36));
+    p.drawLine(QPointF(4, 36), QPointF(37, 36));
+    p.setPen(QPen(QColor(0x1f, 0x77, 0xb4), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPointF line[] = {{8, 29}, {16, 21}, {23, 25}, {30, 13}, {36, 9}};
+    p.drawPolyline(line, 5);
+    p.setPen(QPen(QColor(0xd6, 0x27, 0x28), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPointF ratio[] = {{8, 17}, {16, 19}, {23, 15}, {30, 24}, {36, 27}};
+    p.drawPolyline(ratio, 5);
+    return QIcon(pm);
 }
 
 // The database as messages name it: a server URL without its password.
@@ -179,7 +199,7 @@ MainWindow::MainWindow(const SessionOptions& session, std::unique_ptr<Sqlca> sql
 QString MainWindow::aboutText() const
 {
     return QStringLiteral("村级互助资金管理 — 统计指标\n版本 %1\n\n"
-                          "统计指标管理、统计指标方案、项目进度及借款质量表。\n\n"
+                          "统计指标管理、统计指标方案、项目进度及借款质量表、指标趋势分析。\n\n"
                           "数据库：%2\nQt 版本：%3")
         .arg(QStringLiteral(ALLSTATS_VERSION),
              m_sqlca ? shownDatabase(m_sqlca->description()) : QStringLiteral("（未打开）"),
@@ -307,6 +327,7 @@ void MainWindow::buildCentre()
          pictureIcon(QStringLiteral("BALLOON.ico"), QStyle::SP_FileDialogContentsView)},
         {QStringLiteral("w_zbfa_set"), style()->standardIcon(QStyle::SP_FileDialogDetailedView)},
         {QStringLiteral("w_guide_set"), style()->standardIcon(QStyle::SP_FileDialogListView)},
+        {QStringLiteral("w_trend"), trendIcon()},
     };
     for (const ScreenEntry& e : screens()) {
         auto* b = new QToolButton(shortcuts);

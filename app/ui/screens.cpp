@@ -8,6 +8,10 @@
 #include "report/ui/w_xmjdzl.h"
 #define ALLSTATS_HAS_W_XMJDZL 1
 #endif
+#if __has_include("report/ui/w_trend.h")
+#include "report/ui/w_trend.h"
+#define ALLSTATS_HAS_W_TREND 1
+#endif
 #if __has_include("schemes/ui/w_zbfa_set.h")
 #include "schemes/ui/w_zbfa_set.h"
 #define ALLSTATS_HAS_W_ZBFA_SET 1
@@ -25,6 +29,7 @@ QList<ScreenEntry> knownScreens()
         {QStringLiteral("w_xmjdzl"), QStringLiteral("项目进度及借款质量表"), {}},
         {QStringLiteral("w_zbfa_set"), QStringLiteral("统计指标方案"), {}},
         {QStringLiteral("w_guide_set"), QStringLiteral("统计指标管理"), {}},
+        {QStringLiteral("w_trend"), QStringLiteral("指标趋势分析"), {}},
     };
 #ifdef ALLSTATS_HAS_W_XMJDZL
     list[0].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* {
@@ -40,6 +45,9 @@ QList<ScreenEntry> knownScreens()
     list[2].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* {
         return new w_guide_set(host, parent);
     };
+#endif
+#ifdef ALLSTATS_HAS_W_TREND
+    list[3].create = [](UiHost& host, QWidget* parent) -> ModuleWindow* { return new w_trend(host, parent); };
 #endif
     return list;
 }

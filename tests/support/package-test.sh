@@ -23,7 +23,7 @@ echo "package: $(basename "$deb")"
 # Runtime dependencies only, from Debian: Qt's database drivers, fonts and translations included.
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
-for wanted in libqt6core6 libqt6widgets6 libqt6sql6-sqlite libqt6sql6-psql libxlsxwriter \
+for wanted in libqt6core6 libqt6widgets6 libqt6charts6 libqt6sql6-sqlite libqt6sql6-psql libxlsxwriter \
     qt6-translations-l10n fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk; do
     grep -q "$wanted" <<<"$depends" || fail "Depends lacks $wanted"
 done

@@ -34,6 +34,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 namespace {
 
@@ -351,7 +352,7 @@ TEST_P(HostTest, ScreensOpenBehindTheRightsGateAndMissingOnesSaySo)
     EXPECT_EQ(main.host().gs_kjqj, kPeriod);
 
     // The 统计 menu lists the module's screens.
-    for (const char* name : {"w_xmjdzl", "w_zbfa_set", "w_guide_set"})
+    for (const char* name : {"w_xmjdzl", "w_zbfa_set", "w_guide_set", "w_trend"})
         EXPECT_NE(main.findChild<QAction*>(QString::fromLatin1(name)), nullptr) << name;
 
     // An unknown screen says it is not available.
@@ -377,6 +378,21 @@ TEST_P(HostTest, ScreensOpenBehindTheRightsGateAndMissingOnesSaySo)
     EXPECT_EQ(guarded->us_resize.controls.size(), 1);
     EXPECT_EQ(guarded->us_resize.designSize, QSize(1000, 600));
     screen->close();
+
+    // 指标趋势分析 opens from its tile; having no grid, it leaves the shared
+    // grid (which the catalogue menu acts on) to the screen that set it.
+    QWidget* report = main.openScreen(QStringLiteral("w_xmjdzl"));
+    ASSERT_NE(report, nullptr);
+    GridView* shared = main.host().gdw_share;
+    ASSERT_NE(shared, nullptr);
+    main.findChild<QToolButton*>(QStringLiteral("tb_w_trend"))->click();
+    auto* trend = main.findChild<ModuleWindow*>(QStringLiteral("w_trend"));
+    ASSERT_NE(trend, nullptr);
+    EXPECT_TRUE(trend->isVisible());
+    EXPECT_EQ(trend->windowTitle(), QStringLiteral("指标趋势分析"));
+    EXPECT_EQ(main.host().gdw_share, shared);
+    trend->close();
+    report->close();
 }
 
 TEST_P(HostTest, SessionChangesReachTheGlobalsAndTheSettings)

@@ -1,0 +1,711 @@
+#include "report/ui/trendchart.h"
+
+#include "foundation/fonts.h"
+#include "foundation/version.h"
+#include "report/trend.h"
+
+#include <QBarCategoryAxis>
+#include <QBarLegendMarker>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QFileInfo>
+#include <QFontMetricsF>
+#include <QGraphicsScene>
+#include <QHorizontalBarSeries>
+#include <QImage>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPageSize>
+#include <QPagedPaintDevice>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr qreal kMarginMm = 15;
+constexpr qreal kTitlePoints = 16;
+constexpr qreal kSubtitlePoints = 10;
+constexpr qreal kCellPoints = 9;
+constexpr qreal kFooterPoints = 9;
+constexpr qreal kRowHeight = 16;
+constexpr qreal kHeaderHeight = 20;
+constexpr qreal kFooterHeight = 22;
+constexpr qreal kPadding = 4;
+constexpr qreal kBlockGap = 10;
+constexpr int kChartLabelPixels = 8; // 8 pt on paper: the size of a printed table's small print
+
+const QColor kRule(0, 128, 128);
+const QColor kHeaderFill(234, 244, 244);
+const QColor kFooterText(90, 90, 90);
+
+const QString kSong = QStringLiteral("宋体");
+const QString kKai = QStringLiteral("楷体_GB2312");
+
+// Distinct colours that stay apart in print and for the colour-blind.
+const QList<QColor>& palette()
+{
+    static const QList<QColor> colours = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
+                                          QColor(0x2c, 0xa0, 0x2c), QColor(0xff, 0x7f, 0x0e),
+                                          QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b),
+                                          QColor(0xe3, 0x77, 0xc2), QColor(0x7f, 0x7f, 0x7f)};
+    return colours;
+}
+
+void ensureFonts()
+{
+    static const bool done = [] {
+        installFontSubstitutions();
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+// What the chart plots for a figure: ratios in percent, the rest as they are.
+std::optional<double> plotted(const std::optional<Decimal>& v, bool ratio)
+{
+    if (!v)
+        return std::nullopt;
+    return ratio ? v->toDouble() * 100.0 : v->toDouble();
+}
+
+QValueAxis* valueAxis(const QList<double>& values, bool percent, const QFont& font)
+{
+    auto* axis = new QValueAxis;
+    double lo = 0;
+    double hi = 0;
+    for (double v : values) {
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    if (hi - lo < 1e-9)
+        hi = lo + (percent ? 10 : 1);
+    // Room above the highest figure, so its point or bar is not cut by the frame.
+    axis->setRange(lo, hi + (hi - lo) * 0.08);
+    axis->applyNiceNumbers();
+    const double span = axis->max() - axis->min();
+    const double largest = std::max(std::abs(axis->min()), std::abs(axis->max()));
+    if (percent)
+        axis->setLabelFormat(span < 5 ? QStringLiteral("%.1f%%") : QStringLiteral("%.0f%%"));
+    else
+        // Figures carry two decimals; round ticks of large amounts need none.
+        axis->setLabelFormat(largest >= 1000 ? QStringLiteral("%.0f") : QStringLiteral("%.2f"));
+    axis->setLabelsFont(font);
+    axis->setGridLineColor(QColor(220, 220, 220));
+    return axis;
+}
+
+QFont pixelFont(const QString& family, int pixels, bool bold = false)
+{
+    QFont f(family);
+    f.setPixelSize(std::max(1, pixels));
+    f.setBold(bold);
+    f.setHintingPreference(QFont::PreferNoHinting);
+    return f;
+}
+
+void hideMarker(QChart* chart, QAbstractSeries* series)
+{
+    for (QLegendMarker* m : chart->legend()->markers(series))
+        m->setVisible(false);
+}
+
+// The month axis: "M月", with the year under the first month of each year
+// shown; where months are too narrow for their labels every step-th month is
+// labelled and its label may run over its blank neighbours. The axis wants
+// every label distinct, so a label carries empty markup of its own, which
+// draws nothing.
+QStringList monthAxisLabels(const QStringList& periods, int step)
+{
+    QStringList labels;
+    QString lastYear;
+    for (int i = 0; i < periods.size(); ++i) {
+        const QString& p = periods[i];
+        const QString unique = QStringLiteral("<b></b>").repeated(i + 1);
+        if (p.size() != 6) {
+            labels << p;
+        } else if (step > 1 && (i % step != 1 || i + 1 == periods.size())) {
+            // Stepped labels stay off the first and the last month: a label
+            // reaching past the end of the axis is not drawn at all.
+            labels << unique;
+        } else if (p.left(4) != lastYear) {
+            lastYear = p.left(4);
+            labels << QStringLiteral("%1月<br>%2").arg(p.right(2).toInt()).arg(lastYear) + unique;
+        } else {
+            labels << QStringLiteral("%1月").arg(p.right(2).toInt()) + unique;
+        }
+    }
+    return labels;
+}
+
+void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, const ChartLook& look)
+{
+    bool anyRatio = false;
+    bool anyPlain = false;
+    for (const ChartSeries& s : doc.series)
+        (s.ratio ? anyRatio : anyPlain) = true;
+    const bool twoAxes = anyRatio && anyPlain;
+
+    // A label wants about three characters' room ("12月" and the gaps beside it).
+    int step = 1;
+    if (look.plotWidth > 0 && !doc.categories.isEmpty()) {
+        // The axes take about an eighth of the width; a legend down the side a fifth more.
+        const qreal plot = look.plotWidth * (doc.series.size() > 6 ? 0.68 : 0.88);
+        const qreal perMonth = plot / doc.categories.size();
+        step = std::max(1, int(std::ceil(look.labelPixels * 3.0 / perMonth)));
+    }
+    auto* axisX = new QBarCategoryAxis;
+    axisX->append(monthAxisLabels(doc.categories, step));
+    if (step > 1)
+        axisX->setTruncateLabels(false);
+    axisX->setLabelsFont(font);
+    axisX->setGridLineVisible(false);
+    chart->addAxis(axisX, Qt::AlignBottom);
+
+    QList<double> plainValues;
+    QList<double> ratioValues;
+    for (const ChartSeries& s : doc.series)
+        for (const auto& v : s.values)
+            if (const auto p = plotted(v, s.ratio))
+                (s.ratio ? ratioValues : plainValues) << *p;
+    QValueAxis* plainAxis = anyPlain ? valueAxis(plainValues, false, font) : nullptr;
+    QValueAxis* ratioAxis = anyRatio ? valueAxis(ratioValues, true, font) : nullptr;
+    if (plainAxis)
+        chart->addAxis(plainAxis, Qt::AlignLeft);
+    if (ratioAxis)
+        chart->addAxis(ratioAxis, twoAxes ? Qt::AlignRight : Qt::AlignLeft);
+    if (twoAxes)
+        ratioAxis->setGridLineVisible(false);
+
+    const auto nameOf = [&](const ChartSeries& s) {
+        return twoAxes && s.ratio ? s.name + QStringLiteral("（右轴）") : s.name;
+    };
+
+    if (doc.kind == ChartDocument::Bar) {
+        // One bar series per axis. Each carries a place for every indicator, so
+        // the bars of the two axes stand side by side instead of on top of each other.
+        QList<QBarSeries*> perAxis;
+        for (bool ratio : {false, true}) {
+            if ((ratio && !anyRatio) || (!ratio && !anyPlain))
+                continue;
+            auto* bars = new QBarSeries;
+            QList<QBarSet*> hidden;
+            for (int i = 0; i < doc.series.size(); ++i) {
+                const ChartSeries& s = doc.series[i];
+                auto* set = new QBarSet(nameOf(s));
+                set->setColor(palette()[i % palette().size()]);
+                set->setBorderColor(palette()[i % palette().size()]);
+                for (int c = 0; c < doc.categories.size(); ++c) {
+                    const auto p = s.ratio == ratio ? plotted(s.values.value(c), s.ratio) : std::nullopt;
+                    set->append(p.value_or(0.0));
+                }
+                if (s.ratio != ratio) {
+                    set->setColor(Qt::transparent);
+                    set->setBorderColor(Qt::transparent);
+                    hidden << set;
+                }
+                bars->append(set);
+            }
+            bars->setBarWidth(0.8);
+            chart->addSeries(bars);
+            bars->attachAxis(axisX);
+            bars->attachAxis(ratio ? ratioAxis : plainAxis);
+            for (QLegendMarker* m : chart->legend()->markers(bars))
+                if (auto* bm = qobject_cast<QBarLegendMarker*>(m); bm && hidden.contains(bm->barset()))
+                    m->setVisible(false);
+            perAxis << bars;
+        }
+        return;
+    }
+
+    for (int i = 0; i < doc.series.size(); ++i) {
+        const ChartSeries& s = doc.series[i];
+        const QColor colour = palette()[i % palette().size()];
+        // A month without a figure is a gap in the line, not a fall to zero.
+        bool first = true;
+        QLineSeries* line = nullptr;
+        const auto finish = [&] {
+            if (!line)
+                return;
+            chart->addSeries(line);
+            line->attachAxis(axisX);
+            line->attachAxis(s.ratio ? ratioAxis : plainAxis);
+            if (!first)
+                hideMarker(chart, line);
+            first = false;
+            line = nullptr;
+        };
+        for (int c = 0; c < doc.categories.size(); ++c) {
+            const auto p = plotted(s.values.value(c), s.ratio);
+            if (!p) {
+                finish();
+                continue;
+            }
+            if (!line) {
+                line = new QLineSeries;
+                line->setName(nameOf(s));
+                QPen pen(colour);
+                // Past the palette the colours come round again, dashed.
+                if (i >= palette().size())
+                    pen.setStyle(Qt::DashLine);
+                pen.setWidthF(look.labelPixels / 6.0);
+                line->setPen(pen);
+                line->setColor(colour);
+                line->setPointsVisible(true);
+                line->setMarkerSize(look.labelPixels / 2.0);
+            }
+            line->append(c, *p);
+        }
+        finish();
+        if (first) {
+            // No figure in any month: the indicator still has its legend entry.
+            auto* empty = new QLineSeries;
+            empty->setName(nameOf(s));
+            empty->setColor(colour);
+            chart->addSeries(empty);
+            empty->attachAxis(axisX);
+            empty->attachAxis(s.ratio ? ratioAxis : plainAxis);
+        }
+    }
+}
+
+void makeRankingChart(QChart* chart, const ChartDocument& doc, const QFont& font)
+{
+    auto* bars = new QHorizontalBarSeries;
+    const ChartSeries s = doc.series.value(0);
+    auto* set = new QBarSet(s.name);
+    set->setColor(palette()[0]);
+    set->setBorderColor(palette()[0]);
+    // The first place on top: the category axis runs bottom-up.
+    QStringList categories;
+    QList<double> values;
+    for (qsizetype c = doc.categories.size() - 1; c >= 0; --c) {
+        categories << doc.categories[c];
+        const double v = plotted(s.values.value(c), s.ratio).value_or(0.0);
+        set->append(v);
+        values << v;
+    }
+    bars->append(set);
+    bars->setBarWidth(0.7);
+    chart->addSeries(bars);
+    auto* axisY = new QBarCategoryAxis;
+    axisY->append(categories);
+    axisY->setLabelsFont(font);
+    axisY->setGridLineVisible(false);
+    chart->addAxis(axisY, Qt::AlignLeft);
+    bars->attachAxis(axisY);
+    QValueAxis* axisX = valueAxis(values, s.ratio, font);
+    chart->addAxis(axisX, Qt::AlignBottom);
+    bars->attachAxis(axisX);
+}
+
+// A font for painting at `points` on the painter's device, one painter unit
+// being one point (as the printed grid's fonts are sized).
+QFont printFont(const QString& family, qreal points, bool bold, const QPaintDevice* device)
+{
+    const int dpi = device && device->logicalDpiY() > 0 ? device->logicalDpiY() : 72;
+    QFont f(printFamily(family));
+    f.setPointSizeF(points * 72.0 / dpi);
+    f.setBold(bold);
+    f.setHintingPreference(QFont::PreferNoHinting);
+    f.setKerning(false);
+    return f;
+}
+
+const QPaintDevice* referenceDevice()
+{
+    static const QImage image = measuringImage(72);
+    return &image;
+}
+
+// Paints a chart into `target` (painter units) through a scene of its own.
+void paintChart(QPainter& painter, std::unique_ptr<QChart> chart, const QRectF& target)
+{
+    QGraphicsScene scene;
+    QChart* c = chart.release();
+    scene.addItem(c);
+    c->setGeometry(QRectF(QPointF(0, 0), target.size()));
+    scene.setSceneRect(QRectF(QPointF(0, 0), target.size()));
+    scene.render(&painter, target, scene.sceneRect(), Qt::IgnoreAspectRatio);
+}
+
+} // namespace
+
+std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& look)
+{
+    ensureFonts();
+    auto chart = std::make_unique<QChart>();
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chart->setBackgroundRoundness(0);
+    chart->setDropShadowEnabled(false);
+    chart->setBackgroundBrush(Qt::white);
+    chart->setMargins(QMargins(2, 2, 2, 2));
+    const QFont font = pixelFont(look.family, look.labelPixels);
+    chart->legend()->setFont(font);
+    // A row under the chart holds a few names; more go down its right side,
+    // one a line, where they are not cut short.
+    chart->legend()->setAlignment(doc.kind == ChartDocument::Ranking ? Qt::AlignTop
+                                  : doc.series.size() > 6            ? Qt::AlignRight
+                                                                     : Qt::AlignBottom);
+    if (look.showTitle) {
+        chart->setTitleFont(pixelFont(look.family, look.titlePixels, true));
+        chart->setTitle(doc.subtitle.isEmpty() ? doc.title : doc.title + QStringLiteral("  ") + doc.subtitle);
+    }
+    if (doc.kind == ChartDocument::Ranking)
+        makeRankingChart(chart.get(), doc, font);
+    else
+        makeMonthChart(chart.get(), doc, font, look);
+    return chart;
+}
+
+ChartPrinter::ChartPrinter(const ChartDocument& doc, QPageLayout::Orientation orientation)
+    : m_doc(doc), m_orientation(orientation)
+{
+    ensureFonts();
+}
+
+QPageLayout ChartPrinter::pageLayout() const
+{
+    return QPageLayout(QPageSize(QPageSize::A4), m_orientation,
+                       QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm), QPageLayout::Millimeter);
+}
+
+ChartPrinter::Plan ChartPrinter::plan(const QSizeF& content) const
+{
+    Plan p;
+    p.chartTop = 26 + 18 + 6;
+    const QFontMetricsF fm(printFont(kSong, kCellPoints, false, referenceDevice()), referenceDevice());
+    const int lead = std::clamp(m_doc.leadColumns, 0, int(m_doc.columns.size()));
+    for (int c = 0; c < lead; ++c) {
+        qreal w = fm.horizontalAdvance(m_doc.columns[c]);
+        for (const QStringList& row : m_doc.rows)
+            w = std::max(w, fm.horizontalAdvance(row.value(c)));
+        w = std::min(w + 2 * kPadding + 2, 200.0);
+        p.leadWidths << w;
+        p.leadWidth += w;
+    }
+    qreal figure = 40;
+    for (int c = lead; c < m_doc.columns.size(); ++c) {
+        figure = std::max(figure, fm.horizontalAdvance(m_doc.columns[c]) + 2 * kPadding + 2);
+        for (const QStringList& row : m_doc.rows)
+            figure = std::max(figure, fm.horizontalAdvance(row.value(c)) + 2 * kPadding + 2);
+    }
+    const int figures = int(m_doc.columns.size()) - lead;
+    const int perBlock = std::max(1, int((content.width() - p.leadWidth) / figure));
+    // Blocks of about equal width rather than a full one and a stub; split
+    // tables run across the page.
+    const int blockCount = figures > 0 ? (figures + perBlock - 1) / perBlock : 1;
+    const int even = figures > 0 ? (figures + blockCount - 1) / blockCount : 0;
+    p.figureWidth = blockCount > 1 ? std::max(figure, (content.width() - p.leadWidth) / even) : figure;
+
+    const qreal bottom = content.height() - kFooterHeight;
+    const int rows = int(m_doc.rows.size());
+    // The chart takes what the table leaves of the first page, between two
+    // fifths and a little over half of it.
+    const qreal blockHeight = kHeaderHeight + rows * kRowHeight + kBlockGap;
+    const qreal room = bottom - p.chartTop - kBlockGap - blockCount * blockHeight;
+    p.chartHeight = std::clamp(room, content.height() * 0.4, content.height() * 0.55);
+    // When not even the first block of the table fits below the chart, the
+    // table starts on the next page and the chart has the first one.
+    if (p.chartTop + p.chartHeight + kBlockGap + blockHeight - kBlockGap > bottom)
+        p.chartHeight = bottom - p.chartTop - kBlockGap;
+    qreal y = p.chartTop + p.chartHeight + kBlockGap;
+    int page = 1;
+    for (int b = 0; b < blockCount; ++b) {
+        QList<int> columns;
+        for (int c = lead + b * even; c < std::min<int>(lead + (b + 1) * even, int(m_doc.columns.size()));
+             ++c)
+            columns << c;
+        int row = 0;
+        // A block that fits a page is not split over two.
+        if (y > 0 && y + blockHeight - kBlockGap > bottom && blockHeight - kBlockGap <= bottom) {
+            ++page;
+            y = 0;
+        }
+        do {
+            if (y + kHeaderHeight + (rows > row ? kRowHeight : 0) > bottom) {
+                ++page;
+                y = 0;
+            }
+            const int fit = std::max(1, int((bottom - y - kHeaderHeight) / kRowHeight));
+            const int take = std::min(fit, rows - row);
+            p.blocks << Block{page, y, columns, row, take};
+            y += kHeaderHeight + take * kRowHeight + kBlockGap;
+            row += take;
+        } while (row < rows);
+    }
+    p.pages = page;
+    return p;
+}
+
+int ChartPrinter::pageCount() const
+{
+    return plan(pageLayout().paintRectPoints().size()).pages;
+}
+
+void ChartPrinter::paintPage(QPainter& painter, int page, const QRectF& content) const
+{
+    const Plan p = plan(content.size());
+    if (page < 1 || page > p.pages)
+        return;
+    painter.save();
+    painter.translate(content.topLeft());
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    const QPaintDevice* device = painter.device();
+
+    if (page == 1) {
+        painter.setPen(Qt::black);
+        painter.setFont(printFont(kKai, kTitlePoints, true, device));
+        QRectF drawn;
+        painter.drawText(QRectF(0, 0, content.width(), 26), Qt::AlignHCenter | Qt::AlignVCenter, m_doc.title,
+                         &drawn);
+        // The title stands on a double rule, as the report's title does.
+        painter.setPen(QPen(kRule, 1.0));
+        painter.drawLine(QPointF(drawn.left() - 12, drawn.bottom() + 1),
+                         QPointF(drawn.right() + 12, drawn.bottom() + 1));
+        painter.setPen(QPen(kRule, 0.5));
+        painter.drawLine(QPointF(drawn.left() - 12, drawn.bottom() + 3.5),
+                         QPointF(drawn.right() + 12, drawn.bottom() + 3.5));
+        painter.setPen(Qt::black);
+        painter.setFont(printFont(kSong, kSubtitlePoints, false, device));
+        painter.drawText(QRectF(0, 28, content.width(), 18), Qt::AlignHCenter | Qt::AlignVCenter,
+                         m_doc.subtitle);
+
+        ChartLook look;
+        look.family = printFamily(kSong);
+        look.labelPixels = kChartLabelPixels;
+        look.plotWidth = content.width();
+        paintChart(painter, makeChart(m_doc, look), QRectF(0, p.chartTop, content.width(), p.chartHeight));
+    }
+
+    const QFont cell = printFont(kSong, kCellPoints, false, device);
+    painter.setFont(cell);
+    const int lead = int(p.leadWidths.size());
+    for (const Block& b : p.blocks) {
+        if (b.page != page)
+            continue;
+        QList<qreal> widths = p.leadWidths;
+        QList<int> columns;
+        for (int c = 0; c < lead; ++c)
+            columns << c;
+        for (int c : b.columns) {
+            widths << p.figureWidth;
+            columns << c;
+        }
+        qreal width = 0;
+        for (qreal w : widths)
+            width += w;
+        const qreal top = b.top;
+        painter.fillRect(QRectF(0, top, width, kHeaderHeight), kHeaderFill);
+        painter.setPen(Qt::black);
+        qreal x = 0;
+        for (int k = 0; k < columns.size(); ++k) {
+            painter.drawText(QRectF(x + kPadding, top, widths[k] - 2 * kPadding, kHeaderHeight),
+                             Qt::AlignCenter, m_doc.columns.value(columns[k]));
+            x += widths[k];
+        }
+        qreal y = top + kHeaderHeight;
+        for (int r = b.firstRow; r < b.firstRow + b.rowCount; ++r) {
+            const QStringList& row = m_doc.rows[r];
+            x = 0;
+            for (int k = 0; k < columns.size(); ++k) {
+                const Qt::Alignment align = k < lead ? Qt::AlignLeft : Qt::AlignRight;
+                painter.drawText(QRectF(x + kPadding, y, widths[k] - 2 * kPadding, kRowHeight),
+                                 int(align | Qt::AlignVCenter), row.value(columns[k]));
+                x += widths[k];
+            }
+            y += kRowHeight;
+        }
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(kRule, 0.5));
+        for (qreal line = top + kHeaderHeight; line < y - 0.1; line += kRowHeight)
+            painter.drawLine(QPointF(0, line), QPointF(width, line));
+        x = 0;
+        for (int k = 0; k + 1 < widths.size(); ++k) {
+            x += widths[k];
+            painter.drawLine(QPointF(x, top), QPointF(x, y));
+        }
+        painter.setPen(QPen(kRule, 1.0));
+        painter.drawRect(QRectF(0, top, width, y - top));
+        painter.setRenderHint(QPainter::Antialiasing, true);
+    }
+
+    painter.setFont(printFont(kSong, kFooterPoints, false, device));
+    painter.setPen(kFooterText);
+    painter.drawText(QRectF(0, content.height() - kFooterHeight + 6, content.width(), kFooterHeight - 6),
+                     Qt::AlignHCenter | Qt::AlignBottom,
+                     QStringLiteral("第 %1 页 / 共 %2 页").arg(page).arg(p.pages));
+    painter.restore();
+}
+
+void ChartPrinter::paintSheet(QPainter& painter, int page, const QRectF& target) const
+{
+    const QPageLayout pl = pageLayout();
+    const QSizeF paper = pl.fullRectPoints().size();
+    const qreal scale = target.width() / paper.width();
+    painter.save();
+    painter.fillRect(target.translated(4, 4), QColor(0, 0, 0, 60));
+    painter.fillRect(target, Qt::white);
+    painter.setPen(QPen(QColor(160, 160, 160), 1));
+    painter.drawRect(target);
+    painter.translate(target.topLeft());
+    painter.scale(scale, scale);
+    paintPage(painter, page, pl.paintRectPoints());
+    painter.restore();
+}
+
+bool ChartPrinter::print(QPagedPaintDevice& device, QString* error) const
+{
+    if (!device.setPageLayout(pageLayout())) {
+        if (error)
+            *error = QStringLiteral("the printer does not accept an A4 page");
+        return false;
+    }
+    QPainter painter;
+    if (!painter.begin(&device)) {
+        if (error)
+            *error = QStringLiteral("cannot print: the output cannot be opened");
+        return false;
+    }
+    painter.scale(device.logicalDpiX() / 72.0, device.logicalDpiY() / 72.0);
+    const QRectF content(QPointF(0, 0), device.pageLayout().paintRectPoints().size());
+    const int pages = pageCount();
+    for (int page = 1; page <= pages; ++page) {
+        if (page > 1 && !device.newPage()) {
+            painter.end();
+            if (error)
+                *error = QStringLiteral("cannot start page %1").arg(page);
+            return false;
+        }
+        paintPage(painter, page, content);
+    }
+    if (!painter.end()) {
+        if (error)
+            *error = QStringLiteral("cannot finish the printout");
+        return false;
+    }
+    return true;
+}
+
+bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error)
+{
+    // Drawn at 1200×675 and stored at 1.6 times that (1920×1080), sharp on a
+    // projector and in a document, with room for 24 months of labels.
+    constexpr int kWidth = 1200;
+    constexpr int kHeight = 675;
+    constexpr qreal kScale = 1.6;
+    QImage image(qRound(kWidth * kScale), qRound(kHeight * kScale), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setRenderHint(QPainter::TextAntialiasing, true);
+        painter.scale(kScale, kScale);
+        ChartLook look;
+        look.family = kSong;
+        look.labelPixels = 12;
+        look.titlePixels = 16;
+        look.plotWidth = kWidth;
+        look.showTitle = true;
+        paintChart(painter, makeChart(doc, look), QRectF(0, 0, kWidth, kHeight));
+    }
+    if (!image.save(path, "PNG")) {
+        if (error)
+            *error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    return true;
+}
+
+bool writeChartPdf(const ChartDocument& doc, const QString& path, QString* error,
+                   QPageLayout::Orientation orientation)
+{
+    QString why;
+    {
+        QPdfWriter writer(path);
+        writer.setResolution(600);
+        writer.setTitle(doc.subtitle.isEmpty() ? doc.title : doc.title + QStringLiteral(" ") + doc.subtitle);
+        writer.setCreator(allstatsNameAndVersion());
+        if (!ChartPrinter(doc, orientation).print(writer, &why)) {
+            if (error)
+                *error = QStringLiteral("cannot write %1: %2").arg(path, why);
+            return false;
+        }
+    }
+    if (QFileInfo(path).size() <= 0) {
+        if (error)
+            *error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    return true;
+}
+
+ChartDocument trendDocument(const TrendTable& table, bool bars)
+{
+    ChartDocument doc;
+    doc.kind = bars ? ChartDocument::Bar : ChartDocument::Line;
+    doc.title = table.title;
+    doc.subtitle = table.unitLine + QStringLiteral("    ") + table.periodLine;
+    doc.categories = table.periods;
+    doc.columns << QStringLiteral("指标");
+    doc.columns << table.captions;
+    doc.leadColumns = 1;
+    for (const TrendRow& r : table.rows) {
+        doc.series << ChartSeries{r.name, r.ratio, r.values};
+        QStringList cells{r.name};
+        for (const auto& v : r.values)
+            cells << formatTrendValue(v, r.mask);
+        doc.rows << cells;
+    }
+    return doc;
+}
+
+ChartDocument rankDocument(const RankTable& table)
+{
+    ChartDocument doc;
+    doc.kind = ChartDocument::Ranking;
+    doc.title = table.title;
+    doc.subtitle = table.unitLine + QStringLiteral("    ") + table.periodLine + QStringLiteral("    指标：") +
+                   table.name;
+    doc.columns = {QStringLiteral("名次"), QStringLiteral("代码"), QStringLiteral("名称"), table.name};
+    doc.leadColumns = 3;
+    ChartSeries series{table.name, table.ratio, {}};
+    for (const RankRow& r : table.rows) {
+        // Two sub-regions of one name stay two bars.
+        QString label = r.name.trimmed();
+        if (doc.categories.contains(label))
+            label += QStringLiteral("（%1）").arg(r.code);
+        doc.categories << label;
+        series.values << r.value;
+        doc.rows << QStringList{r.rank > 0 ? QString::number(r.rank) : QString(), r.code, r.name,
+                                formatTrendValue(r.value, table.mask)};
+    }
+    doc.series << series;
+    return doc;
+}
+
+namespace {
+
+Status writeDocument(const ChartDocument& doc, const ChartFile& file)
+{
+    QString error;
+    const bool ok =
+        file.format == u"png" ? writeChartPng(doc, file.path, &error) : writeChartPdf(doc, file.path, &error);
+    return ok ? Status::success() : Status::failure(error);
+}
+
+} // namespace
+
+Status writeTrendChart(const TrendTable& table, const ChartFile& file)
+{
+    return writeDocument(trendDocument(table, file.bars), file);
+}
+
+Status writeRankChart(const RankTable& table, const ChartFile& file)
+{
+    return writeDocument(rankDocument(table), file);
+}
