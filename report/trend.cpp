@@ -4,6 +4,7 @@
 #include "foundation/gridlayout.h"
 #include "foundation/sqlca.h"
 #include "report/d_xmjdzl.h"
+#include "report/pack.h"
 #include "report/statsrun.h"
 
 #include <QHash>
@@ -80,40 +81,18 @@ std::optional<QList<SchemeIndicator>> schemeIndicators(Sqlca& sqlca, const QStri
 // The regions of s_qybm with codes of exactly `length` characters under `region`, by code.
 std::optional<QList<RankRow>> subRegions(Sqlca& sqlca, const QString& region, int length)
 {
-    const auto rows =
-        sqlca.selectAll(QStringLiteral("SELECT trim(qybm), trim(qymc) FROM s_qybm "
-                                       "WHERE length(trim(qybm)) = ? AND substr(trim(qybm), 1, ?) = ? "
-                                       "ORDER BY trim(qybm)"),
-                        {length, int(region.size()), region});
-    if (!rows)
+    const auto regions = packRegions(sqlca, region, length);
+    if (!regions)
         return std::nullopt;
     QList<RankRow> out;
-    for (const QVariantList& r : *rows) {
-        const QString code = r.value(0).toString();
-        if (!out.isEmpty() && out.last().code == code)
-            continue; // a code listed twice is ranked once
+    out.reserve(regions->size());
+    for (const PackRegion& r : *regions) {
         RankRow row;
-        row.code = code;
-        row.name = r.value(1).toString();
+        row.code = r.code;
+        row.name = r.name;
         out << row;
     }
     return out;
-}
-
-QString levelName(int length)
-{
-    switch (length) {
-    case 12:
-        return QStringLiteral("村级");
-    case 9:
-        return QStringLiteral("乡镇级");
-    case 6:
-        return QStringLiteral("县级");
-    case 4:
-        return QStringLiteral("市级");
-    default:
-        return QString();
-    }
 }
 
 // One statistics run for a region and month; `leiji` of each indicator by code.
@@ -350,7 +329,7 @@ TrendStep Rank::prepare()
         return {TrendStep::Failed, sqlca.SQLErrText};
     if (regions->isEmpty())
         return {TrendStep::Refused, QStringLiteral("%1 %2 下没有%3区域（%4位代码）")
-                                        .arg(region, m_request.regionName, levelName(level))
+                                        .arg(region, m_request.regionName, packLevelCaption(level))
                                         .arg(level)};
 
     m_table.title = QStringLiteral("下级区域排名");
@@ -365,7 +344,7 @@ TrendStep Rank::prepare()
     m_table.ratio = it->ratio;
     m_table.mask = maskOf(it->ratio);
     m_table.level = level;
-    m_table.levelName = levelName(level);
+    m_table.levelName = packLevelCaption(level);
     m_table.periodLine = periodHeader(m_request.year, QString::number(m_request.month));
     m_table.unitLine = unitHeader(region, m_request.regionName);
     m_table.rows = *regions;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+class QuietHost;
 class Pack;
 class QComboBox;
 class QLabel;
@@ -50,7 +51,6 @@ private:
     void chooseFolder();
     void setRunning(bool on);
 
-    class QuietHost;
     UiHost& m_host;
     std::unique_ptr<QuietHost> m_quiet;
     std::unique_ptr<Pack> m_pack;

@@ -3,6 +3,7 @@
 #include "foundation/places.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
+#include "foundation/ui/quiethost.h"
 #include "report/statsrun.h"
 #include "report/trendoutput.h"
 #include "report/ui/regionbox.h"
@@ -160,33 +161,6 @@ private:
     }
 
     std::unique_ptr<ChartPrinter> m_printer;
-};
-
-// The desktop host without its wait notice: the screen shows its own progress.
-class w_trend::QuietHost final : public Host
-{
-public:
-    explicit QuietHost(UiHost& host) : m_host(host)
-    {
-        gs_usergrant = host.gs_usergrant;
-        gs_kjqj = host.gs_kjqj;
-        gs_userqybm = host.gs_userqybm;
-    }
-    Sqlca& sqlca() override { return m_host.sqlca(); }
-    Status uf_zzye(int flag) override { return m_host.uf_zzye(flag); }
-    Status uf_yqmx(const QString& period, int flag) override { return m_host.uf_yqmx(period, flag); }
-    Status uf_ysss(const QString& period) override { return m_host.uf_ysss(period); }
-    Status uf_allstats(const QString& region, const QString& period) override
-    {
-        return m_host.uf_allstats(region, period);
-    }
-    Status uf_update_report(const QString& table, const QString& opening, const QString& cumulative) override
-    {
-        return m_host.uf_update_report(table, opening, cumulative);
-    }
-
-private:
-    UiHost& m_host;
 };
 
 m_trend::m_trend() : Menu(QStringLiteral("m_trend"))

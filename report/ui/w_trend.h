@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+class QuietHost;
 class QChartView;
 class QComboBox;
 class QDateEdit;
@@ -138,8 +139,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    class QuietHost;
-
     void fillSchemes();
     void fillIndicators();
     void pickRegion();
