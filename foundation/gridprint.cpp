@@ -453,10 +453,12 @@ void GridPrinter::paintPreview(QPainter& painter, int page, const QRectF& target
     painter.restore();
 }
 
-bool GridPrinter::print(QPagedPaintDevice& device, QString* error) const
+bool printPages(QPagedPaintDevice& device, const QPageLayout& layout,
+                const std::function<int(const QPageLayout& layout)>& pageCount,
+                const std::function<void(QPainter&, int page, const QRectF& content)>& paintPage,
+                QString* error)
 {
-    const QPageLayout pl = pageLayout();
-    if (!device.setPageLayout(pl)) {
+    if (!device.setPageLayout(layout)) {
         if (error)
             *error = QStringLiteral("the printer does not accept an A4 page");
         return false;
@@ -486,6 +488,14 @@ bool GridPrinter::print(QPagedPaintDevice& device, QString* error) const
         return false;
     }
     return true;
+}
+
+bool GridPrinter::print(QPagedPaintDevice& device, QString* error) const
+{
+    return printPages(
+        device, pageLayout(), [this](const QPageLayout& layout) { return pageCount(layout); },
+        [this](QPainter& painter, int page, const QRectF& content) { paintPage(painter, page, content); },
+        error);
 }
 
 namespace {

@@ -6,12 +6,21 @@
 #include <QRectF>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class GridBuffer;
 class QFontMetricsF;
 class QPagedPaintDevice;
 class QPainter;
+
+// Prints `pageCount(layout)` pages on a paged device set to `layout`, one
+// painter unit a point, a new page before each but the first; false with
+// *error when the device refuses the layout, a page or the end.
+bool printPages(QPagedPaintDevice& device, const QPageLayout& layout,
+                const std::function<int(const QPageLayout& layout)>& pageCount,
+                const std::function<void(QPainter&, int page, const QRectF& content)>& paintPage,
+                QString* error);
 
 // Lays a grid out on paper and paints its pages: the title band (title, period
 // and unit lines), the table with its column header repeated on every page, and

@@ -1,6 +1,7 @@
 #include "report/ui/trendchart.h"
 
 #include "foundation/fonts.h"
+#include "foundation/gridprint.h"
 #include "foundation/version.h"
 #include "report/trend.h"
 
@@ -560,35 +561,10 @@ void ChartPrinter::paintSheet(QPainter& painter, int page, const QRectF& target)
 
 bool ChartPrinter::print(QPagedPaintDevice& device, QString* error) const
 {
-    if (!device.setPageLayout(pageLayout())) {
-        if (error)
-            *error = QStringLiteral("the printer does not accept an A4 page");
-        return false;
-    }
-    QPainter painter;
-    if (!painter.begin(&device)) {
-        if (error)
-            *error = QStringLiteral("cannot print: the output cannot be opened");
-        return false;
-    }
-    painter.scale(device.logicalDpiX() / 72.0, device.logicalDpiY() / 72.0);
-    const QRectF content(QPointF(0, 0), device.pageLayout().paintRectPoints().size());
-    const int pages = pageCount();
-    for (int page = 1; page <= pages; ++page) {
-        if (page > 1 && !device.newPage()) {
-            painter.end();
-            if (error)
-                *error = QStringLiteral("cannot start page %1").arg(page);
-            return false;
-        }
-        paintPage(painter, page, content);
-    }
-    if (!painter.end()) {
-        if (error)
-            *error = QStringLiteral("cannot finish the printout");
-        return false;
-    }
-    return true;
+    return printPages(
+        device, pageLayout(), [this](const QPageLayout&) { return pageCount(); },
+        [this](QPainter& painter, int page, const QRectF& content) { paintPage(painter, page, content); },
+        error);
 }
 
 bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error)
