@@ -4,6 +4,7 @@
 
 #include <QAtomicInt>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -421,8 +422,25 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
         return fail(QStringLiteral("cannot open the database %1: %2").arg(path, s->SQLErrText));
     // Only a database made here gets its journal mode chosen; an existing
     // file keeps the one its owner gave it.
-    if (mode == OpenMode::Create && fresh && !s->rawExec(QStringLiteral("PRAGMA journal_mode=WAL")))
-        return fail(QStringLiteral("cannot open the database %1: %2").arg(path, s->SQLErrText));
+    // Several creators at once (two init-db on one new file): the switch needs
+    // the file to itself, and SQLite refuses it at once, without waiting, while
+    // another connection has it open; so it is tried again until it is made
+    // (here or by the other creator) or the wait is over.
+    if (mode == OpenMode::Create && fresh) {
+        const QDeadlineTimer deadline{std::chrono::seconds(kDefaultWaitSeconds)};
+        for (;;) {
+            const QVariant journal = s->selectValue(QStringLiteral("PRAGMA journal_mode=WAL"));
+            const bool failed = s->SQLCode == -1;
+            if (!failed && journal.toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) == 0)
+                break;
+            if (deadline.hasExpired()) {
+                if (failed)
+                    return fail(QStringLiteral("cannot open the database %1: %2").arg(path, s->SQLErrText));
+                break; // another connection keeps the file open: it stays in its journal mode
+            }
+            QThread::msleep(20);
+        }
+    }
     if (!registerSqliteFunctions(db))
         return fail(QStringLiteral("cannot register the SQL functions on %1").arg(path));
     s->installSqliteHandlers();

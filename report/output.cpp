@@ -43,8 +43,6 @@ QString jsonString(const QString& s)
     return out;
 }
 
-namespace {
-
 QString jsonArray(const QStringList& items)
 {
     QStringList quoted;
@@ -53,6 +51,8 @@ QString jsonArray(const QStringList& items)
         quoted << jsonString(s);
     return u'[' + quoted.join(QStringLiteral(", ")) + u']';
 }
+
+namespace {
 
 QString csvField(const QString& s)
 {

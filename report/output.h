@@ -24,5 +24,7 @@ QByteArray reportCsv(const GridBuffer& grid);
 // The text formats' pieces, shared by the other tables the program writes.
 // A JSON string literal: quoted, with the characters JSON requires escaped.
 QString jsonString(const QString& s);
+// The strings as a JSON array on one line: ["a", "b"].
+QString jsonArray(const QStringList& items);
 // One CSV line: fields quoted when they hold a comma, quote or line break; CRLF at the end.
 QString csvLine(const QStringList& cells);

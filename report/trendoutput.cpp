@@ -6,15 +6,6 @@
 
 namespace {
 
-QString jsonStrings(const QStringList& items)
-{
-    QStringList quoted;
-    quoted.reserve(items.size());
-    for (const QString& s : items)
-        quoted << jsonString(s);
-    return u'[' + quoted.join(QStringLiteral(", ")) + u']';
-}
-
 // An exact figure as a JSON number; null for no figure.
 QString jsonNumber(const std::optional<Decimal>& value)
 {
@@ -74,7 +65,7 @@ QByteArray trendJson(const TrendTable& table)
     QList<QString> rows;
     QList<QString> values;
     for (const TrendRow& r : table.rows) {
-        rows << jsonStrings(trendCells(r));
+        rows << jsonArray(trendCells(r));
         QStringList numbers;
         for (const auto& v : r.values)
             numbers << jsonNumber(v);
@@ -85,8 +76,8 @@ QByteArray trendJson(const TrendTable& table)
     out += QStringLiteral("  \"period\": %1,\n").arg(jsonString(table.periodLine));
     out += QStringLiteral("  \"unit\": %1,\n").arg(jsonString(table.unitLine));
     out += QStringLiteral("  \"scheme\": %1,\n").arg(jsonString(table.scheme));
-    out += QStringLiteral("  \"periods\": %1,\n").arg(jsonStrings(table.periods));
-    out += QStringLiteral("  \"columns\": %1,\n").arg(jsonStrings(trendColumns(table)));
+    out += QStringLiteral("  \"periods\": %1,\n").arg(jsonArray(table.periods));
+    out += QStringLiteral("  \"columns\": %1,\n").arg(jsonArray(trendColumns(table)));
     out += QStringLiteral("  \"rows\": %1,\n").arg(jsonRows(rows));
     out += QStringLiteral("  \"values\": %1\n}\n").arg(jsonRows(values));
     return out.toUtf8();
@@ -163,7 +154,7 @@ QByteArray rankJson(const RankTable& table)
     QList<QString> rows;
     QStringList values;
     for (const RankRow& r : table.rows) {
-        rows << jsonStrings(rankCells(r, table.mask));
+        rows << jsonArray(rankCells(r, table.mask));
         values << jsonNumber(r.value);
     }
     QString out = QStringLiteral("{\n");
@@ -171,9 +162,9 @@ QByteArray rankJson(const RankTable& table)
     out += QStringLiteral("  \"period\": %1,\n").arg(jsonString(table.periodLine));
     out += QStringLiteral("  \"unit\": %1,\n").arg(jsonString(table.unitLine));
     out += QStringLiteral("  \"scheme\": %1,\n").arg(jsonString(table.scheme));
-    out += QStringLiteral("  \"indicator\": %1,\n").arg(jsonStrings({table.code, table.type, table.name}));
+    out += QStringLiteral("  \"indicator\": %1,\n").arg(jsonArray({table.code, table.type, table.name}));
     out += QStringLiteral("  \"level\": %1,\n").arg(jsonString(table.levelName));
-    out += QStringLiteral("  \"columns\": %1,\n").arg(jsonStrings(rankColumns(table)));
+    out += QStringLiteral("  \"columns\": %1,\n").arg(jsonArray(rankColumns(table)));
     out += QStringLiteral("  \"rows\": %1,\n").arg(jsonRows(rows));
     out += QStringLiteral("  \"values\": [%1]\n}\n").arg(values.join(QStringLiteral(", ")));
     return out.toUtf8();
