@@ -29,6 +29,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -339,6 +340,8 @@ w_trend::w_trend(UiHost& host, QWidget* parent)
     rightSplit->setStretchFactor(1, 2);
     rightSplit->setChildrenCollapsible(false);
     cv_trend->setMinimumHeight(240);
+    // The month labels are laid out for the chart's width: redrawn when it changes.
+    cv_trend->installEventFilter(this);
     dw_trend->setMinimumHeight(120);
     rightSplit->setSizes({600, 300});
     auto* split = new QSplitter(Qt::Horizontal, trendPage);
@@ -772,10 +775,36 @@ void w_trend::showTrend()
         return;
     const ChartDocument doc = trendDocument(*m_trendTable, rb_bar->isChecked());
     fillTable(dw_trend, doc);
-    QChart* old = cv_trend->chart();
-    cv_trend->setChart(makeChart(doc, screenLook(cv_trend)).release());
-    delete old;
+    redrawTrendChart();
     refreshPreview();
+}
+
+void w_trend::redrawTrendChart()
+{
+    if (!m_trendTable)
+        return;
+    QChart* old = cv_trend->chart();
+    cv_trend->setChart(
+        makeChart(trendDocument(*m_trendTable, rb_bar->isChecked()), screenLook(cv_trend)).release());
+    delete old;
+}
+
+bool w_trend::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == cv_trend && event->type() == QEvent::Resize && m_trendTable) {
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        // Once the width has settled, not for every step of a drag.
+        if (resize->oldSize().width() != resize->size().width()) {
+            if (!m_relabel) {
+                m_relabel = new QTimer(this);
+                m_relabel->setSingleShot(true);
+                m_relabel->setInterval(150);
+                connect(m_relabel, &QTimer::timeout, this, &w_trend::redrawTrendChart);
+            }
+            m_relabel->start();
+        }
+    }
+    return ModuleWindow::eventFilter(watched, event);
 }
 
 void w_trend::showRank()

@@ -10,6 +10,7 @@
 #include <optional>
 
 class QuietHost;
+class QTimer;
 class QChartView;
 class QComboBox;
 class QDateEdit;
@@ -137,6 +138,7 @@ protected:
     void start() override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void fillSchemes();
@@ -150,10 +152,12 @@ private:
     void stepRank();
     void endRun(const QString& status, const QString& error, bool refused = false);
     void showTrend();
+    void redrawTrendChart();
     void showRank();
     void refreshPreview();
 
     std::unique_ptr<QuietHost> m_quiet;
+    QTimer* m_relabel = nullptr;
     std::unique_ptr<Trend> m_trendRun;
     std::unique_ptr<Rank> m_rankRun;
     std::optional<TrendTable> m_trendTable;
