@@ -90,20 +90,20 @@ Status writeChartBook(const ChartBook& book, const QString& path)
     ChartFonts fonts;
     // Within a printed page's width (A4 less the margins).
     const double width = book.landscape ? 960 : 640;
-    for (const ChartBookChart& spec : book.charts) {
+    for (const ChartBookChart& wanted : book.charts) {
         if (book.rows.isEmpty())
             break;
-        const bool bar = spec.kind == ChartBookChart::Bar;
-        const uint8_t type = bar                                   ? LXW_CHART_BAR
-                             : spec.kind == ChartBookChart::Column ? LXW_CHART_COLUMN
-                                                                   : LXW_CHART_LINE;
+        const bool bar = wanted.kind == ChartBookChart::Bar;
+        const uint8_t type = bar                                     ? LXW_CHART_BAR
+                             : wanted.kind == ChartBookChart::Column ? LXW_CHART_COLUMN
+                                                                     : LXW_CHART_LINE;
         lxw_chart* chart = workbook_add_chart(workbook.workbook(), type);
         if (!chart)
             return Status::failure(
                 QStringLiteral("cannot write %1: the spreadsheet library refused a chart").arg(path));
-        if (spec.seriesInRows) {
+        if (wanted.seriesInRows) {
             const lxw_col_t firstValue = lxw_col_t(book.firstValueColumn);
-            for (const int r : spec.rows) {
+            for (const int r : wanted.rows) {
                 if (r < 0 || r >= book.rows.size())
                     continue;
                 const lxw_row_t at = firstDataRow + lxw_row_t(r);
@@ -112,7 +112,7 @@ Status writeChartBook(const ChartBook& book, const QString& path)
                                             lastColumn);
                 chart_series_set_values(s, sheetName.constData(), at, firstValue, at, lastColumn);
                 chart_series_set_name_range(s, sheetName.constData(), at, lxw_col_t(book.nameColumn));
-                if (spec.kind == ChartBookChart::Line) {
+                if (wanted.kind == ChartBookChart::Line) {
                     chart_series_set_marker_type(s, LXW_CHART_MARKER_CIRCLE);
                     chart_series_set_marker_size(s, 5);
                 }
@@ -122,13 +122,13 @@ Status writeChartBook(const ChartBook& book, const QString& path)
             lxw_chart_series* s = chart_add_series(chart, nullptr, nullptr);
             chart_series_set_categories(s, sheetName.constData(), firstDataRow, lxw_col_t(book.nameColumn),
                                         lastDataRow, lxw_col_t(book.nameColumn));
-            chart_series_set_values(s, sheetName.constData(), firstDataRow, lxw_col_t(spec.valueColumn),
-                                    lastDataRow, lxw_col_t(spec.valueColumn));
-            chart_series_set_name_range(s, sheetName.constData(), headerRow, lxw_col_t(spec.valueColumn));
+            chart_series_set_values(s, sheetName.constData(), firstDataRow, lxw_col_t(wanted.valueColumn),
+                                    lastDataRow, lxw_col_t(wanted.valueColumn));
+            chart_series_set_name_range(s, sheetName.constData(), headerRow, lxw_col_t(wanted.valueColumn));
             chart_legend_set_position(chart, LXW_CHART_LEGEND_NONE);
         }
-        if (!spec.title.isEmpty()) {
-            chart_title_set_name(chart, spec.title.toUtf8().constData());
+        if (!wanted.title.isEmpty()) {
+            chart_title_set_name(chart, wanted.title.toUtf8().constData());
             chart_title_set_name_font(chart, &fonts.title);
         }
         // A month without a figure is a gap, never a zero.
@@ -136,7 +136,7 @@ Status writeChartBook(const ChartBook& book, const QString& path)
         // In a bar chart the library's x axis is the horizontal one: the values.
         lxw_chart_axis* values = bar ? chart->x_axis : chart->y_axis;
         lxw_chart_axis* categories = bar ? chart->y_axis : chart->x_axis;
-        const QByteArray format = numberFormat(spec.mask).toUtf8();
+        const QByteArray format = numberFormat(wanted.mask).toUtf8();
         chart_axis_set_num_format(values, format.isEmpty() ? "General" : format.constData());
         chart_axis_set_num_font(values, &fonts.axis);
         chart_axis_set_num_font(categories, &fonts.axis);
