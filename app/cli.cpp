@@ -4,6 +4,7 @@
 #include "foundation/host.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
+#include "foundation/version.h"
 #include "host/batchrun.h"
 #include "host/options.h"
 #include "report/batch.h"
@@ -28,18 +29,32 @@ struct Command
 {
     const char16_t* name;
     int (*run)(const QStringList& args);
+    const char16_t* summary;
 };
 
 // The batch commands; a new one is one line here.
 // clang-format off
 constexpr Command kCommands[] = {
-    {u"init-db", runInitDb},
-    {u"report", runReport},
-    {u"pack", runPack},
-    {u"trend", runTrend},
-    {u"rank", runRank},
+    {u"init-db", runInitDb, u"creates the tables of a database (with --demo the demo province)"},
+    {u"report", runReport, u"runs the report 项目进度及借款质量表 of a region and writes it out"},
+    {u"pack", runPack, u"writes the report of every region of a level under a region"},
+    {u"trend", runTrend, u"follows indicators of a region over months"},
+    {u"rank", runRank, u"ranks the sub-regions of a region by an indicator in one month"},
 };
 // clang-format on
+
+bool isHelpWord(const QString& word)
+{
+    static const QStringList words = {QStringLiteral("-h"), QStringLiteral("--help"), QStringLiteral("-?"),
+                                      QStringLiteral("--help-all")};
+    return words.contains(word);
+}
+
+bool isVersionWord(const QString& word)
+{
+    static const QStringList words = {QStringLiteral("-v"), QStringLiteral("--version")};
+    return words.contains(word);
+}
 
 } // namespace
 
@@ -54,6 +69,40 @@ bool isBatchCommand(const QString& word)
 bool isCommandWord(const QString& word)
 {
     return !word.isEmpty() && !word.startsWith(u'-');
+}
+
+bool isInformationRequest(const QStringList& args)
+{
+    for (const QString& a : args.mid(1)) {
+        if (isHelpWord(a) || isVersionWord(a))
+            return true;
+    }
+    return false;
+}
+
+int runInformation(const QStringList& args)
+{
+    QTextStream out(stdout);
+    for (const QString& a : args.mid(1)) {
+        if (isVersionWord(a)) {
+            out << allstatsNameAndVersion() << Qt::endl;
+            return ExitDone;
+        }
+    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("村级互助资金管理 — 统计指标: without a command, opens the main window."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    addDesktopOptions(parser);
+    out << "Usage: allstats [options]\n       allstats COMMAND [options]\n"
+        << parser.applicationDescription() << "\n";
+    out << parser.helpText().section(u'\n', 2); // the options, without Qt's own usage line
+    out << "\nCommands (allstats COMMAND --help tells a command's options):\n";
+    for (const Command& c : kCommands)
+        out << "  " << QString::fromUtf16(c.name).leftJustified(10) << QString::fromUtf16(c.summary) << "\n";
+    out.flush();
+    return ExitDone;
 }
 
 int runBatch(const QStringList& args)
@@ -89,8 +138,20 @@ int runInitDb(const QStringList& args)
         QTextStream(stdout) << parser.helpText();
         return ExitDone;
     }
+    if (!parser.positionalArguments().isEmpty()) {
+        err() << "init-db: unexpected argument: " << parser.positionalArguments().first() << Qt::endl;
+        return ExitUsage;
+    }
+    if (const QString twice = repeatedOption(parser); !twice.isEmpty()) {
+        err() << "init-db: " << twice << " is given more than once; give it once" << Qt::endl;
+        return ExitUsage;
+    }
     if (!parser.isSet(QStringLiteral("db"))) {
         err() << "init-db: --db DB is required" << Qt::endl;
+        return ExitUsage;
+    }
+    if (QString why; !checkDatabaseOption(parser, &why)) {
+        err() << "init-db: " << why << Qt::endl;
         return ExitUsage;
     }
     const SessionOptions o = readSessionOptions(parser);
@@ -117,8 +178,12 @@ int runInitDb(const QStringList& args)
     }
     if (parser.isSet(QStringLiteral("demo"))) {
         if (!demo::populate(*sqlca, o.period, &error)) {
-            err() << "init-db --demo: " << error << Qt::endl;
-            return ExitDatabase;
+            // Filled before (or by another init-db at the same moment): running it again is harmless.
+            if (!demo::isPopulated(*sqlca)) {
+                err() << "init-db --demo: " << error << Qt::endl;
+                return ExitDatabase;
+            }
+            QTextStream(stdout) << "init-db --demo: " << error << Qt::endl;
         }
     }
     QTextStream(stdout) << "database ready: " << sqlca->description() << Qt::endl;

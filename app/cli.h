@@ -7,6 +7,9 @@
 bool isBatchCommand(const QString& word);
 // A first argument that is no option names a command (known or not): the desktop never starts on it.
 bool isCommandWord(const QString& word);
+// --help or --version for the program itself (no command before them): they need no display.
+bool isInformationRequest(const QStringList& args);
+int runInformation(const QStringList& args);
 // Runs `allstats <command> ...`; args as QCoreApplication::arguments().
 int runBatch(const QStringList& args);
 

@@ -31,6 +31,15 @@ int main(int argc, char** argv)
         installFontSubstitutions();
         return runBatch(app.arguments());
     }
+    {
+        QStringList args;
+        for (int i = 0; i < argc; ++i)
+            args << QString::fromLocal8Bit(argv[i]);
+        if (isInformationRequest(args)) {
+            const QCoreApplication app(argc, argv);
+            return runInformation(args);
+        }
+    }
     QApplication app(argc, argv);
     installFontSubstitutions();
     return runDesktop(app.arguments());

@@ -531,6 +531,12 @@ constexpr int kMonthsOfFigures = 24;
 
 } // namespace
 
+bool isPopulated(Sqlca& sqlca)
+{
+    return sqlca.selectValue(QStringLiteral("SELECT qymc FROM s_qybm WHERE qybm = ?"), {kProvinceCode})
+               .toString() == kProvinceName;
+}
+
 bool populate(Sqlca& sqlca, const QString& lastPeriod, QString* error)
 {
     auto fail = [&](const QString& text) {
@@ -544,17 +550,20 @@ bool populate(Sqlca& sqlca, const QString& lastPeriod, QString* error)
     if (!missing.isEmpty())
         return fail(
             QStringLiteral("the database lacks the tables %1").arg(missing.join(QStringLiteral(", "))));
-    const QVariant regions = sqlca.selectValue(QStringLiteral("SELECT count(*) FROM s_qybm"));
-    if (sqlca.SQLCode != 0)
-        return fail(sqlca.SQLErrText);
-    if (regions.toInt() > 0)
-        return fail(QStringLiteral("the database already holds regions; the demo data goes into an empty "
-                                   "database only"));
-
-    TransactionGuard tx(sqlca);
-    if (!tx.active())
+    // Two fillers at once: the second waits for the first and then finds its regions.
+    TransactionGuard tx(sqlca, TransactionGuard::Writes::AtOnce);
+    if (!tx.active() || !sqlca.executeImmediate(sqlca.dialect().schemaChangeLock()))
         return fail(sqlca.SQLErrText);
     auto dbFail = [&]() { return fail(sqlca.SQLErrText); };
+    const QVariant regions = sqlca.selectValue(QStringLiteral("SELECT count(*) FROM s_qybm"));
+    if (sqlca.SQLCode != 0)
+        return dbFail();
+    if (regions.toInt() > 0) {
+        if (isPopulated(sqlca))
+            return fail(QStringLiteral("the demo province %1 is already in the database").arg(kProvinceName));
+        return fail(QStringLiteral("the database already holds regions; the demo data goes into an empty "
+                                   "database only"));
+    }
 
     Random rnd(20240601);
 

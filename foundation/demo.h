@@ -10,5 +10,7 @@ namespace demo {
 // the indicator catalogue, two kind-1 schemes and 24 months of figures ending
 // at `lastPeriod` (YYYYMM). Refuses a database that already holds regions.
 bool populate(Sqlca& sqlca, const QString& lastPeriod, QString* error);
+// Whether the demo province is in the database (populate then leaves it as it is).
+bool isPopulated(Sqlca& sqlca);
 
 } // namespace demo

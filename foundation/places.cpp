@@ -2,21 +2,42 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
-
-QSettings fileSettings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("allstats"),
-                     QStringLiteral("allstats"));
-}
 
 const QString kLastFolderKey = QStringLiteral("export/folder");
 
 } // namespace
+
+QSettings userSettings(SettingsUse use)
+{
+    // The file is the user's own: made readable by nobody else before anything
+    // is written into it, and kept so (each save replaces it with the same permissions).
+    const QString path = QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("allstats"),
+                                   QStringLiteral("allstats"))
+                             .fileName();
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st = {};
+    if (::stat(name.constData(), &st) != 0) {
+        if (use == SettingsUse::Write) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } else if (st.st_mode & 077) {
+        ::chmod(name.constData(), 0600);
+    }
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("allstats"),
+                     QStringLiteral("allstats"));
+}
 
 QString demoDatabasePath()
 {
@@ -68,7 +89,7 @@ QString documentsDir()
 
 QString lastFileFolder()
 {
-    const QString folder = fileSettings().value(kLastFolderKey).toString();
+    const QString folder = userSettings(SettingsUse::Read).value(kLastFolderKey).toString();
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         return folder;
     return documentsDir();
@@ -77,7 +98,7 @@ QString lastFileFolder()
 void rememberFileFolder(const QString& folder)
 {
     if (!folder.isEmpty())
-        fileSettings().setValue(kLastFolderKey, QDir::cleanPath(folder));
+        userSettings(SettingsUse::Write).setValue(kLastFolderKey, QDir::cleanPath(folder));
 }
 
 QString reportFileStem(const QString& title, const QString& regionName, const QString& period)

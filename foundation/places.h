@@ -1,8 +1,18 @@
 #pragma once
 
+#include <QSettings>
 #include <QString>
 
 // Where the program keeps and finds its files.
+
+// The user's settings file (~/.config/allstats/allstats.ini), readable by the
+// user only; made when it is written to first.
+enum class SettingsUse
+{
+    Read,
+    Write,
+};
+QSettings userSettings(SettingsUse use);
 
 // The demo database in the user's data folder.
 QString demoDatabasePath();

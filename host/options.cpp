@@ -1,5 +1,6 @@
 #include "host/options.h"
 
+#include "foundation/dbname.h"
 #include "foundation/host.h"
 #include "foundation/places.h"
 
@@ -36,12 +37,6 @@ QCommandLineOption hooksOption()
             QStringLiteral("DIR")};
 }
 
-QSettings settings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("allstats"),
-                     QStringLiteral("allstats"));
-}
-
 } // namespace
 
 void addSessionOptions(QCommandLineParser& parser)
@@ -53,11 +48,39 @@ void addSessionOptions(QCommandLineParser& parser)
     parser.addOption(hooksOption());
 }
 
+void addDesktopOptions(QCommandLineParser& parser)
+{
+    addSessionOptions(parser);
+    parser.addOption({QStringLiteral("open"),
+                      QStringLiteral("Opens a screen at start (w_xmjdzl, w_zbfa_set, w_guide_set, w_trend)."),
+                      QStringLiteral("NAME")});
+}
+
+QString repeatedOption(const QCommandLineParser& parser, const QStringList& several)
+{
+    for (const QString& name : parser.optionNames()) {
+        if (!several.contains(name) && parser.values(name).size() > 1)
+            return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    }
+    return QString();
+}
+
+bool checkDatabaseOption(const QCommandLineParser& parser, QString* error)
+{
+    return !parser.isSet(QStringLiteral("db")) ||
+           parseDatabaseName(parser.value(QStringLiteral("db")), error);
+}
+
 SessionOptions readSessionOptions(const QCommandLineParser& parser)
 {
     SessionOptions o;
-    QSettings s = settings();
+    QSettings s = userSettings(SettingsUse::Read);
     o.db = s.value(QStringLiteral("session/db")).toString();
+    if (hasPassword(o.db)) {
+        // Saved by an earlier version: this session still connects with it, the file forgets it.
+        s.setValue(QStringLiteral("session/db"), hidePassword(o.db));
+        s.sync();
+    }
     o.userRegion = s.value(QStringLiteral("session/userRegion")).toString();
     o.period = s.value(QStringLiteral("session/period")).toString();
     if (s.contains(QStringLiteral("session/grant")))
@@ -90,8 +113,9 @@ SessionOptions readSessionOptions(const QCommandLineParser& parser)
 
 void saveSessionOptions(const SessionOptions& o)
 {
-    QSettings s = settings();
-    s.setValue(QStringLiteral("session/db"), o.db);
+    QSettings s = userSettings(SettingsUse::Write);
+    // A server's password never goes into the file (the file is plain text).
+    s.setValue(QStringLiteral("session/db"), hidePassword(o.db));
     s.setValue(QStringLiteral("session/userRegion"), o.userRegion);
     // The period follows the calendar unless the user fixed it.
     if (o.period == currentPeriod())

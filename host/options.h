@@ -20,6 +20,13 @@ struct SessionOptions
 };
 
 void addSessionOptions(QCommandLineParser& parser);
+// The main window's options: the session options and --open.
+void addDesktopOptions(QCommandLineParser& parser);
+// The first option that takes one value but was given more than once ("--region"),
+// empty when there is none; the options in `several` may repeat.
+QString repeatedOption(const QCommandLineParser& parser, const QStringList& several = {});
+// Whether the database option names a database (or is not given); else *error says why.
+bool checkDatabaseOption(const QCommandLineParser& parser, QString* error);
 // Settings first, then the options given on the command line.
 SessionOptions readSessionOptions(const QCommandLineParser& parser);
 void saveSessionOptions(const SessionOptions& options);

@@ -76,11 +76,20 @@ int parseCommandOptions(ReportSession& s, const QStringList& args,
         err() << s.command << ": unexpected argument: " << s.parser.positionalArguments().first() << Qt::endl;
         return ExitUsage;
     }
+    // Given twice, which one was meant is a guess: the command does not make it.
+    if (const QString twice = repeatedOption(s.parser, {QStringLiteral("indicator")}); !twice.isEmpty()) {
+        err() << s.command << ": " << twice << " is given more than once; give it once" << Qt::endl;
+        return ExitUsage;
+    }
     for (const char* option : required) {
         if (!s.isSet(option)) {
             err() << s.command << ": --" << option << " is required" << Qt::endl;
             return ExitUsage;
         }
+    }
+    if (QString why; !checkDatabaseOption(s.parser, &why)) {
+        err() << s.command << ": " << why << Qt::endl;
+        return ExitUsage;
     }
     s.period = s.isSet("period") ? s.value("period").trimmed() : currentPeriod();
     if (!isValidPeriod(s.period)) {

@@ -42,11 +42,12 @@ int runDesktop(const QStringList& args)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("村级互助资金管理 — 统计指标"));
     parser.addHelpOption();
-    addSessionOptions(parser);
-    parser.addOption({QStringLiteral("open"),
-                      QStringLiteral("Opens a screen at start (w_xmjdzl, w_zbfa_set, w_guide_set, w_trend)."),
-                      QStringLiteral("NAME")});
+    addDesktopOptions(parser);
     parser.process(args);
+    if (const QString twice = repeatedOption(parser); !twice.isEmpty()) {
+        QTextStream(stderr) << "allstats: " << twice << " is given more than once; give it once" << Qt::endl;
+        return ExitUsage;
+    }
     SessionOptions session = readSessionOptions(parser);
     session.open = parser.value(QStringLiteral("open")).trimmed();
     // The same period check as the batch commands: a period such as "2024 6"

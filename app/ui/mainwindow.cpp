@@ -2,6 +2,7 @@
 
 #include "app/ui/screens.h"
 #include "app/ui/w_message.h"
+#include "foundation/dbname.h"
 #include "foundation/demo.h"
 #include "foundation/places.h"
 #include "foundation/schema.h"
@@ -124,8 +125,15 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
     }
 
     // The common mistakes said in the user's words; the driver's own text otherwise.
-    if (!db.startsWith(QStringLiteral("postgres"))) {
-        const QFileInfo file(db.startsWith(QStringLiteral("sqlite:")) ? db.mid(7) : db);
+    const std::optional<DatabaseName> name = parseDatabaseName(db, &error);
+    if (!name) {
+        messages().MessageBox(kNotice,
+                              QStringLiteral("无法打开数据库 %1：\n%2").arg(shownDatabase(db), error),
+                              msg::Icon::Warning);
+        return nullptr;
+    }
+    if (!name->isPostgres()) {
+        const QFileInfo file(name->path);
         QString why;
         if (!file.absoluteDir().exists())
             why = QStringLiteral("文件夹 %1 不存在。").arg(QDir::toNativeSeparators(file.absolutePath()));
@@ -525,6 +533,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, QWidget* parent)
     : QDialog(parent), m_base(session), m_host(host), m_db(new QLineEdit(this)),
+      m_password(new QLineEdit(this)), m_passwordLabel(new QLabel(QStringLiteral("密码："), this)),
       m_region(new QLineEdit(this)), m_year(new QSpinBox(this)), m_month(new QComboBox(this)),
       m_limitRights(new QCheckBox(QStringLiteral("限制权限"), this)), m_grant(new QLineEdit(this)),
       m_hooks(new QLineEdit(this))
@@ -533,7 +542,29 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     setWindowTitle(QStringLiteral("会话设置"));
 
     m_db->setObjectName(QStringLiteral("sle_db"));
-    m_db->setText(session.db);
+    // A server's password is never shown: it has a field of its own.
+    m_db->setText(hidePassword(session.db));
+    m_password->setObjectName(QStringLiteral("sle_password"));
+    m_password->setEchoMode(QLineEdit::Password);
+    m_password->setText(passwordOf(session.db));
+    m_password->setToolTip(QStringLiteral("数据库服务器的密码；只在本次运行中使用，不保存在设置文件里"));
+    // A URL typed with its password: the password moves into its field at once.
+    connect(m_db, &QLineEdit::editingFinished, this, [this] {
+        const QString text = m_db->text().trimmed();
+        if (!hasPassword(text))
+            return;
+        const QString password = passwordOf(text);
+        if (!password.isEmpty())
+            m_password->setText(password);
+        m_db->setText(hidePassword(text));
+    });
+    auto showPassword = [this] {
+        const bool server =
+            m_db->text().trimmed().startsWith(QStringLiteral("postgres"), Qt::CaseInsensitive);
+        m_password->setVisible(server);
+        m_passwordLabel->setVisible(server);
+    };
+    connect(m_db, &QLineEdit::textChanged, this, showPassword);
     m_db->setPlaceholderText(QStringLiteral("演示数据库：%1").arg(demoDatabasePath()));
     m_db->setToolTip(QStringLiteral("SQLite 数据库文件，或 postgresql://用户@主机:端口/数据库"));
     auto* browse = new QPushButton(QStringLiteral("浏览…"), this);
@@ -604,6 +635,8 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("数据库："), dbRow);
+    form->addRow(m_passwordLabel, m_password);
+    showPassword();
     form->addRow(QStringLiteral("用户区域："), regionRow);
     form->addRow(QStringLiteral("当前期间："), periodRow);
 
@@ -664,7 +697,10 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
 SessionOptions SessionDialog::options() const
 {
     SessionOptions o = m_base;
-    o.db = m_db->text().trimmed();
+    // The session connects with the password; saving the options leaves it out.
+    const QString db = m_db->text().trimmed();
+    const QString password = m_password->text().isEmpty() ? passwordOf(db) : m_password->text();
+    o.db = withPassword(db, password);
     o.userRegion = m_region->text().trimmed();
     o.period = QStringLiteral("%1%2")
                    .arg(m_year->value(), 4, 10, QLatin1Char('0'))

@@ -92,6 +92,8 @@ private:
     SessionOptions m_base;
     DesktopHost* m_host;
     QLineEdit* m_db;
+    QLineEdit* m_password;
+    QLabel* m_passwordLabel;
     QLineEdit* m_region;
     QSpinBox* m_year;
     QComboBox* m_month;

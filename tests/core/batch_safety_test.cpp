@@ -322,10 +322,11 @@ TEST_P(BatchSafetyTest, PasswordsAreNeverShown)
     QUrl url(qEnvironmentVariable("ALLSTATS_TEST_PG"));
     url.setPassword(QStringLiteral("hush-hush"));
     QByteArray err;
-    for (const QString& dbText :
-         {url.toString() + QStringLiteral("?schema=nosuch_schema"),
-          url.toString().replace(QStringLiteral("postgresql://"), QStringLiteral("postgresql:///"))}) {
-        EXPECT_EQ(runExe(report({QStringLiteral("--out"), out()}, dbText).mid(1), &err), ExitDatabase);
+    for (const auto& [dbText, code] : QList<std::pair<QString, int>>{
+             {url.toString() + QStringLiteral("?schema=nosuch_schema"), ExitDatabase},
+             {url.toString().replace(QStringLiteral("postgresql://"), QStringLiteral("postgresql:///")),
+              ExitUsage}}) {
+        EXPECT_EQ(runExe(report({QStringLiteral("--out"), out()}, dbText).mid(1), &err), code);
         EXPECT_FALSE(err.contains("hush")) << err.toStdString();
     }
 }
