@@ -11,4 +11,8 @@ namespace demo {
 // at `lastPeriod` (YYYYMM). Refuses a database that already holds regions.
 bool populate(Sqlca& sqlca, const QString& lastPeriod, QString* error);
 
+// The first month of the demo figures that end at `lastPeriod`; a period of
+// the program (isValidPeriod) only when lastPeriod lies late enough.
+QString firstPeriod(const QString& lastPeriod);
+
 } // namespace demo
