@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <memory>
@@ -215,6 +216,8 @@ int runPack(const QStringList& args)
     auto fail = [&](const Pack::Step& step) {
         pack.stop();
         err() << "pack: " << step.message << Qt::endl;
+        if (step.kind == Pack::Failed && !pack.regions().isEmpty())
+            err() << "pack: " << pack.writtenSoFar() << Qt::endl;
         switch (step.kind) {
         case Pack::Refused:
             return int(ExitRefused);
@@ -226,6 +229,9 @@ int runPack(const QStringList& args)
     };
     if (const Pack::Step step = pack.prepare(); step.kind != Pack::Written)
         return fail(step);
+    // A server that stops answering ends the process; its message says what is there.
+    s.watchdog->setProgress([&pack] { return pack.writtenSoFar(); });
+    const auto forget = qScopeGuard([&] { s.watchdog->setProgress(nullptr); });
 
     const InterruptCatcher interrupt;
     const qsizetype total = pack.regions().size();
