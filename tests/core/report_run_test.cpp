@@ -13,7 +13,8 @@
 namespace {
 
 // A host that records the routines it is asked to run. Its uf_allstats
-// writes the refreshed figures of the current period, as the real one does.
+// writes the refreshed figures of the current period, as the real one does:
+// a unit of the region (its code and "999") gets its one row of the period anew.
 class RecordingHost final : public Host
 {
 public:
@@ -32,10 +33,13 @@ public:
     Status uf_allstats(const QString& region, const QString& period) override
     {
         const Status s = record(QStringLiteral("uf_allstats(%1,%2)").arg(region, period));
+        const QString unit = region + QStringLiteral("999");
         if (s &&
-            !m_sqlca.execute(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
-                                            "VALUES (?, ?, '0001', 1000, 0, 0)"),
-                             {region, period}))
+            (!m_sqlca.execute(QStringLiteral("DELETE FROM H_stat WHERE number = ? AND kjqj = ?"),
+                              {unit, period}) ||
+             !m_sqlca.execute(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                                             "VALUES (?, ?, '0001', 1000, 0, 0)"),
+                              {unit, period})))
             return Status::failure(m_sqlca.SQLErrText);
         return s;
     }
