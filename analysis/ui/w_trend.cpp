@@ -1,11 +1,11 @@
-#include "report/ui/w_trend.h"
+#include "analysis/ui/w_trend.h"
 
+#include "analysis/trendoutput.h"
 #include "foundation/places.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/quiethost.h"
 #include "report/statsrun.h"
-#include "report/trendoutput.h"
 #include "report/ui/regionbox.h"
 
 #include <QChart>
