@@ -200,7 +200,7 @@ QByteArray packIndexHtml(const PackIndex& index)
         h += QStringLiteral("</td></tr>\n");
     }
     h += QStringLiteral("</tbody>\n</table>\n");
-    h += QStringLiteral("<footer>%1 · 本页与所列文件在同一文件夹中，点击文件名即可打开。</footer>\n")
+    h += QStringLiteral("<footer>%1 · 本页与所列文件在同一文件夹中，点击链接即可打开。</footer>\n")
              .arg(html(allstatsNameAndVersion()));
     h += QStringLiteral("</body>\n</html>\n");
     return h.toUtf8();
