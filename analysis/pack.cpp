@@ -154,6 +154,11 @@ std::optional<QList<PackRegion>> packRegions(Sqlca& sqlca, const QString& region
     return out;
 }
 
+bool writePackFile(const QString& path, const QByteArray& bytes, QString* error)
+{
+    return writeFileWhole(path, bytes, error);
+}
+
 QString packFileName(const QString& code, const QString& name, const QString& period, const QString& suffix)
 {
     auto safe = [](const QString& text) {
@@ -441,6 +446,8 @@ Pack::Step Pack::next()
         return {Refused, outcome.message};
     if (outcome.kind == RunOutcome::Failed)
         return {Failed, outcome.message};
+    if (m_request.made)
+        m_request.made(region, *grid);
     // From here on the grid is only read, by the writers' threads.
     grid->moveToThread(nullptr);
 

@@ -6,9 +6,11 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
+class GridBuffer;
 class Sqlca;
 
 // One region of a pack: its code and name as s_qybm holds them (trimmed).
@@ -32,6 +34,10 @@ std::optional<QList<PackRegion>> packRegions(Sqlca& sqlca, const QString& region
 // and the name shortened to keep the file name within 200 bytes.
 QString packFileName(const QString& code, const QString& name, const QString& period, const QString& suffix);
 
+// Writes one file of the pack whole or not at all, as the pack writes its JSON
+// and CSV reports (the summary's index files go the same way).
+bool writePackFile(const QString& path, const QByteArray& bytes, QString* error);
+
 // What a pack is asked for.
 struct PackRequest
 {
@@ -44,6 +50,9 @@ struct PackRequest
     QString format = QStringLiteral("json"); // json, csv, xlsx or pdf
     QString folder;
     bool landscape = false;
+    // Called with each report the run has made, before its files are written
+    // (the pack's summary reads its figures here).
+    std::function<void(const PackRegion&, const GridBuffer&)> made;
 };
 
 // The month-end pack: one report per region of a level under a region, each

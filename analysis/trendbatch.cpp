@@ -120,10 +120,13 @@ int runTrend(const QStringList& args)
         "Follows indicators of the report 项目进度及借款质量表 over months: one statistics run per month."));
     addSessionCommandOptions(s.parser);
     addOutputOptions(s.parser);
-    s.parser.addOption(
-        {QStringLiteral("from"), QStringLiteral("First month, YYYYMM."), QStringLiteral("YYYYMM")});
-    s.parser.addOption(
-        {QStringLiteral("to"), QStringLiteral("Last month, YYYYMM."), QStringLiteral("YYYYMM")});
+    s.parser.addOption({QStringLiteral("from"),
+                        QStringLiteral("First month, YYYYMM, or previous (the month before --period)."),
+                        QStringLiteral("YYYYMM")});
+    s.parser.addOption({QStringLiteral("to"),
+                        QStringLiteral("Last month, YYYYMM, or previous: the month before --period "
+                                       "(default: before this month)."),
+                        QStringLiteral("YYYYMM")});
     s.parser.addOption(
         {QStringLiteral("indicator"),
          QStringLiteral("Indicator code; repeat for several (default: every indicator the scheme "
@@ -138,11 +141,16 @@ int runTrend(const QStringList& args)
     QString format;
     if (const int code = readOutput(s, &out, &format); code != ExitDone)
         return code;
-    const QString from = s.value("from").trimmed();
-    const QString to = s.value("to").trimmed();
+    // "previous": the month before the session period, as for --month previous.
+    auto month = [&](const char* option) {
+        const QString v = s.value(option).trimmed();
+        return v.toLower() == u"previous" ? previousPeriod(s.period) : v;
+    };
+    const QString from = month("from");
+    const QString to = month("to");
     for (const QString& p : {from, to}) {
         if (!isValidPeriod(p)) {
-            err() << "trend: --from and --to must be " << periodRule() << ": " << p << Qt::endl;
+            err() << "trend: --from and --to must be " << periodRule() << ", or previous: " << p << Qt::endl;
             return ExitUsage;
         }
     }
@@ -206,10 +214,7 @@ int runRank(const QStringList& args)
         "项目进度及借款质量表 in one month: one statistics run per sub-region."));
     addSessionCommandOptions(s.parser);
     addOutputOptions(s.parser);
-    s.parser.addOption(
-        {QStringLiteral("year"), QStringLiteral("Year of the report, YYYY."), QStringLiteral("YYYY")});
-    s.parser.addOption(
-        {QStringLiteral("month"), QStringLiteral("Month of the report, 1 to 12."), QStringLiteral("M")});
+    addMonthOptions(s.parser);
     s.parser.addOption(
         {QStringLiteral("indicator"), QStringLiteral("Indicator code."), QStringLiteral("CODE")});
     if (const int code = parseReportOptions(s, args); code != ExitDone)

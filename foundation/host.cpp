@@ -2,9 +2,34 @@
 
 #include <QDate>
 
+namespace {
+
+// Set by tests that need a fixed day (a year's first month, say).
+QDate g_today;
+
+} // namespace
+
+QDate today()
+{
+    return g_today.isValid() ? g_today : QDate::currentDate();
+}
+
+void overrideToday(const QDate& date)
+{
+    g_today = date;
+}
+
 QString currentPeriod()
 {
-    return QDate::currentDate().toString(QStringLiteral("yyyyMM"));
+    return today().toString(QStringLiteral("yyyyMM"));
+}
+
+QString previousPeriod(const QString& period)
+{
+    if (!isValidPeriod(period))
+        return {};
+    const QDate first(period.left(4).toInt(), period.mid(4).toInt(), 1);
+    return first.addMonths(-1).toString(QStringLiteral("yyyyMM"));
 }
 
 bool isValidPeriod(const QString& period)

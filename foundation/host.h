@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QVariant>
 
@@ -58,8 +59,14 @@ public:
     virtual void closeWaitNotice() {}
 };
 
+// Today's date: the calendar's, or the one a test set with overrideToday().
+QDate today();
+// Makes today() answer `date` (a test's fixed day); a null date follows the calendar again.
+void overrideToday(const QDate& date);
 // YYYYMM of today.
 QString currentPeriod();
+// The month before a valid period: "202601" gives "202512". Empty for an invalid period.
+QString previousPeriod(const QString& period);
 // The first year of a period the program takes; the last is 9999.
 constexpr int kFirstYear = 1900;
 // A period as every part of the program takes it: six ASCII digits, the year

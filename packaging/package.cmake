@@ -8,6 +8,10 @@
 #   <prefix>/share/icons/hicolor/128x128/apps/allstats.png
 #   <prefix>/share/man/man1/allstats.1.gz       written from README.md at build time
 #   <prefix>/share/doc/allstats/                copyright, changelog, README
+#   <prefix>/share/allstats/examples/county.conf  a scheduled pack's configuration, not in use
+#   <prefix>/lib/systemd/system/allstats-pack@.{service,timer}   the scheduled packs
+# The package's maintainer scripts (packaging/postinst, prerm, postrm) add the
+# system user allstats the packs run as and the folder /etc/allstats/packs.d.
 
 include(GNUInstallDirs)
 find_program(PERL_EXECUTABLE perl REQUIRED)
@@ -49,6 +53,11 @@ install(FILES app/ui/icons/allstats.png DESTINATION ${CMAKE_INSTALL_DATADIR}/ico
 install(FILES ${ALLSTATS_MAN}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/copyright ${ALLSTATS_DOC}/changelog.gz ${ALLSTATS_DOC}/README.md.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/allstats)
+# The scheduled month-end packs: systemd reads /usr/lib/systemd/system as well
+# as /lib/systemd/system, so the units stay under the prefix.
+install(FILES packaging/allstats-pack@.service packaging/allstats-pack@.timer
+    DESTINATION lib/systemd/system)
+install(FILES packaging/county.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/allstats/examples)
 
 # The .deb: what the program loads at run time, all from Debian. Libraries it
 # links come from dpkg-shlibdeps; the Qt plugins, fonts and translations it
@@ -73,6 +82,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6sql6-sqlite, libqt6sql6-psql, qt6-translations-l10n, fonts-arphic-uming, fonts-arphic-ukai, fonts-noto-cjk, fonts-dejavu-core")
+    "libqt6sql6-sqlite, libqt6sql6-psql, qt6-translations-l10n, fonts-arphic-uming, fonts-arphic-ukai, fonts-noto-cjk, fonts-dejavu-core, adduser")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)

@@ -46,13 +46,21 @@ void addSessionCommandOptions(QCommandLineParser& parser)
     batch::addLimitOptions(parser); // --wait, --timeout
 }
 
+void addMonthOptions(QCommandLineParser& parser)
+{
+    parser.addOption({QStringLiteral("year"),
+                      QStringLiteral("Year of the report, YYYY (left out with --month previous)."),
+                      QStringLiteral("YYYY")});
+    parser.addOption({QStringLiteral("month"),
+                      QStringLiteral("Month of the report, 1 to 12, or previous: the month before --period "
+                                     "(default: before this month), its year with it."),
+                      QStringLiteral("M")});
+}
+
 void addReportOptions(QCommandLineParser& parser)
 {
     addSessionCommandOptions(parser);
-    parser.addOption(
-        {QStringLiteral("year"), QStringLiteral("Year of the report, YYYY."), QStringLiteral("YYYY")});
-    parser.addOption(
-        {QStringLiteral("month"), QStringLiteral("Month of the report, 1 to 12."), QStringLiteral("M")});
+    addMonthOptions(parser);
     parser.addOption({QStringLiteral("format"), QStringLiteral("json (default), csv, xlsx or pdf."),
                       QStringLiteral("FORMAT")});
     parser.addOption({QStringLiteral("landscape"), QStringLiteral("Print the PDF across the page.")});
@@ -105,8 +113,23 @@ int parseCommandOptions(ReportSession& s, const QStringList& args,
 
 int parseReportOptions(ReportSession& s, const QStringList& args)
 {
-    if (const int code = parseCommandOptions(s, args, {"db", "year", "month"}); code != ExitDone)
+    if (const int code = parseCommandOptions(s, args, {"db", "month"}); code != ExitDone)
         return code;
+    // "previous": the month before the session period, the year with it (January gives December).
+    if (s.value("month").trimmed().toLower() == u"previous") {
+        if (s.isSet("year")) {
+            err() << s.command << ": --month previous brings its own year: leave --year out" << Qt::endl;
+            return ExitUsage;
+        }
+        const QString previous = previousPeriod(s.period);
+        s.year = previous.left(4);
+        s.month = previous.mid(4).toInt();
+        return ExitDone;
+    }
+    if (!s.isSet("year")) {
+        err() << s.command << ": --year is required (only --month previous goes without it)" << Qt::endl;
+        return ExitUsage;
+    }
     s.year = s.value("year").trimmed();
     bool ok = false;
     const int y = s.year.toInt(&ok);
@@ -117,7 +140,8 @@ int parseReportOptions(ReportSession& s, const QStringList& args)
     }
     s.month = s.value("month").trimmed().toInt(&ok);
     if (!ok || s.month < 1 || s.month > 12) {
-        err() << s.command << ": --month must be a month from 1 to 12: " << s.value("month") << Qt::endl;
+        err() << s.command << ": --month must be a month from 1 to 12, or previous: " << s.value("month")
+              << Qt::endl;
         return ExitUsage;
     }
     return ExitDone;

@@ -36,6 +36,8 @@ struct ReportSession
 
 // --help, the session options, --scheme, --region, --wait and --timeout.
 void addSessionCommandOptions(QCommandLineParser& parser);
+// --year and --month (a number, or "previous" without --year).
+void addMonthOptions(QCommandLineParser& parser);
 // The above and --year, --month, --format (json, csv, xlsx, pdf) and --landscape.
 void addReportOptions(QCommandLineParser& parser);
 
@@ -44,7 +46,8 @@ void addReportOptions(QCommandLineParser& parser);
 // -1 when the help was shown; an exit code otherwise.
 int parseCommandOptions(ReportSession& s, const QStringList& args,
                         std::initializer_list<const char*> required);
-// The same with --db, --year and --month required and checked into s.year and s.month.
+// The same with --db and --month required, and --year unless the month is
+// "previous" (the month before s.period); checked into s.year and s.month.
 int parseReportOptions(ReportSession& s, const QStringList& args);
 
 // The hooks folder, the rights gate, the database, the region (when given),

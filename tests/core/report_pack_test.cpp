@@ -2,6 +2,7 @@
 // stopped pack, and figures equal to the single reports.
 #include "analysis/pack.h"
 #include "analysis/packbatch.h"
+#include "analysis/packindex.h"
 #include "foundation/demo.h"
 #include "host/sqlhost.h"
 #include "report/batch.h"
@@ -23,6 +24,14 @@ QByteArray readFile(const QString& path)
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
+
+// The reports of a finished pack's folder, without its summary (which must be there).
+QStringList reportsIn(const QString& folder)
+{
+    QStringList files = filesIn(folder);
+    EXPECT_TRUE(files.removeOne(kPackIndexHtml) && files.removeOne(kPackIndexJson)) << folder.toStdString();
+    return files;
 }
 
 class PackTest : public BackendTest
@@ -97,7 +106,7 @@ TEST_P(PackTest, OneReportPerRegionOfTheLevelUnderTheRegionWithSafeNames)
     // The 13-character unit and the other province's village stay out.
     const QStringList villages = {QStringLiteral("410101001001-东_西_村__-202409.json"),
                                   QStringLiteral("410101001002-金塬村-202409.json")};
-    EXPECT_EQ(filesIn(out.path()), villages);
+    EXPECT_EQ(reportsIn(out.path()), villages);
     // Each file is the single report of its village, byte for byte.
     EXPECT_EQ(readFile(out.filePath(villages[0])), single(QStringLiteral("410101001001")));
     EXPECT_EQ(readFile(out.filePath(villages[1])), single(QStringLiteral("410101001002")));
@@ -107,7 +116,7 @@ TEST_P(PackTest, OneReportPerRegionOfTheLevelUnderTheRegionWithSafeNames)
 
     QTemporaryDir towns;
     ASSERT_EQ(runPack(pack(QStringLiteral("4101"), QStringLiteral("town"), towns.path())), ExitDone);
-    EXPECT_EQ(filesIn(towns.path()), QStringList{QStringLiteral("410101001-须水镇-202409.json")});
+    EXPECT_EQ(reportsIn(towns.path()), QStringList{QStringLiteral("410101001-须水镇-202409.json")});
     EXPECT_EQ(readFile(towns.filePath(QStringLiteral("410101001-须水镇-202409.json"))),
               single(QStringLiteral("410101001")));
 
@@ -199,7 +208,7 @@ TEST_P(PackTest, DemoVillagesOfATownEqualTheirSingleReports)
     ASSERT_FALSE(town.isNull());
     QTemporaryDir out;
     ASSERT_EQ(runPack(pack(town.toString(), QStringLiteral("village"), out.path())), ExitDone);
-    const QStringList files = filesIn(out.path());
+    const QStringList files = reportsIn(out.path());
     ASSERT_GE(files.size(), 2);
     for (const QString& file : files) {
         const QString code = file.section(u'-', 0, 0);
