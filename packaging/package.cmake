@@ -73,6 +73,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6sql6-sqlite, libqt6sql6-psql, qt6-translations-l10n, fonts-arphic-uming, fonts-arphic-ukai, fonts-noto-cjk, fonts-dejavu-core")
+    "libqt6sql6-sqlite, libqt6sql6-psql, libpq5, libqt6keychain1, qt6-translations-l10n, fonts-arphic-uming, fonts-arphic-ukai, fonts-noto-cjk, fonts-dejavu-core")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)
