@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -358,9 +359,15 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
         db.setPassword(parsed->password);
         db.setConnectOptions(connectOptions(parsed->parameters));
         db.setNumericalPrecisionPolicy(QSql::HighPrecision);
-        if (!db.open())
-            return fail(QStringLiteral("cannot open the database %1: %2")
-                            .arg(s->m_description, errorText(db.lastError())));
+        if (!db.open()) {
+            QString why = errorText(db.lastError());
+            // The client library's own words for a sign-in without a password.
+            if (why.contains(QStringLiteral("no password supplied")))
+                why += QStringLiteral(
+                    " (the server asks for a password: give it in the URL, in PGPASSWORD or in "
+                    "~/.pgpass)");
+            return fail(QStringLiteral("cannot open the database %1: %2").arg(s->m_description, why));
+        }
         const QString schema = parsed->schema;
         if (!s->rawExec(QStringLiteral("SET client_min_messages TO warning")))
             return fail(s->SQLErrText);
@@ -630,8 +637,11 @@ void Sqlca::setError(const QSqlError& e)
     } else if (code == u"55P03") {
         text = busyText(raw);
     } else if (code == u"42501") {
-        // The database's refusal of a role's missing right, in the user's words.
-        text = QStringLiteral("你无权限执行该操作,请询问系统管理员（数据库拒绝：%1）").arg(raw);
+        // The database's refusal of a role's missing right, in the user's words,
+        // with the server's own line (without its severity and code) after them.
+        QString line = raw.section(u'\n', 0, 0).trimmed();
+        line.remove(QRegularExpression(QStringLiteral("^\\S+:\\s+")));
+        text = QStringLiteral("你无权限执行该操作,请询问系统管理员（数据库拒绝：%1）").arg(line);
     } else if (code == u"57014" && m_timeoutSeconds > 0) {
         text = timeoutText(raw);
     }

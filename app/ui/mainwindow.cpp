@@ -146,9 +146,11 @@ std::unique_ptr<Sqlca> signInToServer(const QString& db, QWidget* parent, QStrin
         const Sqlca::SignInProblem problem = Sqlca::signInProblem(attempt);
         if (problem == Sqlca::SignInProblem::None)
             return nullptr;
+        // The server's own words, without the "cannot open the database …:" in front.
+        const QString server = error->section(QStringLiteral(": "), 1);
         request.reason = problem == Sqlca::SignInProblem::PasswordNeeded
                              ? QStringLiteral("数据库服务器要求登录，请输入用户名和密码。")
-                             : QStringLiteral("用户名或密码不正确，请重新输入。\n（服务器：%1）").arg(*error);
+                             : QStringLiteral("用户名或密码不正确，请重新输入。\n（服务器：%1）").arg(server);
         request.password.clear();
         if (!signInPrompt()(request, parent)) {
             *cancelled = true;
@@ -482,10 +484,20 @@ QString MainWindow::dataSummary()
 {
     if (!m_sqlca)
         return {};
-    const auto row = m_sqlca->selectRow(QStringLiteral(
-        "SELECT (SELECT count(*) FROM s_qybm WHERE length(qybm) = 12), (SELECT count(*) FROM s_zbbm), "
-        "(SELECT count(*) FROM (SELECT DISTINCT falx, fabm FROM s_zbfa) x), (SELECT min(kjqj) FROM H_stat), "
-        "(SELECT max(kjqj) FROM H_stat)"));
+    // A user of a shared database without the report's right may not read the
+    // figures: the periods are left out rather than refused.
+    const bool scoped = m_user.kind == users::SignIn::Scoped;
+    const bool figures = !scoped || !rightsDenied(m_user.user.rights, 25);
+    // A scoped user counts the villages of its own region.
+    const QString scope = scoped ? m_user.user.region : QString();
+    const auto row = m_sqlca->selectRow(
+        QStringLiteral("SELECT (SELECT count(*) FROM s_qybm WHERE length(qybm) = 12 AND %1 = ?), "
+                       "(SELECT count(*) FROM s_zbbm), "
+                       "(SELECT count(*) FROM (SELECT DISTINCT falx, fabm FROM s_zbfa) x), %2")
+            .arg(m_sqlca->dialect().left(QStringLiteral("qybm"), QString::number(scope.size())),
+                 figures ? QStringLiteral("(SELECT min(kjqj) FROM H_stat), (SELECT max(kjqj) FROM H_stat)")
+                         : QStringLiteral("NULL, NULL")),
+        {scope.isNull() ? QStringLiteral("") : scope});
     if (!row)
         return m_sqlca->SQLCode == -1 ? m_sqlca->SQLErrText : QString();
     QString text = QStringLiteral("%1 个村 · %2 项指标 · %3 个方案")
@@ -496,7 +508,7 @@ QString MainWindow::dataSummary()
     const QString last = row->value(4).toString().trimmed();
     if (!first.isEmpty())
         text += QStringLiteral(" · 数据期间 %1—%2").arg(periodText(first), periodText(last));
-    else
+    else if (figures)
         text += QStringLiteral(" · 尚无统计数据");
     return text;
 }
