@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <functional>
 #include <qt6keychain/keychain.h>
+#include <utility>
 
 namespace {
 
@@ -89,7 +90,7 @@ SecretStore& secretStore()
     return g_store ? *g_store : keyring;
 }
 
-void setSecretStore(SecretStore* store)
+SecretStore* setSecretStore(SecretStore* store)
 {
-    g_store = store;
+    return std::exchange(g_store, store);
 }

@@ -31,5 +31,6 @@ public:
 
 // The store in use; the keyring's unless a test set another.
 SecretStore& secretStore();
-// Replaces the store (null puts the keyring's back); the caller keeps ownership.
-void setSecretStore(SecretStore* store);
+// Replaces the store (null puts the keyring's back) and returns the one it
+// replaces (null: the keyring's); the caller keeps ownership.
+SecretStore* setSecretStore(SecretStore* store);

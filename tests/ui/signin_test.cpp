@@ -88,7 +88,8 @@ protected:
             GTEST_SKIP() << "signing in is a PostgreSQL server's";
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
         roles = std::make_unique<TestRoles>(*db);
-        setSecretStore(&store);
+        previousStore = setSecretStore(&store);
+        storeSet = true;
         db->exec(QStringLiteral(
                      "INSERT INTO s_qybm (qybm, qymc) VALUES ('45', ?), ('450121', ?), ('450121101', ?), "
                      "('450121101001', ?), ('450121101002', ?), ('450122', ?), ('450122101', ?)"),
@@ -108,7 +109,8 @@ protected:
     }
     void TearDown() override
     {
-        setSecretStore(nullptr);
+        if (storeSet)
+            setSecretStore(previousStore);
         roles.reset();
         BackendTest::TearDown();
     }
@@ -125,6 +127,8 @@ protected:
     ScopedMessages scoped{&box};
     QTemporaryDir settingsDir;
     MemoryStore store;
+    SecretStore* previousStore = nullptr;
+    bool storeSet = false;
     std::unique_ptr<TestRoles> roles;
 };
 
