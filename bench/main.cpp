@@ -307,17 +307,31 @@ bool measureRowSecurity(const QString& db, const benchdata::Size& size, int reps
             err() << "row-level security: " << error << Qt::endl;
             ok = false;
         }
+        // Each identity keeps its host and grid over the repetitions, as a
+        // screen does (the grid's statement is prepared once per connection).
         struct Who
         {
-            Sqlca* sqlca;
             Timing* timing;
-            QString scope;
-            QString role;
+            std::unique_ptr<SqlHost> host;
+            std::unique_ptr<GridBuffer> grid;
         };
-        const QList<Who> who = {
-            {owner.get(), &line.owner, QString(), QString()},
-            {asCounty.get(), &line.countyUser, county, countyRole},
-            {asProvince.get(), &line.provinceUser, benchdata::provinceCode(), provinceRole}};
+        auto make = [&](Sqlca* sqlca, Timing* timing, const QString& scope, const QString& role) {
+            Who w{timing, std::make_unique<SqlHost>(*sqlca, hooks.path()),
+                  std::make_unique<GridBuffer>(d_xmjdzl())};
+            w.host->gs_kjqj = period;
+            w.host->gs_userqybm = scope.isEmpty() ? benchdata::provinceCode() : scope;
+            w.host->regionScope = scope.isEmpty() ? QString() : scope;
+            w.host->signedInRole = role;
+            attachReportTidying(*w.grid);
+            return w;
+        };
+        std::vector<Who> who;
+        if (ok) {
+            who.push_back(make(owner.get(), &line.owner, QString(), QString()));
+            who.push_back(make(asCounty.get(), &line.countyUser, county, countyRole));
+            who.push_back(
+                make(asProvince.get(), &line.provinceUser, benchdata::provinceCode(), provinceRole));
+        }
         ReportRequest request;
         request.region = county;
         request.regionName = county;
@@ -326,20 +340,13 @@ bool measureRowSecurity(const QString& db, const benchdata::Size& size, int reps
         request.scheme = benchdata::fullSchemeName();
         // Each repetition starts with another of the three, so none is always first after a pause.
         for (int i = -1; ok && i < reps; ++i) {
-            for (qsizetype k = 0; k < who.size(); ++k) {
-                const Who& w = who[(k + std::max(i, 0)) % who.size()];
-                SqlHost host(*w.sqlca, hooks.path());
-                host.gs_kjqj = period;
-                host.gs_userqybm = w.scope.isEmpty() ? benchdata::provinceCode() : w.scope;
-                host.regionScope = w.scope.isEmpty() ? QString() : w.scope;
-                host.signedInRole = w.role;
-                GridBuffer grid(d_xmjdzl());
-                attachReportTidying(grid);
+            for (std::size_t k = 0; k < who.size(); ++k) {
+                Who& w = who[(k + std::size_t(std::max(i, 0))) % who.size()];
                 Timing warm;
                 ok = timed(
                     i < 0 ? warm : *w.timing,
                     [&]() -> Status {
-                        const RunOutcome o = runStatistics(host, grid, request);
+                        const RunOutcome o = runStatistics(*w.host, *w.grid, request);
                         if (o.kind != RunOutcome::Done)
                             return Status::failure(QStringLiteral("run: ") + o.message);
                         return o.rows > 0 ? Status::success()
