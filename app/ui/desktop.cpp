@@ -69,12 +69,13 @@ int runDesktop(const QStringList& args)
         QString used;
         sqlca = openDesktopDatabase(db, nullptr, &used);
         if (sqlca) {
-            // Signed in under another name: the next start offers it (the password stays out of the file).
-            if (!session.db.trimmed().isEmpty() && userOf(used) != userOf(session.db)) {
+            if (!session.db.trimmed().isEmpty()) {
+                // Signed in under another name than the saved one: the next start offers it
+                // (the password stays out of the file).
+                if (!parser.isSet(QStringLiteral("db")) && userOf(used) != userOf(session.db))
+                    saveSessionDatabase(used);
                 session.db = used;
-                saveSessionOptions(session);
             }
-            session.db = session.db.trimmed().isEmpty() ? session.db : used;
             break;
         }
         if (messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否另选一个数据库？"),
