@@ -2,13 +2,16 @@
 
 #include "analysis/packbatch.h"
 #include "analysis/trendbatch.h"
+#include "foundation/dbname.h"
 #include "foundation/demo.h"
 #include "foundation/host.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
+#include "foundation/users.h"
 #include "foundation/version.h"
 #include "host/batchrun.h"
 #include "host/options.h"
+#include "host/usercommand.h"
 #include "report/batch.h"
 
 #include <QCommandLineParser>
@@ -41,6 +44,7 @@ constexpr Command kCommands[] = {
     {u"pack", runPack, u"writes the report of every region of a level under a region"},
     {u"trend", runTrend, u"follows indicators of a region over months"},
     {u"rank", runRank, u"ranks the sub-regions of a region by an indicator in one month"},
+    {u"user", runUser, u"adds, changes, removes and lists the users of a shared PostgreSQL database"},
 };
 // clang-format on
 
@@ -128,6 +132,9 @@ int runInitDb(const QStringList& args)
     addSessionOptions(parser);
     parser.addOption(
         {QStringLiteral("demo"), QStringLiteral("Fill an empty database with the demo province.")});
+    parser.addOption({QStringLiteral("roles"),
+                      QStringLiteral("PostgreSQL: the users table, the group roles, their grants and the "
+                                     "row-level security of the figures.")});
     batch::addLimitOptions(parser); // --wait, --timeout
     QStringList rest = args;
     rest.removeAt(1);
@@ -173,6 +180,12 @@ int runInitDb(const QStringList& args)
         err() << "init-db: " << error << Qt::endl;
         return ExitUsage;
     }
+    const bool roles = parser.isSet(QStringLiteral("roles"));
+    if (roles && !parseDatabaseName(o.db, &error)->isPostgres()) {
+        err() << "init-db: --roles: a SQLite file has no roles; its file permissions decide who may use it"
+              << Qt::endl;
+        return ExitUsage;
+    }
     // The one command that creates: a new SQLite file, a missing schema.
     auto sqlca = Sqlca::connect(o.db, &error, OpenMode::Create);
     if (!sqlca) {
@@ -193,6 +206,17 @@ int runInitDb(const QStringList& args)
             }
             QTextStream(stdout) << "init-db --demo: " << error << Qt::endl;
         }
+    }
+    if (roles) {
+        if (!users::createRoles(*sqlca, &error)) {
+            err() << "init-db --roles: " << error << Qt::endl;
+            return ExitDatabase;
+        }
+        const auto groups = users::groupNames(*sqlca);
+        if (groups)
+            QTextStream(stdout) << "roles ready: " << groups->catalogue << " (catalogue and schemes), "
+                                << groups->report << " (reports), " << groups->users << " (users)"
+                                << Qt::endl;
     }
     QTextStream(stdout) << "database ready: " << sqlca->description() << Qt::endl;
     return ExitDone;

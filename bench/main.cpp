@@ -8,9 +8,11 @@
 #include "analysis/pack.h"
 #include "bench/benchdata.h"
 #include "bench/forms.h"
+#include "foundation/dbname.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/safefile.h"
 #include "foundation/sqlca.h"
+#include "foundation/users.h"
 #include "host/sqlhost.h"
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
@@ -242,6 +244,146 @@ bool measureBackend(const QString& db, const benchdata::Size& size, int reps, QL
     return true;
 }
 
+QString ms(const Timing& t);
+QString cell(const QString& text, int width, bool right = true);
+
+// A county's report under row-level security: the same run as the tables'
+// owner (no policy applies), as a user of the county (the policy's range is
+// the county's own) and as a user of the province (the policy lets every row
+// of the county through), interleaved. PostgreSQL only; the users table,
+// the group roles and the policy are made on the database as init-db --roles
+// makes them, the two users removed again at the end.
+struct SecurityLine
+{
+    QString region;
+    long long rows = 0;
+    Timing owner;
+    Timing countyUser;
+    Timing provinceUser;
+    double ratio(const Timing& t) const { return owner.median() > 0 ? t.median() / owner.median() : 0; }
+};
+
+bool measureRowSecurity(const QString& db, const benchdata::Size& size, int reps, QList<SecurityLine>& lines)
+{
+    QString error;
+    auto owner = Sqlca::connect(db, &error);
+    if (!owner || owner->backend() != Backend::PostgreSQL)
+        return true;
+    if (!users::createRoles(*owner, &error)) {
+        err() << "row-level security: init-db --roles: " << error << Qt::endl;
+        return false;
+    }
+    QString county;
+    for (const benchdata::BenchRegion& r : benchdata::benchRegions(size))
+        if (r.level == u"county")
+            county = r.code;
+    const QString tag = QString::number(QCoreApplication::applicationPid());
+    const QString countyRole = QStringLiteral("bench_county_") + tag;
+    const QString provinceRole = QStringLiteral("bench_province_") + tag;
+    const QString rights(users::kRightsLength, u'1');
+    for (const auto& [role, region] :
+         {std::pair{countyRole, county}, std::pair{provinceRole, benchdata::provinceCode()}}) {
+        if (const Status s = users::addUser(*owner, {role, role, region, rights}, QStringLiteral("bench"));
+            !s) {
+            err() << "row-level security: user add " << role << ": " << s.error << Qt::endl;
+            return false;
+        }
+    }
+    const QString period = benchdata::lastPeriod(size);
+    QTemporaryDir hooks;
+    SecurityLine line;
+    line.region = county;
+    const auto rows = benchforms::countRows(*owner, county, period);
+    line.rows = rows ? *rows : 0;
+    bool ok = true;
+    {
+        auto asCounty =
+            Sqlca::connect(withPassword(withUser(db, countyRole), QStringLiteral("bench")), &error);
+        auto asProvince =
+            asCounty
+                ? Sqlca::connect(withPassword(withUser(db, provinceRole), QStringLiteral("bench")), &error)
+                : nullptr;
+        if (!asProvince) {
+            err() << "row-level security: " << error << Qt::endl;
+            ok = false;
+        }
+        // Each identity keeps its host and grid over the repetitions, as a
+        // screen does (the grid's statement is prepared once per connection).
+        struct Who
+        {
+            Timing* timing;
+            std::unique_ptr<SqlHost> host;
+            std::unique_ptr<GridBuffer> grid;
+        };
+        auto make = [&](Sqlca* sqlca, Timing* timing, const QString& scope, const QString& role) {
+            Who w{timing, std::make_unique<SqlHost>(*sqlca, hooks.path()),
+                  std::make_unique<GridBuffer>(d_xmjdzl())};
+            w.host->gs_kjqj = period;
+            w.host->gs_userqybm = scope.isEmpty() ? benchdata::provinceCode() : scope;
+            w.host->regionScope = scope.isEmpty() ? QString() : scope;
+            w.host->signedInRole = role;
+            attachReportTidying(*w.grid);
+            return w;
+        };
+        std::vector<Who> who;
+        if (ok) {
+            who.push_back(make(owner.get(), &line.owner, QString(), QString()));
+            who.push_back(make(asCounty.get(), &line.countyUser, county, countyRole));
+            who.push_back(
+                make(asProvince.get(), &line.provinceUser, benchdata::provinceCode(), provinceRole));
+        }
+        ReportRequest request;
+        request.region = county;
+        request.regionName = county;
+        request.year = period.left(4);
+        request.month = QString::number(period.mid(4).toInt());
+        request.scheme = benchdata::fullSchemeName();
+        // Each repetition starts with another of the three, so none is always first after a pause.
+        for (int i = -1; ok && i < reps; ++i) {
+            for (std::size_t k = 0; k < who.size(); ++k) {
+                Who& w = who[(k + std::size_t(std::max(i, 0))) % who.size()];
+                Timing warm;
+                ok = timed(
+                    i < 0 ? warm : *w.timing,
+                    [&]() -> Status {
+                        const RunOutcome o = runStatistics(*w.host, *w.grid, request);
+                        if (o.kind != RunOutcome::Done)
+                            return Status::failure(QStringLiteral("run: ") + o.message);
+                        return o.rows > 0 ? Status::success()
+                                          : Status::failure(QStringLiteral("the run found no rows"));
+                    },
+                    &error);
+                if (!ok) {
+                    err() << "row-level security: " << error << Qt::endl;
+                    break;
+                }
+            }
+        }
+    }
+    for (const QString& role : {countyRole, provinceRole})
+        users::removeUser(*owner, role);
+    if (ok)
+        lines << line;
+    out() << "  PostgreSQL row-level security done" << Qt::endl;
+    return ok;
+}
+
+void printSecurity(const QList<SecurityLine>& lines)
+{
+    if (lines.isEmpty())
+        return;
+    out() << Qt::endl
+          << cell(QStringLiteral("row-level security, county"), 30, false) << cell(QStringLiteral("rows"), 9)
+          << cell(QStringLiteral("owner ms"), 17) << cell(QStringLiteral("county user ms"), 17)
+          << cell(QStringLiteral("province user ms"), 18) << cell(QStringLiteral("county/owner"), 14)
+          << cell(QStringLiteral("province/owner"), 16) << Qt::endl;
+    for (const SecurityLine& l : lines)
+        out() << cell(QStringLiteral("PostgreSQL ") + l.region, 30, false) << cell(QString::number(l.rows), 9)
+              << cell(ms(l.owner), 17) << cell(ms(l.countyUser), 17) << cell(ms(l.provinceUser), 18)
+              << cell(QString::number(l.ratio(l.countyUser), 'f', 3), 14)
+              << cell(QString::number(l.ratio(l.provinceUser), 'f', 3), 16) << Qt::endl;
+}
+
 // Peak resident memory of a child process (the batch report), from the
 // kernel's own accounting of the child.
 Memory peakMemory(const QString& program, const QStringList& args, const QString& format)
@@ -325,7 +467,7 @@ QList<Memory> measureMemory(const QString& allstats, const QString& db, const be
     return result;
 }
 
-QString cell(const QString& text, int width, bool right = true)
+QString cell(const QString& text, int width, bool right)
 {
     return right ? text.rightJustified(width) : text.leftJustified(width);
 }
@@ -536,9 +678,18 @@ struct Target
     bool met() const { return value <= limit; }
 };
 
-QList<Target> targets(const QList<Line>& lines, const QList<Memory>& memory, const QList<PackLine>& packs)
+QList<Target> targets(const QList<Line>& lines, const QList<Memory>& memory, const QList<PackLine>& packs,
+                      const QList<SecurityLine>& security)
 {
     QList<Target> t;
+    for (const SecurityLine& l : security) {
+        t << Target{
+            QStringLiteral("PostgreSQL county report of a county user / of the owner (row-level security)"),
+            l.ratio(l.countyUser), 1.2, QString()};
+        t << Target{
+            QStringLiteral("PostgreSQL county report of a province user / of the owner (row-level security)"),
+            l.ratio(l.provinceUser), 1.2, QString()};
+    }
     for (const PackLine& p : packs) {
         if (!p.error.isEmpty())
             continue;
@@ -617,9 +768,15 @@ int measure(const QStringList& args)
         memory = measureMemory(parser.value(QStringLiteral("allstats")), dbs.first(), *size);
         packs = measurePacks(parser.value(QStringLiteral("allstats")), dbs, *size);
     }
+    // Last: it sets up the users of the database (the owner's runs above see no policy either way).
+    QList<SecurityLine> security;
+    for (const QString& db : dbs)
+        if (!measureRowSecurity(db, *size, reps, security))
+            return Failed;
 
     printTable(lines);
     printPacks(packs);
+    printSecurity(security);
     out() << Qt::endl;
     for (const Memory& m : memory) {
         if (m.error.isEmpty())
@@ -630,7 +787,7 @@ int measure(const QStringList& args)
             out() << "peak memory, allstats report --format " << m.format << ": not measured (" << m.error
                   << ")" << Qt::endl;
     }
-    const QList<Target> ts = targets(lines, memory, packs);
+    const QList<Target> ts = targets(lines, memory, packs, security);
     out() << Qt::endl << "targets:" << Qt::endl;
     for (const Target& t : ts)
         out() << "  " << (t.met() ? "met     " : "MISSED  ") << t.what << ": "
@@ -676,6 +833,15 @@ int measure(const QStringList& args)
                                   {QStringLiteral("json_compared"), p.compared},
                                   {QStringLiteral("json_equal"), p.equal},
                                   {QStringLiteral("error"), p.error}});
+        QJsonArray sj;
+        for (const SecurityLine& l : security)
+            sj.append(QJsonObject{{QStringLiteral("region"), l.region},
+                                  {QStringLiteral("rows"), double(l.rows)},
+                                  {QStringLiteral("owner"), l.owner.json()},
+                                  {QStringLiteral("county_user"), l.countyUser.json()},
+                                  {QStringLiteral("province_user"), l.provinceUser.json()},
+                                  {QStringLiteral("county_user_per_owner"), l.ratio(l.countyUser)},
+                                  {QStringLiteral("province_user_per_owner"), l.ratio(l.provinceUser)}});
         QJsonArray tj;
         for (const Target& t : ts)
             tj.append(QJsonObject{{QStringLiteral("target"), t.what},
@@ -694,6 +860,7 @@ int measure(const QStringList& args)
             {QStringLiteral("results"), results},
             {QStringLiteral("peak_memory"), mem},
             {QStringLiteral("packs"), pj},
+            {QStringLiteral("row_level_security"), sj},
             {QStringLiteral("targets"), tj},
         };
         const QString json = parser.value(QStringLiteral("json"));

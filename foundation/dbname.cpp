@@ -172,3 +172,47 @@ QString withPassword(const QString& raw, const QString& password)
         return text.left(start) + u':' + encoded + u'@' + text.mid(start);
     return text.left(at) + u':' + encoded + text.mid(at);
 }
+
+QString userOf(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (!isPostgresScheme(t))
+        return QString();
+    return QUrl(t, QUrl::StrictMode).userName();
+}
+
+QString withUser(const QString& raw, const QString& user)
+{
+    const QString text = raw.trimmed();
+    if (!isPostgresScheme(text))
+        return text;
+    const qsizetype start = text.indexOf(QStringLiteral("://")) + 3;
+    // The authority ends at the path; an '@' after it is no part of the user.
+    qsizetype end = text.indexOf(u'/', start);
+    if (end < 0)
+        end = text.size();
+    const qsizetype at = text.lastIndexOf(u'@', end - 1);
+    QString credentials;
+    if (at >= start) {
+        credentials = text.mid(start, at - start);
+    }
+    const qsizetype colon = credentials.indexOf(u':');
+    const QString password = colon >= 0 ? credentials.mid(colon) : QString();
+    const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(user));
+    const QString rest = at >= start ? text.mid(at + 1) : text.mid(start);
+    if (user.isEmpty() && password.isEmpty())
+        return text.left(start) + rest;
+    return text.left(start) + encoded + password + u'@' + rest;
+}
+
+QString serverKey(const QString& text)
+{
+    QString why;
+    const std::optional<DatabaseName> name = parseDatabaseName(text, &why);
+    if (!name || !name->isPostgres())
+        return QString();
+    return QStringLiteral("postgresql://%1@%2:%3/%4")
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(name->user)), name->host)
+        .arg(name->port)
+        .arg(name->database);
+}

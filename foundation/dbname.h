@@ -54,3 +54,11 @@ bool hasPassword(const QString& text);
 QString withPassword(const QString& text, const QString& password);
 // The password of a PostgreSQL URL, empty when it has none.
 QString passwordOf(const QString& text);
+
+// A PostgreSQL URL signed in as `user` (its password kept); other texts unchanged.
+QString withUser(const QString& text, const QString& user);
+// The user name of a PostgreSQL URL, empty when it names none.
+QString userOf(const QString& text);
+// "postgresql://user@host:port/database": where a remembered password belongs
+// (no password, no parameters); empty for other texts.
+QString serverKey(const QString& text);

@@ -1,5 +1,7 @@
 #include "foundation/host.h"
 
+#include "foundation/users.h"
+
 #include <QDate>
 
 namespace {
@@ -54,4 +56,24 @@ bool rightsDenied(const QString& grant, int position)
     if (grant.isNull() || position < 1 || grant.size() < position)
         return false;
     return grant.at(position - 1) == u'0';
+}
+
+bool regionInScope(const QString& scope, const QString& region)
+{
+    return scope.isNull() || region.trimmed().startsWith(scope.trimmed());
+}
+
+QString regionRefusal(const QString& region, const QString& scope)
+{
+    return QStringLiteral("无权查询该区域“%1”，只能查询本用户的区域“%2”及其下级区域")
+        .arg(region.trimmed(), scope.trimmed());
+}
+
+Status Host::mayQuery(const QString& region)
+{
+    if (!regionInScope(regionScope, region))
+        return Status::failure(regionRefusal(region, regionScope));
+    if (!signedInRole.isEmpty())
+        return users::stillAUser(sqlca(), signedInRole);
+    return Status::success();
 }

@@ -43,6 +43,17 @@ public:
     QString gs_userqybm;
     Message message;
 
+    // On a shared database whose users table names the signed-in role: the
+    // role, and the region its row gives it (the database shows it nothing
+    // outside). Both null where the database does not scope the session
+    // (SQLite, no users table, the tables' owner): every region then.
+    QString signedInRole;
+    QString regionScope;
+
+    // Whether the user may query the region: it lies within regionScope and the
+    // signed-in role is still a user of the database. The refusal says why.
+    Status mayQuery(const QString& region);
+
     virtual Sqlca& sqlca() = 0;
 
     // Refresh of the current period's per-unit figures.
@@ -76,3 +87,8 @@ bool isValidPeriod(const QString& period);
 QString periodRule();
 // True when `grant` denies the screen guarded by the 1-based position.
 bool rightsDenied(const QString& grant, int position);
+// True when the region lies within the scope: its code starts with the
+// scope's; a null scope holds every region.
+bool regionInScope(const QString& scope, const QString& region);
+// "无权查询该区域…": the refusal of a region outside the user's scope.
+QString regionRefusal(const QString& region, const QString& scope);

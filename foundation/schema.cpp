@@ -23,9 +23,14 @@ bool tableExists(Sqlca& sqlca, const QString& name)
                                 {name})
                    .toInt() > 0;
     }
+    // The server's catalogue, not information_schema: that lists only the tables
+    // the role holds a right on, and a user who may not read the figures would
+    // find H_stat "missing".
     return sqlca
-               .selectValue(QStringLiteral("SELECT count(*) FROM information_schema.tables "
-                                           "WHERE table_schema = current_schema() AND table_name = lower(?)"),
+               .selectValue(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_class c "
+                                           "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+                                           "WHERE n.nspname = current_schema() AND c.relname = lower(?) "
+                                           "AND c.relkind IN ('r', 'p', 'v', 'f')"),
                             {name})
                .toInt() > 0;
 }

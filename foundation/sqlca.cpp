@@ -11,6 +11,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -83,6 +84,12 @@ void Sqlca::setError(const QSqlError& e)
             text = timeoutText(raw);
     } else if (code == u"55P03") {
         text = busyText(raw);
+    } else if (code == u"42501") {
+        // The database's refusal of a role's missing right, in the user's words,
+        // with the server's own line (without its severity and code) after them.
+        QString line = raw.section(u'\n', 0, 0).trimmed();
+        line.remove(QRegularExpression(QStringLiteral("^\\S+:\\s+")));
+        text = QStringLiteral("你无权限执行该操作,请询问系统管理员（数据库拒绝：%1）").arg(line);
     } else if (code == u"57014" && m_timeoutSeconds > 0) {
         text = timeoutText(raw);
     }

@@ -43,6 +43,18 @@ public:
     // DB as messages may show it: a URL without its password.
     static QString shownDatabase(const QString& db);
 
+    // Why a PostgreSQL server refused a sign-in, as the client library tells it
+    // (not read from the server's text, which comes in the server's language).
+    enum class SignInProblem
+    {
+        None,            // not a sign-in problem (or the connection works)
+        PasswordNeeded,  // the server asks for a password and none was at hand
+        PasswordRefused, // a password was given (URL, PGPASSWORD, ~/.pgpass) and refused
+    };
+    // Tries the connection of a PostgreSQL URL once more with the client
+    // library alone, after Qt's connect failed, and tells what the sign-in lacked.
+    static SignInProblem signInProblem(const QString& db);
+
     // How long a statement waits for a database another connection holds, and how
     // long it may run (0: no limit). Both backends; the default wait is below.
     static constexpr int kDefaultWaitSeconds = 120;
@@ -75,6 +87,14 @@ public:
     QString description() const { return m_description; }
     // The SQLite database file (absolute), empty for a server.
     QString sqliteFile() const { return m_sqliteFile; }
+    // PostgreSQL: the schema the URL named (?schema=), empty for the server's default.
+    QString schemaName() const { return m_schema; }
+    // PostgreSQL: the role this session signed in as; empty on SQLite.
+    QString signedInRole() const { return m_role; }
+    // PostgreSQL: what the server stores for a password (a SCRAM-SHA-256
+    // verifier, made here by the client library), so the password itself
+    // never travels to the server or into its logs. Empty with *error on failure.
+    QString passwordVerifier(const QString& role, const QString& password, QString* error);
 
     int SQLCode = 0;
     QString SQLErrText;
@@ -133,6 +153,8 @@ private:
     QString m_connectionName;
     QString m_description;
     QString m_sqliteFile;
+    QString m_schema;
+    QString m_role;
     Dialect m_dialect;
     int m_depth = 0;
     int m_waitSeconds = kDefaultWaitSeconds;

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <libpq-fe.h>
 #include <limits>
 #include <sqlite3.h>
 
@@ -120,9 +121,15 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
         db.setPassword(parsed->password);
         db.setConnectOptions(connectOptions(parsed->parameters));
         db.setNumericalPrecisionPolicy(QSql::HighPrecision);
-        if (!db.open())
-            return fail(QStringLiteral("cannot open the database %1: %2")
-                            .arg(s->m_description, errorText(db.lastError())));
+        if (!db.open()) {
+            QString why = errorText(db.lastError());
+            // The client library's own words for a sign-in without a password.
+            if (why.contains(QStringLiteral("no password supplied")))
+                why += QStringLiteral(
+                    " (the server asks for a password: give it in the URL, in PGPASSWORD or in "
+                    "~/.pgpass)");
+            return fail(QStringLiteral("cannot open the database %1: %2").arg(s->m_description, why));
+        }
         const QString schema = parsed->schema;
         if (!s->rawExec(QStringLiteral("SET client_min_messages TO warning")))
             return fail(s->SQLErrText);
@@ -146,7 +153,10 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
             if (!s->rawExec(QStringLiteral("SET search_path TO %1").arg(quoteIdent(schema))))
                 return fail(s->SQLErrText);
             s->m_description += QStringLiteral(" (schema %1)").arg(schema);
+            s->m_schema = schema;
         }
+        // Without a user in the URL the client signs in as PGUSER or the login name.
+        s->m_role = s->selectValue(QStringLiteral("SELECT CAST(session_user AS text)")).toString();
         if (!s->setTimeLimits(kDefaultWaitSeconds, 0))
             return fail(s->SQLErrText);
         s->detectUnitCodes();
@@ -212,6 +222,80 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
     s->detectUnitCodes();
     s->setOk();
     return s;
+}
+
+Sqlca::SignInProblem Sqlca::signInProblem(const QString& dbText)
+{
+    QString why;
+    const std::optional<DatabaseName> name = parseDatabaseName(dbText, &why);
+    if (!name || !name->isPostgres())
+        return SignInProblem::None;
+    // The same parameters Qt's driver gives the client library.
+    QList<QByteArray> keys = {"host", "port", "dbname"};
+    QList<QByteArray> values = {name->host.toUtf8(), QByteArray::number(name->port), name->database.toUtf8()};
+    if (!name->user.isEmpty()) {
+        keys << "user";
+        values << name->user.toUtf8();
+    }
+    if (!name->password.isEmpty()) {
+        keys << "password";
+        values << name->password.toUtf8();
+    }
+    bool timeout = false;
+    for (const QString& p : name->parameters) {
+        const qsizetype eq = p.indexOf(u'=');
+        keys << p.left(eq).toUtf8();
+        values << p.mid(eq + 1).toUtf8();
+        timeout = timeout || p.startsWith(QStringLiteral("connect_timeout="));
+    }
+    if (!timeout) {
+        keys << "connect_timeout";
+        values << "10";
+    }
+    std::vector<const char*> k;
+    std::vector<const char*> v;
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        k.push_back(keys[i].constData());
+        v.push_back(values[i].constData());
+    }
+    k.push_back(nullptr);
+    v.push_back(nullptr);
+    PGconn* conn = PQconnectdbParams(k.data(), v.data(), 0);
+    SignInProblem problem = SignInProblem::None;
+    if (conn && PQstatus(conn) != CONNECTION_OK) {
+        if (PQconnectionNeedsPassword(conn))
+            problem = SignInProblem::PasswordNeeded;
+        else if (PQconnectionUsedPassword(conn))
+            problem = SignInProblem::PasswordRefused;
+    }
+    PQfinish(conn);
+    return problem;
+}
+
+QString Sqlca::passwordVerifier(const QString& role, const QString& password, QString* error)
+{
+    const QVariant handle = database().driver()->handle();
+    PGconn* conn = nullptr;
+    // Qt's driver names the handle's type after the client library's struct.
+    if (handle.isValid() &&
+        (qstrcmp(handle.typeName(), "PGconn*") == 0 || qstrcmp(handle.typeName(), "pg_conn*") == 0))
+        conn = *static_cast<PGconn* const*>(handle.data());
+    if (!conn) {
+        *error = QStringLiteral("passwords are kept by a PostgreSQL server only");
+        return QString();
+    }
+    // As psql's \password does: the client library prepares the password
+    // (SASLprep) and derives the verifier with a fresh salt.
+    char* verifier = PQencryptPasswordConn(conn, password.toUtf8().constData(), role.toUtf8().constData(),
+                                           "scram-sha-256");
+    if (!verifier) {
+        *error = QStringLiteral("cannot prepare the password: %1")
+                     .arg(QString::fromUtf8(PQerrorMessage(conn)).trimmed());
+        return QString();
+    }
+    const QString text = QString::fromUtf8(verifier);
+    PQfreemem(verifier);
+    return text;
 }
 
 // SQLite calls this while another connection holds the file: wait in short

@@ -128,3 +128,9 @@ void saveSessionOptions(const SessionOptions& o)
         s.setValue(QStringLiteral("session/grant"), o.grant);
     s.setValue(QStringLiteral("session/hooks"), o.hooksDir);
 }
+
+void saveSessionDatabase(const QString& db)
+{
+    QSettings s = userSettings(SettingsUse::Write);
+    s.setValue(QStringLiteral("session/db"), hidePassword(db));
+}

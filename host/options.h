@@ -30,3 +30,5 @@ bool checkDatabaseOption(const QCommandLineParser& parser, QString* error);
 // Settings first, then the options given on the command line.
 SessionOptions readSessionOptions(const QCommandLineParser& parser);
 void saveSessionOptions(const SessionOptions& options);
+// Only the database (without its password): a sign-in under another user name is offered next time.
+void saveSessionDatabase(const QString& db);

@@ -82,7 +82,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6sql6-sqlite, libqt6sql6-psql, qt6-translations-l10n, fonts-arphic-uming, fonts-arphic-ukai, fonts-noto-cjk, fonts-dejavu-core, adduser")
+    "libqt6sql6-sqlite, libqt6sql6-psql, libpq5, libqt6keychain1, qt6-translations-l10n, fonts-arphic-uming, fonts-arphic-ukai, fonts-noto-cjk, fonts-dejavu-core, adduser")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)

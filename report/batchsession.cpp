@@ -3,6 +3,7 @@
 #include "foundation/host.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
+#include "foundation/users.h"
 #include "host/options.h"
 
 #include <QFileInfo>
@@ -182,8 +183,48 @@ int openReportSession(ReportSession& s)
         return ExitDatabase;
     }
 
+    // On a shared database the users table says whose session this is: its
+    // region and rights bound what the options may ask for (narrower, never wider).
+    QString userRegion = s.isSet("user-region") ? s.value("user-region").trimmed() : QStringLiteral("");
+    QString rights = grant;
+    QString scope;
+    QString role;
+    const users::SignIn who = users::signIn(*s.sqlca);
+    switch (who.kind) {
+    case users::SignIn::Unscoped:
+        break;
+    case users::SignIn::Failed:
+        err() << s.command << ": " << who.error << Qt::endl;
+        return ExitDatabase;
+    case users::SignIn::NotAUser:
+        err() << s.command << ": the role \"" << who.user.role
+              << "\" is not a user of this database (s_yhqx has no row for it); its administrator adds it "
+                 "with allstats user add"
+              << Qt::endl;
+        return ExitRefused;
+    case users::SignIn::Scoped:
+        role = who.user.role;
+        scope = who.user.region;
+        rights = users::narrowRights(who.user.rights, grant);
+        if (rightsDenied(rights, kReportRightsPosition)) {
+            err() << kRightsDenied << Qt::endl;
+            return ExitRefused;
+        }
+        if (userRegion.isEmpty())
+            userRegion = scope;
+        else if (!regionInScope(scope, userRegion)) {
+            err() << s.command << ": --user-region: " << regionRefusal(userRegion, scope) << Qt::endl;
+            return ExitRefused;
+        }
+        break;
+    }
+
     // The region as the region box gives it: a code of s_qybm, shown by its name.
     const QString region = s.value("region").trimmed();
+    if (!region.isEmpty() && !regionInScope(scope, region)) {
+        err() << s.command << ": " << regionRefusal(region, scope) << Qt::endl;
+        return ExitRefused;
+    }
     if (!region.isEmpty()) {
         const auto row = s.sqlca->selectRow(
             QStringLiteral("SELECT qymc FROM s_qybm WHERE trim(qybm) = ? ORDER BY qybm LIMIT 1"), {region});
@@ -216,8 +257,12 @@ int openReportSession(ReportSession& s)
 
     s.host = std::make_unique<SqlHost>(*s.sqlca, hooksDir);
     s.host->gs_kjqj = s.period;
-    s.host->gs_userqybm = s.isSet("user-region") ? s.value("user-region").trimmed() : QStringLiteral("");
-    s.host->gs_usergrant = grant;
+    s.host->gs_userqybm = userRegion;
+    s.host->gs_usergrant = rights;
+    if (!role.isEmpty()) {
+        s.host->signedInRole = role;
+        s.host->regionScope = scope;
+    }
     return ExitDone;
 }
 

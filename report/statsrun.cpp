@@ -265,6 +265,10 @@ RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& requ
         return refused(kRegionMissing);
     if (request.scheme.isEmpty())
         return refused(kSchemeMissing);
+    // The database shows a scoped user nothing outside its region: a report
+    // of it would only look empty.
+    if (!regionInScope(host.regionScope, region))
+        return refused(regionRefusal(region, host.regionScope));
 
     WaitNotice notice(host);
     Sqlca& sqlca = host.sqlca();

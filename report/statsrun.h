@@ -21,8 +21,8 @@ struct RunOutcome
     enum Kind
     {
         Done,
-        Refused, // a check failed: message is "请选择查询区域" or "请选择指标方案"
-        Failed,  // database or hook error: message is the database's text
+        Refused, // a check failed: "请选择查询区域", "请选择指标方案" or a region outside the user's
+        Failed, // database or hook error: message is the database's text
     };
     Kind kind = Done;
     QString message;

@@ -20,6 +20,10 @@ case "$cmd" in
     done
     [ -n "$port" ] || { echo "no free loopback port" >&2; exit 1; }
     asuser "$bindir/initdb" -D "$dir/data" -U allstats --auth=trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1
+    # Members of the group allstats_scram sign in with a password (the tests of
+    # passwords make it and their roles); every other role as before, trusted.
+    hba="$dir/data/pg_hba.conf"
+    asuser sh -c "{ echo 'host all +allstats_scram 127.0.0.1/32 scram-sha-256'; cat '$hba'; } >'$hba.new' && mv '$hba.new' '$hba'"
     asuser "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
       -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off" start >/dev/null
     asuser "$bindir/createdb" -h 127.0.0.1 -p "$port" -U allstats allstats_test

@@ -141,7 +141,7 @@ w_pack::w_pack(UiHost& host, QWidget* parent) : QDialog(parent), m_host(host)
     const int month = host.gs_kjqj.right(2).toInt(&ok);
     if (ok && month >= 1 && month <= 12)
         ddlb_month->setCurrentText(QString::number(month));
-    em_region->loadCodeTable(sqlca);
+    em_region->loadCodeTable(sqlca, host.regionScope);
     em_region->setText(host.gs_userqybm);
     for (const Level& l : kLevels)
         ddlb_level->addItem(QString::fromUtf16(l.caption), l.length);
@@ -251,6 +251,10 @@ bool w_pack::start()
         QStringLiteral("SELECT count(*) FROM s_qybm WHERE trim(qybm) = ?"), {request.region});
     if (known.toInt() < 1) {
         messages().MessageBox(kNotice, QStringLiteral("没有区域代码为“%1”的区域").arg(request.region));
+        return false;
+    }
+    if (const Status may = m_host.mayQuery(request.region); !may) {
+        messages().MessageBox(kNotice, may.error);
         return false;
     }
     if (request.regionName == request.region)

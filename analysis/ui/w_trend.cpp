@@ -311,7 +311,7 @@ w_trend::w_trend(UiHost& host, QWidget* parent)
     em_from->setDate(last.addMonths(-11));
     em_month->setDate(last);
 
-    em_1->loadCodeTable(host.sqlca());
+    em_1->loadCodeTable(host.sqlca(), host.regionScope);
     em_1->setText(host.gs_userqybm);
 }
 
@@ -444,6 +444,10 @@ bool w_trend::checkRegion(const QString& code)
         sqlca.selectValue(QStringLiteral("SELECT count(*) FROM s_qybm WHERE trim(qybm) = ?"), {code});
     if (sqlca.SQLCode == 0 && held.toInt() == 0) {
         messages().MessageBox(kNotice, QStringLiteral("找不到区域“%1”，请重新选择查询区域").arg(code));
+        return false;
+    }
+    if (const Status may = host().mayQuery(code); !may) {
+        messages().MessageBox(kNotice, may.error);
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include "app/ui/mainwindow.h"
 #include "app/ui/screens.h"
+#include "foundation/dbname.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
 #include "host/exitcode.h"
@@ -65,9 +66,18 @@ int runDesktop(const QStringList& args)
     std::unique_ptr<Sqlca> sqlca;
     for (;;) {
         const QString db = session.db.trimmed().isEmpty() ? demoDatabasePath() : session.db.trimmed();
-        sqlca = openDesktopDatabase(db, nullptr);
-        if (sqlca)
+        QString used;
+        sqlca = openDesktopDatabase(db, nullptr, &used);
+        if (sqlca) {
+            if (!session.db.trimmed().isEmpty()) {
+                // Signed in under another name than the saved one: the next start offers it
+                // (the password stays out of the file).
+                if (!parser.isSet(QStringLiteral("db")) && userOf(used) != userOf(session.db))
+                    saveSessionDatabase(used);
+                session.db = used;
+            }
             break;
+        }
         if (messages().MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否另选一个数据库？"),
                                   msg::Icon::Question, msg::Buttons::YesNo) != msg::Yes)
             return 1;

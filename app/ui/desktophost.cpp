@@ -282,7 +282,7 @@ void DesktopHost::w_xmqxz(QWidget* parent)
     message.stringParm.clear();
     if (!m_sqlca)
         return;
-    ::w_xmqxz picker(*m_sqlca, gs_userqybm, parent);
+    ::w_xmqxz picker(*m_sqlca, gs_userqybm, parent, regionScope);
     if (!picker.loadError().isEmpty())
         messages().MessageBox(QString(), picker.loadError(), msg::Icon::Warning);
     if (picker.exec() == QDialog::Accepted)

@@ -2,6 +2,8 @@
 
 #include "analysis/ui/w_pack.h"
 #include "app/ui/screens.h"
+#include "app/ui/secretstore.h"
+#include "app/ui/w_login.h"
 #include "app/ui/w_message.h"
 #include "foundation/dbname.h"
 #include "foundation/demo.h"
@@ -10,6 +12,7 @@
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
+#include "foundation/users.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -95,10 +98,75 @@ bool setUpDatabase(Sqlca& sqlca, bool withDemo, QString* error)
     return !withDemo || demo::populate(sqlca, currentPeriod(), error);
 }
 
+// Connects to a PostgreSQL server, signing in where the connection needs it:
+// a password kept by "记住密码" is tried first (for a URL that names its user
+// but no password); when the server asks for a password that is not at hand,
+// or refuses the one given, the sign-in dialog asks for user name and
+// password until the connection works or the user cancels (*cancelled).
+// *used is the URL that connected, password included (for this session only).
+std::unique_ptr<Sqlca> signInToServer(const QString& db, QWidget* parent, QString* used, bool* cancelled,
+                                      QString* error)
+{
+    QString attempt = db;
+    QString rememberedKey;
+    SignInRequest request;
+    request.user = userOf(db);
+    if (const auto name = parseDatabaseName(db, error))
+        request.server = QStringLiteral("%1:%2/%3").arg(name->host).arg(name->port).arg(name->database);
+    if (passwordOf(db).isEmpty() && !request.user.isEmpty()) {
+        const SecretStore::Secret kept = secretStore().read(serverKey(db));
+        if (kept.state == SecretStore::Secret::Found) {
+            attempt = withPassword(db, kept.text);
+            rememberedKey = serverKey(db);
+            request.remember = true;
+        }
+    }
+    bool asked = false;
+    for (;;) {
+        auto sqlca = Sqlca::connect(attempt, error);
+        if (sqlca) {
+            if (asked) {
+                const QString key = serverKey(attempt);
+                if (request.remember) {
+                    QString why;
+                    if (!secretStore().write(key, request.password, &why))
+                        messages().MessageBox(
+                            kNotice,
+                            QStringLiteral("无法记住密码：这台电脑没有可用的密码存储（%1）。\n"
+                                           "本次登录不受影响，下次启动时需要重新输入密码。")
+                                .arg(why),
+                            msg::Icon::Warning);
+                } else if (key == rememberedKey) {
+                    secretStore().remove(key);
+                }
+            }
+            *used = attempt;
+            return sqlca;
+        }
+        const Sqlca::SignInProblem problem = Sqlca::signInProblem(attempt);
+        if (problem == Sqlca::SignInProblem::None)
+            return nullptr;
+        // The server's own words, without the "cannot open the database …:" in front.
+        const QString server = error->section(QStringLiteral(": "), 1);
+        request.reason = problem == Sqlca::SignInProblem::PasswordNeeded
+                             ? QStringLiteral("数据库服务器要求登录，请输入用户名和密码。")
+                             : QStringLiteral("用户名或密码不正确，请重新输入。\n（服务器：%1）").arg(server);
+        request.password.clear();
+        if (!signInPrompt()(request, parent)) {
+            *cancelled = true;
+            return nullptr;
+        }
+        asked = true;
+        attempt = withPassword(withUser(db, request.user), request.password);
+    }
+}
+
 } // namespace
 
-std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
+std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent, QString* usedDb)
 {
+    if (usedDb)
+        *usedDb = db;
     QString error;
     const bool demoDb = QDir::cleanPath(db) == QDir::cleanPath(demoDatabasePath());
     if (demoDb && !QFileInfo::exists(db)) {
@@ -145,7 +213,18 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
             return nullptr;
         }
     }
-    auto sqlca = Sqlca::connect(db, &error);
+    std::unique_ptr<Sqlca> sqlca;
+    if (name->isPostgres()) {
+        bool cancelled = false;
+        QString used;
+        sqlca = signInToServer(db, parent, &used, &cancelled, &error);
+        if (cancelled)
+            return nullptr;
+        if (sqlca && usedDb)
+            *usedDb = used;
+    } else {
+        sqlca = Sqlca::connect(db, &error);
+    }
     if (!sqlca) {
         messages().MessageBox(kNotice,
                               QStringLiteral("无法打开数据库 %1：\n%2").arg(shownDatabase(db), error),
@@ -181,6 +260,21 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent)
                 messages().MessageBox(kNotice, QStringLiteral("填入演示数据失败：\n%1").arg(error),
                                       msg::Icon::Warning);
         }
+    }
+    // On a shared database the role must be one of its users.
+    const users::SignIn who = users::signIn(*sqlca);
+    if (who.kind == users::SignIn::Failed) {
+        messages().MessageBox(kNotice, QStringLiteral("无法读取用户表 s_yhqx：\n%1").arg(who.error),
+                              msg::Icon::Warning);
+        return nullptr;
+    }
+    if (who.kind == users::SignIn::NotAUser) {
+        messages().MessageBox(kNotice,
+                              QStringLiteral("数据库用户“%1”不是本系统的用户（用户表中没有该用户），"
+                                             "请询问系统管理员。")
+                                  .arg(who.user.role),
+                              msg::Icon::Warning);
+        return nullptr;
     }
     return sqlca;
 }
@@ -311,7 +405,11 @@ void MainWindow::buildCentre()
     m_periodInfo->setObjectName(QStringLiteral("st_period"));
     m_grantInfo = new QLabel(info);
     m_grantInfo->setObjectName(QStringLiteral("st_grant"));
+    m_userInfo = new QLabel(info);
+    m_userInfo->setObjectName(QStringLiteral("st_user"));
+    m_infoForm = form;
     form->addRow(QStringLiteral("数据库："), m_dbInfo);
+    form->addRow(QStringLiteral("登录用户："), m_userInfo);
     form->addRow(QStringLiteral("用户区域："), m_regionInfo);
     form->addRow(QStringLiteral("当前期间："), m_periodInfo);
     form->addRow(QStringLiteral("权限："), m_grantInfo);
@@ -386,10 +484,20 @@ QString MainWindow::dataSummary()
 {
     if (!m_sqlca)
         return {};
-    const auto row = m_sqlca->selectRow(QStringLiteral(
-        "SELECT (SELECT count(*) FROM s_qybm WHERE length(qybm) = 12), (SELECT count(*) FROM s_zbbm), "
-        "(SELECT count(*) FROM (SELECT DISTINCT falx, fabm FROM s_zbfa) x), (SELECT min(kjqj) FROM H_stat), "
-        "(SELECT max(kjqj) FROM H_stat)"));
+    // A user of a shared database without the report's right may not read the
+    // figures: the periods are left out rather than refused.
+    const bool scoped = m_user.kind == users::SignIn::Scoped;
+    const bool figures = !scoped || !rightsDenied(m_user.user.rights, 25);
+    // A scoped user counts the villages of its own region.
+    const QString scope = scoped ? m_user.user.region : QString();
+    const auto row = m_sqlca->selectRow(
+        QStringLiteral("SELECT (SELECT count(*) FROM s_qybm WHERE length(qybm) = 12 AND %1 = ?), "
+                       "(SELECT count(*) FROM s_zbbm), "
+                       "(SELECT count(*) FROM (SELECT DISTINCT falx, fabm FROM s_zbfa) x), %2")
+            .arg(m_sqlca->dialect().left(QStringLiteral("qybm"), QString::number(scope.size())),
+                 figures ? QStringLiteral("(SELECT min(kjqj) FROM H_stat), (SELECT max(kjqj) FROM H_stat)")
+                         : QStringLiteral("NULL, NULL")),
+        {scope.isNull() ? QStringLiteral("") : scope});
     if (!row)
         return m_sqlca->SQLCode == -1 ? m_sqlca->SQLErrText : QString();
     QString text = QStringLiteral("%1 个村 · %2 项指标 · %3 个方案")
@@ -400,7 +508,7 @@ QString MainWindow::dataSummary()
     const QString last = row->value(4).toString().trimmed();
     if (!first.isEmpty())
         text += QStringLiteral(" · 数据期间 %1—%2").arg(periodText(first), periodText(last));
-    else
+    else if (figures)
         text += QStringLiteral(" · 尚无统计数据");
     return text;
 }
@@ -413,6 +521,18 @@ void MainWindow::applyGlobals()
     h.gs_kjqj = m_session.period.isEmpty() ? currentPeriod() : m_session.period;
     h.gs_usergrant = m_session.grant;
     h.gs_userqybm = m_session.userRegion.trimmed();
+    // On a shared database the users table bounds the session: its region and
+    // rights, narrowed (never widened) by the session's own.
+    m_user = m_sqlca ? users::signIn(*m_sqlca) : users::SignIn{};
+    h.signedInRole = QString();
+    h.regionScope = QString();
+    if (m_user.kind == users::SignIn::Scoped) {
+        h.signedInRole = m_user.user.role;
+        h.regionScope = m_user.user.region;
+        h.gs_usergrant = users::narrowRights(m_user.user.rights, m_session.grant);
+        if (!regionInScope(h.regionScope, h.gs_userqybm) || h.gs_userqybm.isEmpty())
+            h.gs_userqybm = h.regionScope;
+    }
     // Without a region of their own the user starts at the top of the region tree.
     if (h.gs_userqybm.isEmpty() && m_sqlca) {
         const QVariant top = m_sqlca->selectValue(
@@ -429,6 +549,15 @@ void MainWindow::refreshInfo()
     const QString region = h.gs_userqybm.isEmpty() ? QStringLiteral("（未设置）")
                                                    : QStringLiteral("%1  %2").arg(h.gs_userqybm, name);
     m_dbInfo->setText(db);
+    const bool server = m_sqlca && m_sqlca->backend() == Backend::PostgreSQL;
+    if (server) {
+        const QString role = m_sqlca->signedInRole();
+        m_userInfo->setText(
+            m_user.kind == users::SignIn::Scoped
+                ? (m_user.user.name.isEmpty() ? role : QStringLiteral("%1（%2）").arg(m_user.user.name, role))
+                : role);
+    }
+    m_infoForm->setRowVisible(m_userInfo, server);
     m_regionInfo->setText(region);
     m_periodInfo->setText(periodText(h.gs_kjqj));
     // An empty rights string denies nothing, like a missing one.
@@ -481,14 +610,23 @@ bool MainWindow::applySession(const SessionOptions& next)
             return false;
         }
         const QString db = o.db.trimmed().isEmpty() ? demoDatabasePath() : o.db.trimmed();
-        fresh = openDesktopDatabase(db, this);
+        QString used;
+        fresh = openDesktopDatabase(db, this, &used);
         if (!fresh)
             return false;
+        if (!o.db.trimmed().isEmpty())
+            o.db = used; // signed in as the dialog said
     }
     // The user's region must be one of the database's regions: every report and
     // the print setting are keyed on it.
     const QString region = o.userRegion.trimmed();
     Sqlca& target = fresh ? *fresh : *m_sqlca;
+    // A scoped user may narrow the region, never widen it.
+    if (const users::SignIn who = users::signIn(target);
+        who.kind == users::SignIn::Scoped && !region.isEmpty() && !regionInScope(who.user.region, region)) {
+        messages().MessageBox(kNotice, regionRefusal(region, who.user.region), msg::Icon::Warning);
+        return false;
+    }
     if (!region.isEmpty() &&
         target.selectValue(QStringLiteral("SELECT count(*) FROM s_qybm WHERE qybm = ?"), {region}).toInt() ==
             0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ui/desktophost.h"
+#include "foundation/users.h"
 #include "host/options.h"
 
 #include <QDialog>
@@ -10,6 +11,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
@@ -19,7 +21,11 @@ class Sqlca;
 // is needed: the demo database is created with its data when missing; a
 // database without the tables is offered to be set up (with or without the
 // demo data). Null when the database cannot be used; the user has been told why.
-std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent);
+// On a PostgreSQL server it signs the user in (a remembered password, else the
+// sign-in dialog when the server asks for one) and refuses a role that is not
+// a user of a database with a users table; *usedDb (when given) is then the
+// URL that connected, with the user name and password of the sign-in.
+std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent, QString* usedDb = nullptr);
 
 // The host's main window: shows the session (database, the user's region,
 // the current period, the rights), changes it through the session dialog and
@@ -66,7 +72,10 @@ private:
     std::unique_ptr<Sqlca> m_sqlca;
     std::unique_ptr<DesktopHost> m_host;
     QList<QPointer<QWidget>> m_screens;
+    users::SignIn m_user;
+    QFormLayout* m_infoForm = nullptr;
     QLabel* m_dbInfo = nullptr;
+    QLabel* m_userInfo = nullptr;
     QLabel* m_regionInfo = nullptr;
     QLabel* m_periodInfo = nullptr;
     QLabel* m_grantInfo = nullptr;

@@ -1,5 +1,6 @@
 #include "app/ui/w_xmqxz.h"
 
+#include "foundation/host.h"
 #include "foundation/sqlca.h"
 
 #include <QDialogButtonBox>
@@ -11,7 +12,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-w_xmqxz::w_xmqxz(Sqlca& sqlca, const QString& current, QWidget* parent)
+w_xmqxz::w_xmqxz(Sqlca& sqlca, const QString& current, QWidget* parent, const QString& scope)
     : QDialog(parent), m_search(new QLineEdit(this)), m_tree(new QTreeWidget(this))
 {
     setObjectName(QStringLiteral("w_xmqxz"));
@@ -55,7 +56,7 @@ w_xmqxz::w_xmqxz(Sqlca& sqlca, const QString& current, QWidget* parent)
     layout->addWidget(buttons);
     resize(440, 520);
 
-    load(sqlca);
+    load(sqlca, scope);
     connect(m_search, &QLineEdit::textChanged, this, &w_xmqxz::applySearch);
     connect(m_tree, &QTreeWidget::currentItemChanged, this, &w_xmqxz::updateButtons);
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
@@ -70,7 +71,7 @@ w_xmqxz::w_xmqxz(Sqlca& sqlca, const QString& current, QWidget* parent)
     m_search->setFocus();
 }
 
-void w_xmqxz::load(Sqlca& sqlca)
+void w_xmqxz::load(Sqlca& sqlca, const QString& scope)
 {
     const auto rows = sqlca.selectAll(QStringLiteral("SELECT qybm, qymc FROM s_qybm ORDER BY qybm"));
     if (!rows) {
@@ -80,7 +81,7 @@ void w_xmqxz::load(Sqlca& sqlca)
     QList<QPair<QString, QString>> regions;
     for (const QVariantList& r : *rows) {
         const QString code = r.value(0).toString().trimmed();
-        if (!code.isEmpty())
+        if (!code.isEmpty() && regionInScope(scope, code))
             regions.append({code, r.value(1).toString().trimmed()});
     }
     // Parents before children: shorter codes first, then by code.

@@ -18,7 +18,9 @@ class w_xmqxz final : public QDialog
 
 public:
     // Reads the regions on `sqlca`; `current` is chosen at the start when present.
-    w_xmqxz(Sqlca& sqlca, const QString& current, QWidget* parent = nullptr);
+    // With a scope only the scope's region and the regions below it are offered.
+    w_xmqxz(Sqlca& sqlca, const QString& current, QWidget* parent = nullptr,
+            const QString& scope = QString());
 
     // The chosen region's code, empty when none is chosen.
     QString selectedCode() const;
@@ -32,7 +34,7 @@ public:
     void setSearchText(const QString& text);
 
 private:
-    void load(Sqlca& sqlca);
+    void load(Sqlca& sqlca, const QString& scope);
     void applySearch(const QString& text);
     void updateButtons();
 

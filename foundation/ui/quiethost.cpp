@@ -7,6 +7,8 @@ QuietHost::QuietHost(UiHost& host) : m_host(host)
     gs_usergrant = host.gs_usergrant;
     gs_kjqj = host.gs_kjqj;
     gs_userqybm = host.gs_userqybm;
+    signedInRole = host.signedInRole;
+    regionScope = host.regionScope;
 }
 
 Sqlca& QuietHost::sqlca()

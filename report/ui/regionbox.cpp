@@ -1,5 +1,6 @@
 #include "report/ui/regionbox.h"
 
+#include "foundation/host.h"
 #include "foundation/sqlca.h"
 
 #include <QAbstractItemView>
@@ -51,7 +52,7 @@ RegionBox::RegionBox(QWidget* parent) : QComboBox(parent)
             [this](int index) { setToolTip(index >= 0 ? itemLabel(index) : QString()); });
 }
 
-int RegionBox::loadCodeTable(Sqlca& sqlca)
+int RegionBox::loadCodeTable(Sqlca& sqlca, const QString& scope)
 {
     QList<QPair<QString, QString>> table;
     // The loop ends when the cursor has no more rows, so regions added or
@@ -62,8 +63,11 @@ int RegionBox::loadCodeTable(Sqlca& sqlca)
         return -1;
     }
     QVariantList row;
-    while (c_qybm.fetch(row))
-        table.append({row.value(1).toString().trimmed(), row.value(0).toString().trimmed()});
+    while (c_qybm.fetch(row)) {
+        const QString code = row.value(0).toString().trimmed();
+        if (regionInScope(scope, code))
+            table.append({row.value(1).toString().trimmed(), code});
+    }
     c_qybm.close();
     const bool failed = sqlca.SQLCode == -1;
     setCodeTable(table);

@@ -23,7 +23,9 @@ public:
 
     // Builds the code table from s_qybm (names and codes trimmed) and returns
     // the number of regions read; -1 when the query failed (the table stays empty).
-    int loadCodeTable(Sqlca& sqlca);
+    // With a scope (the user's region on a shared database) only that region
+    // and the regions below it.
+    int loadCodeTable(Sqlca& sqlca, const QString& scope = QString());
     void setCodeTable(const QList<QPair<QString, QString>>& nameToCode);
     const QList<QPair<QString, QString>>& codeTable() const { return m_table; }
 

@@ -124,7 +124,7 @@ w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
 
     // What the controls' constructors do: the period lists and the region box.
     fillYearsAndMonth();
-    em_1->loadCodeTable(host.sqlca());
+    em_1->loadCodeTable(host.sqlca(), host.regionScope);
     em_1->setText(host.gs_userqybm);
 }
 
@@ -212,6 +212,11 @@ void w_xmjdzl::query()
         if (sqlca.SQLCode == 0 && held.toInt() == 0) {
             messages().MessageBox(QStringLiteral("提示信息"),
                                   QStringLiteral("找不到区域“%1”，请重新选择查询区域").arg(region));
+            return;
+        }
+        // Outside the user's region, or the user removed meanwhile: said before any run.
+        if (const Status may = host().mayQuery(region); !may) {
+            messages().MessageBox(QStringLiteral("提示信息"), may.error);
             return;
         }
     }
