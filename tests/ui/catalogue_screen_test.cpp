@@ -114,7 +114,7 @@ TEST_P(CatalogueScreenTest, OpensBehindPositionTenAndListsTheCatalogue)
     EXPECT_EQ(headers,
               (QStringList{QStringLiteral("序号"), QStringLiteral("编码"), QStringLiteral("指标类型"),
                            QStringLiteral("指标名称"), QStringLiteral("指标描述")}));
-    EXPECT_EQ(host->calls.count(QStringLiteral("uf_open")), 1);
+    EXPECT_EQ(host->count(QStringLiteral("uf_open")), 1);
     EXPECT_EQ(box.shown().size(), 1);
 
     // Rows of the catalogue; numbers and the tint follow the shown order after a sort.
