@@ -5,10 +5,11 @@
 #include "report/batch.h"
 #include "report/trend.h"
 #include "report/trendbatch.h"
+#include "support/commandline.h"
+#include "support/files.h"
 #include "support/hosts.h"
 #include "support/testdb.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -23,20 +24,6 @@ namespace {
 
 const QString kTown = QStringLiteral("450121101");
 const QString kScheme = QStringLiteral("月报");
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray zipPart(const QString& zip, const QString& name)
-{
-    QProcess p;
-    p.start(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, name});
-    p.waitForFinished(30000);
-    return p.readAllStandardOutput();
-}
 
 class TrendTest : public BackendTest
 {
@@ -92,47 +79,44 @@ protected:
                                 "('450121101202', '202403', '0501', 0, 0, 200)"));
     }
 
-    QStringList common(const QString& command) const
+    CommandLine common(const QString& command) const
     {
-        return {
-            QStringLiteral("allstats"), command,        QStringLiteral("--db"),     db->url(),
-            QStringLiteral("--hooks"),  shippedHooks(), QStringLiteral("--period"), QStringLiteral("202612")};
+        return batchCommand(command, db->url(), shippedHooks(), QStringLiteral("202612"))
+            .add(QStringLiteral("--scheme"), kScheme);
     }
     static QString shippedHooks()
     {
         return QDir::cleanPath(QStringLiteral(ALLSTATS_TEST_DATA "/../../hooks"));
     }
 
-    QStringList trend(const QString& region, const QString& from, const QString& to, const QString& out,
-                      const QStringList& more = {}) const
+    CommandLine trend(const QString& region, const QString& from, const QString& to, const QString& out) const
     {
-        return common(QStringLiteral("trend")) +
-               QStringList{QStringLiteral("--scheme"), kScheme, QStringLiteral("--region"), region,
-                           QStringLiteral("--from"),   from,    QStringLiteral("--to"),     to,
-                           QStringLiteral("--out"),    out} +
-               more;
+        return common(QStringLiteral("trend"))
+            .add(QStringLiteral("--region"), region)
+            .add(QStringLiteral("--from"), from)
+            .add(QStringLiteral("--to"), to)
+            .add(QStringLiteral("--out"), out);
     }
-    QStringList rank(const QString& region, const QString& month, const QString& indicator,
+    CommandLine rank(const QString& region, const QString& month, const QString& indicator,
                      const QString& out) const
     {
-        return common(QStringLiteral("rank")) +
-               QStringList{QStringLiteral("--scheme"),    kScheme,
-                           QStringLiteral("--region"),    region,
-                           QStringLiteral("--year"),      QStringLiteral("2024"),
-                           QStringLiteral("--month"),     month,
-                           QStringLiteral("--indicator"), indicator,
-                           QStringLiteral("--out"),       out};
+        return common(QStringLiteral("rank"))
+            .add(QStringLiteral("--region"), region)
+            .add(QStringLiteral("--year"), QStringLiteral("2024"))
+            .add(QStringLiteral("--month"), month)
+            .add(QStringLiteral("--indicator"), indicator)
+            .add(QStringLiteral("--out"), out);
     }
     // The report's 累计数 by indicator name, as `allstats report` shows it.
     QHash<QString, QString> reportCumulative(const QString& region, int month)
     {
         const QString out = tmp.filePath(QStringLiteral("report.json"));
-        EXPECT_EQ(
-            runReport(common(QStringLiteral("report")) +
-                      QStringList{QStringLiteral("--scheme"), kScheme, QStringLiteral("--region"), region,
-                                  QStringLiteral("--year"), QStringLiteral("2024"), QStringLiteral("--month"),
-                                  QString::number(month), QStringLiteral("--out"), out}),
-            ExitDone);
+        EXPECT_EQ(runReport(common(QStringLiteral("report"))
+                                .add(QStringLiteral("--region"), region)
+                                .add(QStringLiteral("--year"), QStringLiteral("2024"))
+                                .add(QStringLiteral("--month"), QString::number(month))
+                                .add(QStringLiteral("--out"), out)),
+                  ExitDone);
         QHash<QString, QString> figures;
         for (const QJsonValue& row : QJsonDocument::fromJson(readFile(out)).object()[u"rows"].toArray())
             figures.insert(row[2].toString(), row[5].toString());
@@ -348,8 +332,8 @@ TEST_P(TrendTest, CtrlCStopsAfterTheRunBeingMadeAndWritesNothing)
 {
     const QString out = tmp.filePath(QStringLiteral("long.json"));
     QProcess p;
-    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../allstats"),
-            trend(kTown, QStringLiteral("202401"), QStringLiteral("209912"), out).mid(1));
+    p.start(allstatsExecutable(),
+            trend(kTown, QStringLiteral("202401"), QStringLiteral("209912"), out).arguments());
     ASSERT_TRUE(p.waitForStarted(30000));
     p.setReadChannel(QProcess::StandardError);
     // The first month's progress line, then Ctrl-C.

@@ -28,7 +28,7 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
         insertIndicators(*db, 6);
-        view = std::make_unique<GridView>(QStringLiteral("dw_1"), catalogueLayout());
+        view = std::make_unique<GridView>(QStringLiteral("dw_1"), catalogueWithCheckBoxes());
         view->SetTransObject(&sqlca());
         view->resize(900, 500);
         ASSERT_EQ(view->Retrieve(), 6);
@@ -320,7 +320,7 @@ TEST_P(GridViewTest, AHookThatReordersTheRowsDuringAnEditStoresIntoTheEditedRow)
 TEST_P(GridViewTest, TabWalksOnlyTheEditableCellsInLayoutOrder)
 {
     // Make the code column read-only in this view's layout copy.
-    GridLayout l = catalogueLayout();
+    GridLayout l = catalogueWithCheckBoxes();
     l.columns[0].editable = false;
     GridView v(QStringLiteral("dw_1"), l);
     v.SetTransObject(&sqlca());
@@ -361,7 +361,7 @@ TEST_P(GridViewTest, PreviewAttributesSwitchThePagesInPlace)
     ASSERT_NE(pages, nullptr);
     EXPECT_GT(pages->sizeHint().width(), pages->sizeHint().height() / qMax(1, pages->pageCount()))
         << "landscape pages are wider than high";
-    EXPECT_EQ(view->Modify(QStringLiteral("t_biaoti.Text"), QStringLiteral("方案3统计指标")), QString());
+    EXPECT_EQ(view->Modify(QStringLiteral("t_1.Text"), QStringLiteral("方案3统计指标")), QString());
     EXPECT_EQ(view->title(), QStringLiteral("方案3统计指标"));
     EXPECT_FALSE(view->Modify(QStringLiteral("t_nothing.text"), QStringLiteral("x")).isEmpty());
     EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview"), false), QString());
@@ -372,7 +372,7 @@ TEST_P(GridViewTest, PrintWithoutAPrinterWritesAPdfAndSaysWhere)
 {
     QTemporaryDir dir;
     GridView::setPrintFolder(dir.path());
-    view->buffer().setText(QStringLiteral("t_biaoti"), QStringLiteral("方案/3"));
+    view->buffer().setText(QStringLiteral("t_1"), QStringLiteral("方案/3"));
     EXPECT_EQ(view->Print(), 1);
     GridView::setPrintFolder(QString());
     const QString file = view->lastPrintTarget();

@@ -11,6 +11,7 @@
 #include "report/statsrun.h"
 #include "report/ui/regionbox.h"
 #include "report/ui/w_trend.h"
+#include "support/files.h"
 #include "support/testdb.h"
 
 #include <QAbstractBarSeries>
@@ -23,7 +24,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -37,14 +37,6 @@ namespace {
 
 const QString kHooks = QStringLiteral(ALLSTATS_TEST_DATA "/../../hooks");
 const QString kLast = QStringLiteral("202611"); // the demo's figures run from 202412 to 202611
-
-QString pdfText(const QString& path)
-{
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
 
 class TrendScreenTest : public BackendTest
 {
