@@ -377,22 +377,6 @@ TEST_P(ReportScreenTest, RefreshRunsOnlyForTheCurrentPeriodOfAVillageUser)
     }
 }
 
-TEST_P(ReportScreenTest, RightsGateOnPositionTwentyFive)
-{
-    host->gs_usergrant = QString(24, u'1') + u'0';
-    window = std::make_unique<w_xmjdzl>(*host);
-    EXPECT_FALSE(window->Open());
-    ASSERT_EQ(boxes.shown().size(), 1);
-    EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("系统提示"));
-    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("你无权限执行该操作,请询问系统管理员"));
-    EXPECT_FALSE(host->calls.contains(QStringLiteral("uf_open")));
-    boxes.clear();
-    host->gs_usergrant = QString(24, u'0'); // shorter than 25: lets the user in
-    open();
-    EXPECT_TRUE(boxes.shown().isEmpty());
-    EXPECT_EQ(child<QComboBox>("ddlb_3")->count(), 2);
-}
-
 TEST_P(ReportScreenTest, SchemeButtonOpensTheEditorWithKindOne)
 {
     open();

@@ -141,16 +141,6 @@ protected:
 
 TEST_P(SchemeEditorTest, OpensOnTheFirstSchemeOfItsKindWithTheButtonsOfTheBrowsingState)
 {
-    host->gs_usergrant = QString(9, u'1') + u'0';
-    window = new w_zbfa_set(*host);
-    EXPECT_FALSE(window->Open());
-    ASSERT_EQ(boxes.shown().size(), 1);
-    EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("系统提示"));
-    settle();
-    EXPECT_FALSE(window);
-    host->gs_usergrant.clear();
-    boxes.clear();
-
     w_zbfa_set& w = open();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("统计指标管理"));
     EXPECT_EQ(w.li_falx, 1);
