@@ -319,28 +319,6 @@ TEST_P(CatalogueScreenTest, PrintsAndExportsTheWholeCatalogue)
     EXPECT_TRUE(strings.contains(QStringLiteral("指标300")));
 }
 
-// Pictures for a person to look at: ALLSTATS_SHOTS=<folder>.
-TEST_P(CatalogueScreenTest, Screenshots)
-{
-    const QString folder = qEnvironmentVariable("ALLSTATS_SHOTS");
-    if (folder.isEmpty() || GetParam() != Backend::SQLite)
-        GTEST_SKIP() << "set ALLSTATS_SHOTS to write pictures";
-    for (const int rows : {26, 300}) {
-        db->exec(QStringLiteral("DELETE FROM s_zbbm"));
-        fill(rows);
-        w_guide_set* w = open();
-        ASSERT_NE(w, nullptr);
-        w->resize(1200, 720);
-        QCoreApplication::processEvents();
-        w->grab().save(folder + QStringLiteral("/catalogue_%1.png").arg(rows));
-        GridView::setPrintFolder(folder);
-        w->m_dw_1->Print();
-        ASSERT_TRUE(writeXlsx(grid(w), folder + QStringLiteral("/catalogue_%1.xlsx").arg(rows)).ok);
-        w->close();
-        processDeletes();
-    }
-}
-
 ALLSTATS_ON_ALL_BACKENDS(CatalogueScreenTest);
 
 } // namespace

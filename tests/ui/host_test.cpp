@@ -739,63 +739,6 @@ TEST_P(HostTest, PackDialogWritesEveryVillageAndStopsOnCancel)
     dialog->close();
 }
 
-// Pictures of the main window and the region picker for a person to look at:
-// ALLSTATS_SHOTS=<folder> writes them there.
-TEST_P(HostTest, Screenshots)
-{
-    const QString folder = qEnvironmentVariable("ALLSTATS_SHOTS");
-    if (folder.isEmpty() || GetParam() != Backend::SQLite)
-        GTEST_SKIP() << "set ALLSTATS_SHOTS to a folder to write the pictures";
-    SessionOptions session;
-    session.db = db->url();
-    session.period = kPeriod;
-    session.userRegion = QStringLiteral("450121");
-    MainWindow main(session, db->connectAgain());
-    main.show();
-    QCoreApplication::processEvents();
-    main.grab().save(folder + QStringLiteral("/main.png"));
-    // The tile with keyboard focus shows it.
-    main.activateWindow();
-    main.findChild<QWidget*>(QStringLiteral("tb_w_zbfa_set"))->setFocus(Qt::TabFocusReason);
-    QCoreApplication::processEvents();
-    main.grab().save(folder + QStringLiteral("/main-focus.png"));
-    w_xmqxz picker(sqlca(), QStringLiteral("450121101203"), &main);
-    picker.show();
-    QCoreApplication::processEvents();
-    picker.grab().save(folder + QStringLiteral("/picker.png"));
-    picker.setSearchText(QStringLiteral("桥"));
-    QCoreApplication::processEvents();
-    picker.grab().save(folder + QStringLiteral("/picker-search.png"));
-    SessionDialog dialog(session, &main.host(), &main);
-    dialog.show();
-    QCoreApplication::processEvents();
-    dialog.grab().save(folder + QStringLiteral("/session.png"));
-    DesktopHost host(&sqlca(), QString());
-    host.openWaitNotice(QStringLiteral("正在统计，请稍候……"));
-    host.waitNotice()->grab().save(folder + QStringLiteral("/wait.png"));
-    host.closeWaitNotice();
-
-    w_pack pack(main.host(), &main);
-    pack.openFolder = [](const QString&) {};
-    QTemporaryDir packed;
-    pack.findChild<QLineEdit*>(QStringLiteral("sle_folder"))->setText(packed.path());
-    pack.findChild<RegionBox*>(QStringLiteral("em_region"))->setText(QStringLiteral("450121101"));
-    pack.show();
-    QCoreApplication::processEvents();
-    pack.grab().save(folder + QStringLiteral("/pack.png"));
-    bool done = false;
-    QObject::connect(&pack, &w_pack::finished, [&](int) { done = true; });
-    auto* level = pack.findChild<QComboBox*>(QStringLiteral("ddlb_level"));
-    level->setCurrentIndex(level->findData(12));
-    ASSERT_TRUE(pack.start());
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-    pack.grab().save(folder + QStringLiteral("/pack-running.png"));
-    for (int i = 0; i < 2000 && !done; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    pack.grab().save(folder + QStringLiteral("/pack-done.png"));
-}
-
 } // namespace
 
 ALLSTATS_ON_ALL_BACKENDS(HostTest);
