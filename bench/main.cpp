@@ -8,6 +8,7 @@
 #include "bench/benchdata.h"
 #include "bench/forms.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/safefile.h"
 #include "foundation/sqlca.h"
 #include "host/sqlhost.h"
 #include "report/d_xmjdzl.h"
@@ -24,7 +25,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -710,12 +710,13 @@ int measure(const QStringList& args)
             {QStringLiteral("packs"), pj},
             {QStringLiteral("targets"), tj},
         };
-        QSaveFile f(parser.value(QStringLiteral("json")));
-        if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(doc).toJson()) < 0 || !f.commit()) {
-            err() << "cannot write " << f.fileName() << ": " << f.errorString() << Qt::endl;
+        const QString json = parser.value(QStringLiteral("json"));
+        QString error;
+        if (!writeFileWhole(json, QJsonDocument(doc).toJson(), &error)) {
+            err() << error << Qt::endl;
             return Failed;
         }
-        out() << Qt::endl << "results written to " << f.fileName() << Qt::endl;
+        out() << Qt::endl << "results written to " << json << Qt::endl;
     }
     return allSame && packsSame ? Done : Failed;
 }

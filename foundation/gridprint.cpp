@@ -2,12 +2,12 @@
 
 #include "foundation/fonts.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/safefile.h"
 #include "foundation/version.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPageSize>
@@ -577,14 +577,8 @@ QByteArray xmpPacket(const DocumentInfo& info, const QDateTime& when, bool archi
 // The whole set (with subject, author and dates equal to the XMP packet's, as
 // PDF/A asks) is appended as an incremental update that replaces the
 // information dictionary; the pages stay as written.
-bool appendDocumentInfo(const QString& path, const DocumentInfo& info, const QDateTime& when, QString* why)
+bool appendDocumentInfo(QByteArray& all, const DocumentInfo& info, const QDateTime& when, QString* why)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadWrite)) {
-        *why = f.errorString();
-        return false;
-    }
-    const QByteArray all = f.readAll();
     const qsizetype trailerAt = all.lastIndexOf("trailer");
     if (trailerAt < 0) {
         *why = QStringLiteral("the PDF has no trailer");
@@ -628,10 +622,7 @@ bool appendDocumentInfo(const QString& path, const DocumentInfo& info, const QDa
               " 0 R\n/Root " + QByteArray::number(root) + " 0 R\n" +
               (id.hasMatch() ? id.captured(0).toLatin1() + '\n' : QByteArray()) + "/Prev " +
               QByteArray::number(previous) + "\n>>\nstartxref\n" + QByteArray::number(xrefAt) + "\n%%EOF\n";
-    if (!f.seek(all.size()) || f.write(update) != update.size() || !f.flush()) {
-        *why = f.errorString();
-        return false;
-    }
+    all += update;
     return true;
 }
 
@@ -671,7 +662,8 @@ DocumentInfo documentInfoFor(const GridBuffer& grid)
     return info;
 }
 
-bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const PdfOptions& options)
+bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const PdfOptions& options,
+              QByteArray* into)
 {
     const DocumentInfo info = options.info ? *options.info : documentInfoFor(grid);
     // Whole seconds with the zone's offset: the dictionary and the XMP packet
@@ -679,8 +671,12 @@ bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const
     QDateTime when = QDateTime::currentDateTime();
     when = when.addMSecs(-when.time().msec()).toOffsetFromUtc(when.offsetFromUtc());
     QString why;
+    // Made in memory, then written whole or not at all.
+    QByteArray bytes;
     {
-        QPdfWriter writer(path);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
         writer.setResolution(600);
         if (options.archival)
             writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
@@ -693,15 +689,15 @@ bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const
             return false;
         }
     }
-    if (QFileInfo(path).size() <= 0) {
+    if (bytes.isEmpty()) {
         if (error)
-            *error = QStringLiteral("cannot write %1").arg(path);
+            *error = QStringLiteral("cannot write %1: the PDF is empty").arg(path);
         return false;
     }
-    if (!appendDocumentInfo(path, info, when, &why)) {
+    if (!appendDocumentInfo(bytes, info, when, &why)) {
         if (error)
             *error = QStringLiteral("cannot write %1: %2").arg(path, why);
         return false;
     }
-    return true;
+    return finishFile(path, bytes, into, error);
 }

@@ -125,5 +125,8 @@ struct PdfOptions
 };
 
 // Writes the whole grid as a PDF file (A4, the grid's orientation) with its
-// document information. False with *error set when the file cannot be written.
-bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const PdfOptions& options = {});
+// document information, whole or not at all. False with *error set when the
+// file cannot be written. With `bytes` the PDF comes back there instead (the
+// path then only names it in messages).
+bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const PdfOptions& options = {},
+              QByteArray* bytes = nullptr);

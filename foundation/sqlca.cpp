@@ -405,6 +405,7 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
     const bool fresh = !info.exists() || info.size() == 0;
     std::unique_ptr<Sqlca> s(new Sqlca(name, Backend::SQLite));
     s->m_description = QStringLiteral("SQLite %1").arg(info.absoluteFilePath());
+    s->m_sqliteFile = info.absoluteFilePath();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     if (mode == OpenMode::Existing) {
         // Read-write but never created: a file removed meanwhile stays missing.

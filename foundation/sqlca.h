@@ -58,6 +58,8 @@ public:
     const Dialect& dialect() const { return m_dialect; }
     QSqlDatabase database() const;
     QString description() const { return m_description; }
+    // The SQLite database file (absolute), empty for a server.
+    QString sqliteFile() const { return m_sqliteFile; }
 
     int SQLCode = 0;
     QString SQLErrText;
@@ -115,6 +117,7 @@ private:
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_kept;
     QString m_connectionName;
     QString m_description;
+    QString m_sqliteFile;
     Dialect m_dialect;
     int m_depth = 0;
     int m_waitSeconds = kDefaultWaitSeconds;

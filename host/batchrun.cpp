@@ -1,14 +1,18 @@
 #include "host/batchrun.h"
 
+#include "foundation/dbname.h"
+#include "foundation/safefile.h"
 #include "foundation/sqlca.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace batch {
 
@@ -40,6 +44,35 @@ bool sameFile(const QString& a, const QString& b)
            sa.st_ino == sb.st_ino;
 }
 
+// A path and, when links lead elsewhere, where they lead (also to a file that
+// is not there yet: a journal file SQLite makes later).
+QStringList namesOf(const QString& path)
+{
+    QStringList names{QFileInfo(path).absoluteFilePath()};
+    const QString resolved = resolvedFilePath(path);
+    if (!resolved.isEmpty() && !names.contains(resolved))
+        names << resolved;
+    return names;
+}
+
+// Writes all bytes to an open descriptor, again after an interruption or a short write.
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
 } // namespace
 
 void addLimitOptions(QCommandLineParser& parser)
@@ -64,18 +97,36 @@ bool readLimits(const QCommandLineParser& parser, Limits* limits, QString* error
 
 QString outputRefusal(const QString& out, const QString& db)
 {
+    const QString file = databaseFileAt(out, db);
+    return file.isEmpty()
+               ? QString()
+               : QStringLiteral("--out names the database file %1; write the report to another file")
+                     .arg(file);
+}
+
+QString databaseFileAt(const QString& out, const QString& db)
+{
     if (out == u"-")
         return QString();
-    QString path = db.trimmed();
-    if (path.startsWith(QStringLiteral("postgres")))
+    // A server's database has no file here (and a file named postgres.sqlite is a file).
+    QString why;
+    const std::optional<DatabaseName> name = parseDatabaseName(db, &why);
+    if (!name || name->isPostgres())
         return QString();
-    if (path.startsWith(QStringLiteral("sqlite:")))
-        path = path.mid(7);
-    for (const QString& suffix :
-         {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
-        if (sameFile(out, path + suffix))
-            return QStringLiteral("--out names the database file %1; write the report to another file")
-                .arg(path + suffix);
+    const QString path = name->path;
+    // Links are followed on both sides, dangling ones too: a link to the
+    // journal file SQLite makes and removes later is the journal file.
+    const QStringList targets = namesOf(out);
+    for (const QString& base : namesOf(path)) {
+        for (const QString& suffix :
+             {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
+            for (const QString& journal : namesOf(base + suffix)) {
+                for (const QString& target : targets) {
+                    if (sameFile(target, journal))
+                        return path + suffix;
+                }
+            }
+        }
     }
     return QString();
 }
@@ -83,9 +134,9 @@ QString outputRefusal(const QString& out, const QString& db)
 bool writeOutput(const QString& out, const QByteArray& bytes, QString* error)
 {
     if (out == u"-") {
-        QFile f;
-        if (!f.open(stdout, QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush()) {
-            *error = QStringLiteral("cannot write to standard output");
+        std::fflush(stdout);
+        if (!writeAll(STDOUT_FILENO, bytes)) {
+            *error = QStringLiteral("cannot write to standard output: %1").arg(systemErrorText(errno));
             return false;
         }
         return true;
@@ -97,20 +148,21 @@ bool writeOutput(const QString& out, const QByteArray& bytes, QString* error)
     if (special) {
         // A device, a pipe, or a stream the caller opened: it is written into,
         // never replaced by a file of the same name.
-        QFile f(out);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || f.write(bytes) != bytes.size()) {
-            *error = QStringLiteral("cannot write %1: %2").arg(out, f.errorString());
+        const int fd = ::open(QFile::encodeName(out).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0 || !writeAll(fd, bytes)) {
+            *error = QStringLiteral("cannot write %1: %2").arg(out, systemErrorText(errno));
+            if (fd >= 0)
+                ::close(fd);
+            return false;
+        }
+        if (::close(fd) != 0 && errno != EINTR) {
+            *error = QStringLiteral("cannot write %1: %2").arg(out, systemErrorText(errno));
             return false;
         }
         return true;
     }
-    // Written whole or not at all: a failed write leaves no truncated report.
-    QSaveFile f(out);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(out, f.errorString());
-        return false;
-    }
-    return true;
+    // Written whole or not at all: a failed write leaves the earlier file as it was.
+    return writeFileWhole(out, bytes, error);
 }
 
 Watchdog::Watchdog(Sqlca& sqlca, const Limits& limits, QString command)

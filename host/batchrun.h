@@ -33,6 +33,10 @@ bool readLimits(const QCommandLineParser& parser, Limits* limits, QString* error
 // Empty when OUT may be written; else why not (it names the database file or
 // one of its journal files). "-" is standard output.
 QString outputRefusal(const QString& out, const QString& db);
+// The database file or journal file of DB that writing OUT would replace, or
+// empty. Links are followed on both sides, also links to a journal file that
+// does not exist yet.
+QString databaseFileAt(const QString& out, const QString& db);
 // Writes the bytes to OUT: standard output for "-"; a device, a named pipe or
 // /dev/stdout directly; a regular file whole or not at all (write and rename).
 bool writeOutput(const QString& out, const QByteArray& bytes, QString* error);

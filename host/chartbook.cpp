@@ -47,7 +47,7 @@ struct ChartFonts
 
 } // namespace
 
-Status writeChartBook(const ChartBook& book, const QString& path)
+Status writeChartBook(const ChartBook& book, const QString& path, QByteArray* bytes)
 {
     XlsxWorkbook workbook(path);
     if (!workbook.isOpen())
@@ -158,5 +158,5 @@ Status writeChartBook(const ChartBook& book, const QString& path)
     info.subject = book.subject;
     info.creator = allstatsNameAndVersion();
     workbook.setInfo(info);
-    return workbook.commit();
+    return workbook.commit(bytes);
 }

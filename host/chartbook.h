@@ -49,6 +49,6 @@ struct ChartBook
 };
 
 // Writes the workbook (the table as the program's other tables are, typed
-// figures with the grid masks) beside the target and renames it into place,
-// so the file appears whole or not at all.
-Status writeChartBook(const ChartBook& book, const QString& path);
+// figures with the grid masks) whole or not at all; with `bytes` it comes back
+// there instead.
+Status writeChartBook(const ChartBook& book, const QString& path, QByteArray* bytes = nullptr);

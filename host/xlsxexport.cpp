@@ -3,6 +3,7 @@
 #include "foundation/fonts.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/gridprint.h"
+#include "foundation/safefile.h"
 #include "foundation/version.h"
 
 #include <QDir>
@@ -15,7 +16,11 @@
 #include <QMap>
 #include <QSet>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unzip.h>
 #include <xlsxwriter.h>
 #include <zip.h>
@@ -241,6 +246,51 @@ void spellOutChartDefaults(QByteArray& chart)
         chart.replace("</c:ser>", "<c:smooth val=\"0\"/></c:ser>");
 }
 
+// A file in memory that the spreadsheet and zip libraries write and read by
+// name (they take nothing else): the workbook is made and finished here, and
+// only its final bytes go to the target, through a SafeFile that sees every
+// failure of the disk with its reason (the library would lose the reason and
+// could leave a cut file in place).
+class MemoryFile final
+{
+public:
+    MemoryFile() : m_fd(::memfd_create("allstats-xlsx", MFD_CLOEXEC)) {}
+    ~MemoryFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+
+    bool isValid() const { return m_fd >= 0; }
+    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(m_fd); }
+    // All bytes written; false with errno set when they cannot be read.
+    bool read(QByteArray* bytes) const
+    {
+        struct stat st = {};
+        if (::fstat(m_fd, &st) != 0)
+            return false;
+        bytes->resize(qsizetype(st.st_size));
+        qsizetype done = 0;
+        while (done < bytes->size()) {
+            const ssize_t n = ::pread(m_fd, bytes->data() + done, size_t(bytes->size() - done), off_t(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (n == 0)
+                    errno = EIO;
+                return false;
+            }
+            done += n;
+        }
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+};
+
 // libxlsxwriter names another program as the workbook's application in
 // docProps/app.xml and offers no way to change it, so that one part is
 // rewritten after the package is written (and the chart parts with it); every
@@ -257,7 +307,7 @@ bool nameApplication(const QString& from, const QString& to, QString* why)
     zipFile out = zipOpen64(toName.constData(), APPEND_STATUS_CREATE);
     if (!out) {
         unzClose(in);
-        *why = QStringLiteral("cannot create %1").arg(to);
+        *why = QStringLiteral("the package cannot be rewritten: %1").arg(systemErrorText(errno));
         return false;
     }
     bool ok = unzGoToFirstFile(in) == UNZ_OK;
@@ -304,7 +354,7 @@ bool nameApplication(const QString& from, const QString& to, QString* why)
     if (zipClose(out, nullptr) != ZIP_OK)
         ok = false;
     if (!ok)
-        *why = QStringLiteral("cannot copy the package to %1").arg(to);
+        *why = QStringLiteral("the package cannot be rewritten");
     return ok;
 }
 
@@ -356,7 +406,7 @@ void setUpSheetPrinting(lxw_worksheet* sheet, const SheetPrintSetup& setup)
 struct XlsxWorkbook::Private
 {
     QString path;
-    QString partial;
+    std::unique_ptr<MemoryFile> raw; // what the library writes
     lxw_workbook* wb = nullptr;
     std::unique_ptr<Formats> formats;
     QSet<QString> sheetNames; // folded, as the spreadsheet compares them
@@ -370,7 +420,7 @@ struct XlsxWorkbook::Private
             workbook_close(wb);
             wb = nullptr;
         }
-        QFile::remove(partial);
+        raw.reset();
     }
 };
 
@@ -378,16 +428,19 @@ XlsxWorkbook::XlsxWorkbook(const QString& path) : d(std::make_unique<Private>())
 {
     const QFileInfo target(path);
     d->path = path;
-    d->partial = target.absoluteFilePath() + QStringLiteral(".part");
     if (!target.absoluteDir().exists()) {
         d->error =
             QStringLiteral("cannot write %1: the folder %2 does not exist").arg(path, target.absolutePath());
         return;
     }
-    // Written beside the target and renamed at the end, so a failure leaves no half file.
-    QFile::remove(d->partial);
-    const QByteArray partialName = QFile::encodeName(d->partial);
-    d->wb = workbook_new(partialName.constData());
+    // Made in memory; commit() writes the finished file whole or not at all.
+    d->raw = std::make_unique<MemoryFile>();
+    if (!d->raw->isValid()) {
+        d->error = QStringLiteral("cannot write %1: %2").arg(path, systemErrorText(errno));
+        return;
+    }
+    const QByteArray rawName = QFile::encodeName(d->raw->path());
+    d->wb = workbook_new(rawName.constData());
     if (!d->wb) {
         d->error = QStringLiteral("cannot write %1: the spreadsheet library refused the file").arg(path);
         return;
@@ -738,7 +791,7 @@ Status XlsxWorkbook::writeTable(int sheet, const XlsxTable& table)
     return Status::success();
 }
 
-Status XlsxWorkbook::commit()
+Status XlsxWorkbook::commit(QByteArray* into)
 {
     if (!d->wb)
         return Status::failure(d->error);
@@ -756,39 +809,40 @@ Status XlsxWorkbook::commit()
     properties.author = const_cast<char*>(author.constData());
     workbook_set_properties(d->wb, &properties);
 
+    errno = 0;
     const lxw_error err = workbook_close(d->wb);
+    const int closeErrno = errno;
     d->wb = nullptr;
     if (err != LXW_NO_ERROR) {
         d->discard();
+        // The library's own text says which of its steps failed; the system's says why.
+        const bool system =
+            closeErrno != 0 && (err == LXW_ERROR_CREATING_XLSX_FILE || err == LXW_ERROR_CREATING_TMPFILE ||
+                                err == LXW_ERROR_ZIP_FILE_OPERATION || err == LXW_ERROR_ZIP_CLOSE);
         return Status::failure(
-            QStringLiteral("cannot write %1: %2").arg(d->path, QString::fromUtf8(lxw_strerror(err))));
+            QStringLiteral("cannot write %1: %2")
+                .arg(d->path, system ? systemErrorText(closeErrno) : QString::fromUtf8(lxw_strerror(err))));
     }
-    const QString named = d->partial + QStringLiteral("2");
+    MemoryFile named;
     QString why;
-    if (!nameApplication(d->partial, named, &why)) {
-        QFile::remove(named);
+    QByteArray bytes;
+    if (!named.isValid() || !nameApplication(d->raw->path(), named.path(), &why) || !named.read(&bytes)) {
+        if (why.isEmpty())
+            why = systemErrorText(errno);
         d->discard();
         return Status::failure(QStringLiteral("cannot write %1: %2").arg(d->path, why));
     }
-    QFile::remove(d->partial);
-    if (QFile::exists(d->path) && !QFile::remove(d->path)) {
-        QFile::remove(named);
-        return Status::failure(
-            QStringLiteral("cannot write %1: the file exists and cannot be replaced").arg(d->path));
-    }
-    if (!QFile::rename(named, d->path)) {
-        QFile::remove(named);
-        return Status::failure(
-            QStringLiteral("cannot write %1: cannot move the finished file in place").arg(d->path));
-    }
+    d->discard();
+    if (!finishFile(d->path, bytes, into, &why))
+        return Status::failure(why);
     return Status::success();
 }
 
-Status writeXlsx(const GridBuffer& grid, const QString& path)
+Status writeXlsx(const GridBuffer& grid, const QString& path, QByteArray* bytes)
 {
     XlsxWorkbook book(path);
     if (const Status s = book.addSheet(grid); !s)
         return s;
     book.setInfo(documentInfoFor(grid));
-    return book.commit();
+    return book.commit(bytes);
 }

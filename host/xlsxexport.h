@@ -50,8 +50,8 @@ struct SheetPrintSetup
 };
 void setUpSheetPrinting(lxw_worksheet* sheet, const SheetPrintSetup& setup);
 
-// A workbook of grids and tables, one sheet each, written on commit(): beside
-// the target and renamed into place, so the file appears whole or not at all.
+// A workbook of grids and tables, one sheet each, made in memory and written on
+// commit() whole or not at all (beside the target, then renamed into place).
 // A workbook not committed leaves nothing behind. Sheets may be added first and
 // filled later (a summary sheet in front of the sheets it sums up).
 class XlsxWorkbook final
@@ -91,15 +91,18 @@ public:
 
     // The workbook's properties; the application is always "allstats <version>".
     void setInfo(const DocumentInfo& info);
-    Status commit();
+    // Writes the workbook; with `bytes` it comes back there instead (the path
+    // then only names it in messages).
+    Status commit(QByteArray* bytes = nullptr);
 
 private:
     struct Private;
     std::unique_ptr<Private> d;
 };
 
-// Writes the grid as a one-sheet workbook with the grid's document information.
-Status writeXlsx(const GridBuffer& grid, const QString& path);
+// Writes the grid as a one-sheet workbook with the grid's document information;
+// with `bytes` it comes back there instead.
+Status writeXlsx(const GridBuffer& grid, const QString& path, QByteArray* bytes = nullptr);
 
 // The sheet name for a title: at most 31 characters, none of []:*?/\ .
 QString xlsxSheetName(const QString& title);

@@ -19,10 +19,7 @@
 
 #include <QCommandLineParser>
 #include <QDate>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <memory>
 
@@ -44,25 +41,14 @@ QString formatOf(const QCommandLineParser& parser, const QString& out)
     return QStringLiteral("json");
 }
 
-// Binary formats are written by their writers to a file; for standard output
-// they go through a temporary file.
-bool writeFileFormat(const QString& out, const QString& suffix,
-                     const std::function<bool(const QString& path, QString* error)>& writer, QString* error)
+// Binary formats are made in memory by their writers, then written out as the
+// text formats are: to standard output, into a pipe or device, or whole or not
+// at all to a file, each write checked.
+bool writeFileFormat(const QString& out, const std::function<bool(QByteArray* bytes, QString* error)>& writer,
+                     QString* error)
 {
-    QTemporaryDir tmp;
-    if (!tmp.isValid()) {
-        *error = QStringLiteral("cannot create a temporary folder: %1").arg(tmp.errorString());
-        return false;
-    }
-    const QString path = tmp.filePath(QStringLiteral("report.") + suffix);
-    if (!writer(path, error))
-        return false;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
-        return false;
-    }
-    return batch::writeOutput(out, f.readAll(), error);
+    QByteArray bytes;
+    return writer(&bytes, error) && batch::writeOutput(out, bytes, error);
 }
 
 } // namespace
@@ -135,9 +121,9 @@ int runReport(const QStringList& args)
         written = batch::writeOutput(out, reportCsv(grid), &error);
     } else if (format == u"xlsx") {
         written = writeFileFormat(
-            out, format,
-            [&](const QString& path, QString* e) {
-                const Status st = writeXlsx(grid, path);
+            out,
+            [&](QByteArray* bytes, QString* e) {
+                const Status st = writeXlsx(grid, out, bytes);
                 if (!st)
                     *e = st.error;
                 return st.ok;
@@ -145,11 +131,11 @@ int runReport(const QStringList& args)
             &error);
     } else {
         written = writeFileFormat(
-            out, format,
-            [&](const QString& path, QString* e) {
+            out,
+            [&](QByteArray* bytes, QString* e) {
                 PdfOptions pdf;
                 pdf.archival = s.isSet("pdf-a");
-                return writePdf(grid, path, e, pdf);
+                return writePdf(grid, out, e, pdf, bytes);
             },
             &error);
     }
@@ -214,10 +200,13 @@ int runPack(const QStringList& args)
     Pack pack(*s.host, request);
     auto fail = [&](const Pack::Step& step) {
         pack.stop();
-        err() << "pack: " << step.message << Qt::endl;
+        for (const QString& line : step.message.split(u'\n'))
+            err() << "pack: " << line << Qt::endl;
         switch (step.kind) {
         case Pack::Refused:
             return int(ExitRefused);
+        case Pack::TargetRefused:
+            return int(ExitUsage);
         case Pack::OutputError:
             return int(ExitOutput);
         default:

@@ -2,18 +2,17 @@
 
 #include "foundation/gridbuffer.h"
 #include "foundation/gridprint.h"
+#include "foundation/safefile.h"
 #include "foundation/sqlca.h"
+#include "host/batchrun.h"
 #include "host/xlsxexport.h"
 #include "report/d_xmjdzl.h"
 #include "report/output.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QThread>
 #include <QThreadPool>
 #include <algorithm>
@@ -25,32 +24,6 @@ namespace {
 constexpr int kMaxFileNameBytes = 200;
 
 const QString kCombined = QStringLiteral("全部");
-
-// Moves a finished partial file in place of the target.
-bool moveInPlace(const QString& partial, const QString& path, QString* error)
-{
-    if (QFile::exists(path) && !QFile::remove(path)) {
-        QFile::remove(partial);
-        *error = QStringLiteral("cannot write %1: the file exists and cannot be replaced").arg(path);
-        return false;
-    }
-    if (!QFile::rename(partial, path)) {
-        QFile::remove(partial);
-        *error = QStringLiteral("cannot write %1: cannot move the finished file in place").arg(path);
-        return false;
-    }
-    return true;
-}
-
-bool saveBytes(const QString& path, const QByteArray& bytes, QString* error)
-{
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
-        return false;
-    }
-    return true;
-}
 
 // The combined spreadsheet's first sheet: the 累计数 of every region, one
 // column per region, indicators down. Rows are keyed by the indicator's type
@@ -219,12 +192,15 @@ struct Pack::Writers
     int pending = 0;
     QString error;
     QMap<qsizetype, QString> written;
+    QMap<qsizetype, QString> failed; // the files that could not be written, and why
+    // The SQLite file the pack reads (empty for a server): no file of the pack replaces it.
+    QString database;
 
     // The combined file (touched on the book thread only).
     QString combinedPath;
-    QString combinedPartial;
     std::unique_ptr<XlsxWorkbook> xlsx;
     SideBySide side;
+    std::unique_ptr<SafeFile> pdfFile;
     std::unique_ptr<QPdfWriter> pdf;
     std::unique_ptr<QPainter> painter;
     int pdfPages = 0;
@@ -244,17 +220,23 @@ struct Pack::Writers
         book.waitForDone();
     }
 
-    void submit(QThreadPool& pool, std::function<QString()> job)
+    // Runs the job for the file `index` (the combined file's is the number of
+    // regions); an error it returns is kept for that file.
+    void submit(QThreadPool& pool, qsizetype index, std::function<QString()> job)
     {
         {
             std::lock_guard lock(mutex);
             ++pending;
         }
-        pool.start([this, job = std::move(job)] {
+        pool.start([this, index, job = std::move(job)] {
             const QString e = job();
             std::lock_guard lock(mutex);
-            if (!e.isEmpty() && error.isEmpty())
-                error = e;
+            if (!e.isEmpty()) {
+                if (error.isEmpty())
+                    error = e;
+                if (!failed.contains(index))
+                    failed.insert(index, e);
+            }
             --pending;
             changed.notify_all();
         });
@@ -274,14 +256,28 @@ struct Pack::Writers
         std::lock_guard lock(mutex);
         written.insert(index, path);
     }
+    // Why the file may not be written: it would replace the database or one of its journal files.
+    QString refusal(const QString& path) const
+    {
+        const QString file = database.isEmpty() ? QString() : batch::databaseFileAt(path, database);
+        return file.isEmpty()
+                   ? QString()
+                   : QStringLiteral("%1 leads to the database file %2; the pack never replaces it: "
+                                    "remove the link or choose another folder")
+                         .arg(path, file);
+    }
 
     // Book thread: one report into the combined PDF, starting on a new page.
     QString addToPdf(const GridBuffer& grid)
     {
         const QPageLayout layout = GridPrinter::pageLayoutFor(grid);
         if (!pdf) {
-            QFile::remove(combinedPartial);
-            pdf = std::make_unique<QPdfWriter>(combinedPartial);
+            if (const QString refused = refusal(combinedPath); !refused.isEmpty())
+                return refused;
+            pdfFile = std::make_unique<SafeFile>(combinedPath);
+            if (!pdfFile->open(QIODevice::WriteOnly))
+                return pdfFile->error();
+            pdf = std::make_unique<QPdfWriter>(pdfFile.get());
             pdf->setResolution(600);
             pdf->setCreator(QStringLiteral("allstats"));
             pdf->setTitle(reportText(grid, QStringLiteral("t_1")));
@@ -292,7 +288,9 @@ struct Pack::Writers
             painter->scale(pdf->logicalDpiX() / 72.0, pdf->logicalDpiY() / 72.0);
         }
         if (!painter->isActive())
-            return QStringLiteral("cannot write %1").arg(combinedPath);
+            return !pdfFile->error().isEmpty()
+                       ? pdfFile->error()
+                       : QStringLiteral("cannot write %1: the PDF cannot be drawn").arg(combinedPath);
         const GridPrinter printer(grid);
         const int pages = printer.pageCount(layout);
         for (int page = 1; page <= pages; ++page) {
@@ -304,6 +302,9 @@ struct Pack::Writers
             const QRectF content(QPointF(0, 0), layout.paintRectPoints().size());
             printer.paintPage(*painter, page, content);
             ++pdfPages;
+            // A write that failed stops the pack now, not at the end.
+            if (!pdfFile->error().isEmpty())
+                return pdfFile->error();
         }
         return {};
     }
@@ -317,6 +318,10 @@ struct Pack::Writers
                 xlsx.reset(); // an uncommitted workbook leaves nothing behind
                 return {};
             }
+            if (const QString refused = refusal(combinedPath); !refused.isEmpty()) {
+                xlsx.reset();
+                return refused;
+            }
             if (const Status s = xlsx->writeTable(0, side.table(title, subtitle)); !s)
                 return s.error;
             const Status s = xlsx->commit();
@@ -327,17 +332,15 @@ struct Pack::Writers
             const bool ended = painter->isActive() ? painter->end() : false;
             painter.reset();
             pdf.reset();
-            if (!keep) {
-                QFile::remove(combinedPartial);
-                return {};
-            }
-            if (!ended || QFileInfo(combinedPartial).size() <= 0) {
-                QFile::remove(combinedPartial);
-                return QStringLiteral("cannot write %1").arg(combinedPath);
-            }
-            QString e;
-            if (!moveInPlace(combinedPartial, combinedPath, &e))
-                return e;
+            std::unique_ptr<SafeFile> file = std::move(pdfFile);
+            if (!keep)
+                return {}; // the partial file goes with the SafeFile
+            if (!file->error().isEmpty())
+                return file->error();
+            if (!ended || file->size() <= 0)
+                return QStringLiteral("cannot write %1: the PDF cannot be finished").arg(combinedPath);
+            if (!file->commit())
+                return file->error();
         }
         return {};
     }
@@ -352,7 +355,7 @@ Pack::Pack(Host& host, PackRequest request)
         m_writers->combinedPath = QDir(m_request.folder)
                                       .filePath(packFileName(m_request.region.trimmed(), m_request.regionName,
                                                              m_period + u'-' + kCombined, m_request.format));
-    m_writers->combinedPartial = m_writers->combinedPath + QStringLiteral(".part");
+    m_writers->database = m_host.sqlca().sqliteFile();
 }
 
 Pack::~Pack()
@@ -363,6 +366,12 @@ Pack::~Pack()
 QString Pack::combinedPath() const
 {
     return m_writers->combinedPath;
+}
+
+QString Pack::filePath(const PackRegion& region) const
+{
+    return QDir(m_request.folder)
+        .filePath(packFileName(region.code, region.name, m_period, m_request.format));
 }
 
 Pack::Step Pack::prepare()
@@ -381,6 +390,17 @@ Pack::Step Pack::prepare()
         return {Refused, QStringLiteral("%1 %2 下没有%3区域（%4位代码）")
                              .arg(region, m_request.regionName, packLevelCaption(m_request.codeLength))
                              .arg(m_request.codeLength)};
+    // No file of the pack may replace the database, not even through a link
+    // in the folder: refused before anything is made.
+    QStringList paths;
+    for (const PackRegion& r : std::as_const(m_regions))
+        paths << filePath(r);
+    if (!m_writers->combinedPath.isEmpty())
+        paths << m_writers->combinedPath;
+    for (const QString& path : std::as_const(paths)) {
+        if (const QString refused = m_writers->refusal(path); !refused.isEmpty())
+            return {TargetRefused, refused};
+    }
     if (!m_writers->combinedPath.isEmpty() && m_request.format == u"xlsx") {
         m_writers->xlsx = std::make_unique<XlsxWorkbook>(m_writers->combinedPath);
         if (!m_writers->xlsx->isOpen())
@@ -396,8 +416,8 @@ Pack::Step Pack::next()
 {
     if (atEnd())
         return {};
-    if (const QString e = m_writers->firstError(); !e.isEmpty())
-        return {OutputError, e};
+    if (!m_writers->firstError().isEmpty())
+        return outputFailure();
     static const GridLayout layout = d_xmjdzl();
     const PackRegion region = m_regions.at(m_done);
     auto grid = std::make_shared<GridBuffer>(layout);
@@ -421,33 +441,33 @@ Pack::Step Pack::next()
 
     const qsizetype index = m_done++;
     const QString format = m_request.format;
-    const QString path =
-        QDir(m_request.folder).filePath(packFileName(region.code, region.name, m_period, format));
+    const QString path = filePath(region);
     Writers* w = m_writers.get();
     std::shared_ptr<const GridBuffer> shared = grid;
-    w->submit(w->files, [w, shared, path, format, index]() -> QString {
+    w->submit(w->files, index, [w, shared, path, format, index]() -> QString {
+        // Checked again as the file is written: a link may have appeared since.
+        if (const QString refused = w->refusal(path); !refused.isEmpty())
+            return refused;
         QString error;
         bool ok = false;
         if (format == u"json") {
-            ok = saveBytes(path, reportJson(*shared), &error);
+            ok = writeFileWhole(path, reportJson(*shared), &error);
         } else if (format == u"csv") {
-            ok = saveBytes(path, reportCsv(*shared), &error);
+            ok = writeFileWhole(path, reportCsv(*shared), &error);
         } else if (format == u"xlsx") {
             const Status s = writeXlsx(*shared, path);
             ok = s.ok;
             error = s.error;
         } else {
-            const QString partial = path + QStringLiteral(".part");
-            ok = writePdf(*shared, partial, &error) && moveInPlace(partial, path, &error);
-            if (!ok)
-                QFile::remove(partial);
+            ok = writePdf(*shared, path, &error);
         }
         if (ok)
             w->noteWritten(index, path);
         return ok ? QString() : error;
     });
+    const qsizetype combined = m_regions.size();
     if (format == u"xlsx" && w->xlsx) {
-        w->submit(w->book, [w, shared, region]() -> QString {
+        w->submit(w->book, combined, [w, shared, region]() -> QString {
             if (!w->xlsx || w->combinedDone)
                 return {};
             w->side.add(region, *shared);
@@ -458,13 +478,13 @@ Pack::Step Pack::next()
             return s ? QString() : s.error;
         });
     } else if (format == u"pdf") {
-        w->submit(w->book,
+        w->submit(w->book, combined,
                   [w, shared]() -> QString { return w->combinedDone ? QString() : w->addToPdf(*shared); });
     }
     // A few reports ahead of the writers at most, so memory stays flat.
     w->waitBelow(2 * std::max(1, QThread::idealThreadCount()) + 2);
-    if (const QString e = w->firstError(); !e.isEmpty())
-        return {OutputError, e};
+    if (!w->firstError().isEmpty())
+        return outputFailure();
     return {};
 }
 
@@ -472,17 +492,15 @@ Pack::Step Pack::finish()
 {
     Writers* w = m_writers.get();
     w->waitBelow(1);
-    if (const QString e = w->firstError(); !e.isEmpty()) {
-        stop();
-        return {OutputError, e};
-    }
+    if (!w->firstError().isEmpty())
+        return outputFailure();
     if (!w->combinedPath.isEmpty() && !w->combinedDone) {
         const QString title = QStringLiteral("项目进度及借款质量表 — 累计数");
         const QString subtitle = periodHeader(m_request.year, m_request.month) + QStringLiteral("    ") +
                                  unitHeader(m_request.region, m_request.regionName) +
                                  QStringLiteral("    方案：") + m_request.scheme;
         const qsizetype last = m_regions.size();
-        w->submit(w->book, [w, title, subtitle, last] {
+        w->submit(w->book, last, [w, title, subtitle, last] {
             const QString e = w->closeCombined(true, title, subtitle);
             if (e.isEmpty())
                 w->noteWritten(last, w->combinedPath);
@@ -490,9 +508,29 @@ Pack::Step Pack::finish()
         });
         w->waitBelow(1);
     }
-    if (const QString e = w->firstError(); !e.isEmpty())
-        return {OutputError, e};
+    if (!w->firstError().isEmpty())
+        return outputFailure();
     return {};
+}
+
+Pack::Step Pack::outputFailure()
+{
+    // The writers still under way finish (or fail) first, so every file is counted.
+    stop();
+    Writers* w = m_writers.get();
+    std::lock_guard lock(w->mutex);
+    QStringList lines = w->failed.values();
+    const qsizetype combined = m_regions.size();
+    const qsizetype total = combined + (w->combinedPath.isEmpty() ? 0 : 1);
+    if (!w->combinedPath.isEmpty() && !w->failed.contains(combined) && !w->written.contains(combined))
+        lines << QStringLiteral("not written: %1 (it needs every report)").arg(w->combinedPath);
+    lines << QStringLiteral("%1 of %2 files written whole, %3 could not be written; %4 of %5 reports made")
+                 .arg(w->written.size())
+                 .arg(total)
+                 .arg(w->failed.size())
+                 .arg(m_done)
+                 .arg(m_regions.size());
+    return {OutputError, lines.join(u'\n')};
 }
 
 void Pack::stop()
@@ -500,7 +538,7 @@ void Pack::stop()
     Writers* w = m_writers.get();
     w->waitBelow(1);
     if (!w->combinedDone && (w->xlsx || w->pdf)) {
-        w->submit(w->book, [w] { return w->closeCombined(false, QString(), QString()); });
+        w->submit(w->book, m_regions.size(), [w] { return w->closeCombined(false, QString(), QString()); });
         w->waitBelow(1);
     }
     w->combinedDone = true;

@@ -52,16 +52,18 @@ struct PackRequest
 // region (…-全部.xlsx, a first sheet setting the regions' 累计数 side by side),
 // a PDF pack one document of every report (…-全部.pdf). One connection serves
 // the whole pack; the files are written by background threads while the next
-// report is made. Every file appears whole or not at all.
+// report is made. Every file appears whole or not at all, under a partial name
+// of its own while it is written, so two packs into one folder both finish.
 class Pack final
 {
 public:
     enum StepKind
     {
         Written,
-        Refused,     // the run refused (no scheme, say): message says why
-        Failed,      // database or hook error
-        OutputError, // a file could not be written
+        Refused,       // the run refused (no scheme, say): message says why
+        Failed,        // database or hook error
+        OutputError,   // a file could not be written: message names each, and how many were written whole
+        TargetRefused, // a file would replace the database or one of its journal files
     };
     struct Step
     {
@@ -97,6 +99,9 @@ public:
 
 private:
     struct Writers;
+    QString filePath(const PackRegion& region) const;
+    // Stops the pack and says which files could not be written, and why.
+    Step outputFailure();
     Host& m_host;
     PackRequest m_request;
     QString m_period;

@@ -188,6 +188,8 @@ struct ChartFile
     QString path;
     QString format;    // "png" or "pdf"
     bool bars = false; // a trend as bars instead of lines
+    // Given: the file comes back here instead of being written (the path names it in messages).
+    QByteArray* bytes = nullptr;
 };
 using TrendChartWriter = std::function<Status(const TrendTable& table, const ChartFile& file)>;
 using RankChartWriter = std::function<Status(const RankTable& table, const ChartFile& file)>;

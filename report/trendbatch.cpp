@@ -9,9 +9,7 @@
 #include "report/trendoutput.h"
 
 #include <QCommandLineParser>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QTextStream>
 
 namespace {
@@ -74,27 +72,18 @@ bool chartAvailable(const ReportSession& s, const QString& format, bool installe
     return true;
 }
 
-// Binary formats are written by their writers to a file; for standard output
-// they go through a temporary file.
-bool writeFileFormat(const QString& out, const QString& format,
-                     const std::function<Status(const QString& path)>& writer, QString* error)
+// Binary formats are made in memory by their writers, then written out as the
+// text formats are: to standard output, into a pipe or device, or whole or not
+// at all to a file, each write checked.
+bool writeFileFormat(const QString& out, const std::function<Status(QByteArray* bytes)>& writer,
+                     QString* error)
 {
-    QTemporaryDir tmp;
-    if (!tmp.isValid()) {
-        *error = QStringLiteral("cannot create a temporary folder: %1").arg(tmp.errorString());
-        return false;
-    }
-    const QString path = tmp.filePath(QStringLiteral("out.") + format);
-    if (const Status st = writer(path); !st) {
+    QByteArray bytes;
+    if (const Status st = writer(&bytes); !st) {
         *error = st.error;
         return false;
     }
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
-        return false;
-    }
-    return batch::writeOutput(out, f.readAll(), error);
+    return batch::writeOutput(out, bytes, error);
 }
 
 // Runs the steps with progress on standard error; Ctrl-C stops between steps.
@@ -192,12 +181,12 @@ int runTrend(const QStringList& args)
         written = batch::writeOutput(out, trendCsv(table), &error);
     } else if (format == u"xlsx") {
         written = writeFileFormat(
-            out, format, [&](const QString& path) { return writeTrendXlsx(table, path, bars); }, &error);
+            out, [&](QByteArray* bytes) { return writeTrendXlsx(table, out, bars, bytes); }, &error);
     } else {
         written = writeFileFormat(
-            out, format,
-            [&](const QString& path) {
-                return trendChartWriter()(table, ChartFile{path, format, bars});
+            out,
+            [&](QByteArray* bytes) {
+                return trendChartWriter()(table, ChartFile{out, format, bars, bytes});
             },
             &error);
     }
@@ -259,12 +248,12 @@ int runRank(const QStringList& args)
         written = batch::writeOutput(out, rankCsv(table), &error);
     } else if (format == u"xlsx") {
         written = writeFileFormat(
-            out, format, [&](const QString& path) { return writeRankXlsx(table, path); }, &error);
+            out, [&](QByteArray* bytes) { return writeRankXlsx(table, out, bytes); }, &error);
     } else {
         written = writeFileFormat(
-            out, format,
-            [&](const QString& path) {
-                return rankChartWriter()(table, ChartFile{path, format, true});
+            out,
+            [&](QByteArray* bytes) {
+                return rankChartWriter()(table, ChartFile{out, format, true, bytes});
             },
             &error);
     }

@@ -91,7 +91,7 @@ QByteArray trendCsv(const TrendTable& table)
     return QByteArray("\xEF\xBB\xBF") + out.toUtf8();
 }
 
-Status writeTrendXlsx(const TrendTable& table, const QString& path, bool bars)
+Status writeTrendXlsx(const TrendTable& table, const QString& path, bool bars, QByteArray* bytes)
 {
     ChartBook book;
     book.sheetName = table.title;
@@ -141,7 +141,7 @@ Status writeTrendXlsx(const TrendTable& table, const QString& path, bool bars)
         c.rows = ratios;
         book.charts << c;
     }
-    return writeChartBook(book, path);
+    return writeChartBook(book, path, bytes);
 }
 
 QStringList rankColumns(const RankTable& table)
@@ -178,7 +178,7 @@ QByteArray rankCsv(const RankTable& table)
     return QByteArray("\xEF\xBB\xBF") + out.toUtf8();
 }
 
-Status writeRankXlsx(const RankTable& table, const QString& path)
+Status writeRankXlsx(const RankTable& table, const QString& path, QByteArray* bytes)
 {
     ChartBook book;
     book.sheetName = table.title;
@@ -203,5 +203,5 @@ Status writeRankXlsx(const RankTable& table, const QString& path)
     c.seriesInRows = false;
     c.valueColumn = 3;
     book.charts << c;
-    return writeChartBook(book, path);
+    return writeChartBook(book, path, bytes);
 }

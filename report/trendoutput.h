@@ -20,7 +20,9 @@ QStringList trendColumns(const TrendTable& table);
 QByteArray trendJson(const TrendTable& table);
 QByteArray trendCsv(const TrendTable& table);
 // One chart per kind of figure (amounts, ratios), lines or, with `bars`, columns.
-Status writeTrendXlsx(const TrendTable& table, const QString& path, bool bars = false);
+// With `bytes` the workbook comes back there instead of being written.
+Status writeTrendXlsx(const TrendTable& table, const QString& path, bool bars = false,
+                      QByteArray* bytes = nullptr);
 
 // 名次, 代码, 名称, and the indicator's name.
 QStringList rankColumns(const RankTable& table);
@@ -29,4 +31,4 @@ QStringList rankColumns(const RankTable& table);
 QByteArray rankJson(const RankTable& table);
 QByteArray rankCsv(const RankTable& table);
 // The ranking with a horizontal bar chart, the first on top.
-Status writeRankXlsx(const RankTable& table, const QString& path);
+Status writeRankXlsx(const RankTable& table, const QString& path, QByteArray* bytes = nullptr);

@@ -2,6 +2,7 @@
 
 #include "foundation/fonts.h"
 #include "foundation/gridprint.h"
+#include "foundation/safefile.h"
 #include "foundation/version.h"
 #include "report/trend.h"
 
@@ -9,8 +10,8 @@
 #include <QBarLegendMarker>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QBuffer>
 #include <QChart>
-#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QGraphicsScene>
 #include <QHorizontalBarSeries>
@@ -567,7 +568,7 @@ bool ChartPrinter::print(QPagedPaintDevice& device, QString* error) const
         error);
 }
 
-bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error)
+bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error, QByteArray* into)
 {
     // Drawn at 1200×675 and stored at 1.6 times that (1920×1080), sharp on a
     // projector and in a document, with room for 24 months of labels.
@@ -589,20 +590,28 @@ bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error
         look.showTitle = true;
         paintChart(painter, makeChart(doc, look), QRectF(0, 0, kWidth, kHeight));
     }
-    if (!image.save(path, "PNG")) {
+    // Made in memory, then written whole or not at all.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) {
         if (error)
-            *error = QStringLiteral("cannot write %1").arg(path);
+            *error = QStringLiteral("cannot write %1: the picture cannot be made").arg(path);
         return false;
     }
-    return true;
+    return finishFile(path, bytes, into, error);
 }
 
 bool writeChartPdf(const ChartDocument& doc, const QString& path, QString* error,
-                   QPageLayout::Orientation orientation)
+                   QPageLayout::Orientation orientation, QByteArray* into)
 {
     QString why;
+    // Made in memory, then written whole or not at all.
+    QByteArray bytes;
     {
-        QPdfWriter writer(path);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
         writer.setResolution(600);
         writer.setTitle(doc.subtitle.isEmpty() ? doc.title : doc.title + QStringLiteral(" ") + doc.subtitle);
         writer.setCreator(allstatsNameAndVersion());
@@ -612,12 +621,12 @@ bool writeChartPdf(const ChartDocument& doc, const QString& path, QString* error
             return false;
         }
     }
-    if (QFileInfo(path).size() <= 0) {
+    if (bytes.isEmpty()) {
         if (error)
-            *error = QStringLiteral("cannot write %1").arg(path);
+            *error = QStringLiteral("cannot write %1: the PDF is empty").arg(path);
         return false;
     }
-    return true;
+    return finishFile(path, bytes, into, error);
 }
 
 ChartDocument trendDocument(const TrendTable& table, bool bars)
@@ -669,8 +678,9 @@ namespace {
 Status writeDocument(const ChartDocument& doc, const ChartFile& file)
 {
     QString error;
-    const bool ok =
-        file.format == u"png" ? writeChartPng(doc, file.path, &error) : writeChartPdf(doc, file.path, &error);
+    const bool ok = file.format == u"png"
+                        ? writeChartPng(doc, file.path, &error, file.bytes)
+                        : writeChartPdf(doc, file.path, &error, QPageLayout::Landscape, file.bytes);
     return ok ? Status::success() : Status::failure(error);
 }
 

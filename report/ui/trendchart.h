@@ -115,12 +115,16 @@ private:
     QPageLayout::Orientation m_orientation;
 };
 
-// Writes the chart alone, titled, as a PNG image of 1920×1080 pixels. False with *error set.
-bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error);
+// Writes the chart alone, titled, as a PNG image of 1920×1080 pixels, whole or
+// not at all. False with *error set. With `bytes` the image comes back there instead.
+bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error,
+                   QByteArray* bytes = nullptr);
 // Writes the printed pages (chart and table) as a PDF file whose title is the
-// document's title and subtitle. False with *error set.
+// document's title and subtitle, whole or not at all. False with *error set.
+// With `bytes` the PDF comes back there instead.
 bool writeChartPdf(const ChartDocument& doc, const QString& path, QString* error,
-                   QPageLayout::Orientation orientation = QPageLayout::Landscape);
+                   QPageLayout::Orientation orientation = QPageLayout::Landscape,
+                   QByteArray* bytes = nullptr);
 
 // The documents of a trend (line or bar chart; indicators down, one column per
 // month in the table) and of a ranking (名次, 代码, 名称 and the figure).
