@@ -156,7 +156,14 @@ int runInitDb(const QStringList& args)
     }
     const SessionOptions o = readSessionOptions(parser);
     if (!isValidPeriod(o.period)) {
-        err() << "init-db: --period must be YYYYMM with a month from 01 to 12: " << o.period << Qt::endl;
+        err() << "init-db: --period must be " << periodRule() << ": " << o.period << Qt::endl;
+        return ExitUsage;
+    }
+    // The demo's months all have to be periods the program takes.
+    if (parser.isSet(QStringLiteral("demo")) && !isValidPeriod(demo::firstPeriod(o.period))) {
+        err() << "init-db: --period " << o.period << " lets the demo figures begin in "
+              << demo::firstPeriod(o.period) << ", before " << kFirstYear << "; give a later period"
+              << Qt::endl;
         return ExitUsage;
     }
     batch::Limits limits;

@@ -537,6 +537,11 @@ bool isPopulated(Sqlca& sqlca)
                .toString() == kProvinceName;
 }
 
+QString firstPeriod(const QString& lastPeriod)
+{
+    return periodOf(monthIndex(lastPeriod) - kMonthsOfFigures + 1);
+}
+
 bool populate(Sqlca& sqlca, const QString& lastPeriod, QString* error)
 {
     auto fail = [&](const QString& text) {
@@ -545,7 +550,13 @@ bool populate(Sqlca& sqlca, const QString& lastPeriod, QString* error)
         return false;
     };
     if (!isValidPeriod(lastPeriod))
-        return fail(QStringLiteral("the last period of the demo figures must be YYYYMM: %1").arg(lastPeriod));
+        return fail(QStringLiteral("the last period of the demo figures must be %1: %2")
+                        .arg(periodRule(), lastPeriod));
+    if (!isValidPeriod(firstPeriod(lastPeriod)))
+        return fail(QStringLiteral("the %1 months of demo figures ending at %2 would begin in %3, before %4")
+                        .arg(kMonthsOfFigures)
+                        .arg(lastPeriod, firstPeriod(lastPeriod))
+                        .arg(kFirstYear));
     const QStringList missing = schema::missingTables(sqlca);
     if (!missing.isEmpty())
         return fail(

@@ -13,4 +13,8 @@ bool populate(Sqlca& sqlca, const QString& lastPeriod, QString* error);
 // Whether the demo province is in the database (populate then leaves it as it is).
 bool isPopulated(Sqlca& sqlca);
 
+// The first month of the demo figures that end at `lastPeriod`; a period of
+// the program (isValidPeriod) only when lastPeriod lies late enough.
+QString firstPeriod(const QString& lastPeriod);
+
 } // namespace demo

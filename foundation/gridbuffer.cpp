@@ -283,6 +283,7 @@ long GridBuffer::Retrieve(const QVariantList& args)
         return -1;
     }
     QSqlQuery& q = *kept;
+    const Sqlca::Fetching reading(*m_sqlca);
     const auto done = qScopeGuard([&] { q.finish(); });
     const int columns = int(m_layout.columns.size());
     if (q.record().count() < columns) {

@@ -14,8 +14,14 @@ bool isValidPeriod(const QString& period)
     for (const QChar c : period)
         if (c < u'0' || c > u'9')
             return false;
+    const int year = period.left(4).toInt();
     const int month = period.mid(4).toInt();
-    return month >= 1 && month <= 12;
+    return year >= kFirstYear && month >= 1 && month <= 12;
+}
+
+QString periodRule()
+{
+    return QStringLiteral("YYYYMM with a year from %1 to 9999 and a month from 01 to 12").arg(kFirstYear);
 }
 
 bool rightsDenied(const QString& grant, int position)

@@ -60,7 +60,12 @@ public:
 
 // YYYYMM of today.
 QString currentPeriod();
-// A period as every part of the program takes it: six ASCII digits, the month 01 to 12.
+// The first year of a period the program takes; the last is 9999.
+constexpr int kFirstYear = 1900;
+// A period as every part of the program takes it: six ASCII digits, the year
+// 1900 to 9999, the month 01 to 12.
 bool isValidPeriod(const QString& period);
+// The rule above in the words of the messages: "YYYYMM with a year from 1900 …".
+QString periodRule();
 // True when `grant` denies the screen guarded by the 1-based position.
 bool rightsDenied(const QString& grant, int position);

@@ -51,6 +51,22 @@ bool create(Sqlca& sqlca, QString* error)
     const QString code = pg ? QStringLiteral("VARCHAR(40) COLLATE \"C\"") : QStringLiteral("TEXT");
     auto text = [&](int n) { return d.textType(n); };
 
+    // One creator at a time: a second init-db waits and then finds the tables there.
+    TransactionGuard tx(sqlca, /*exclusive*/ d.isSQLite());
+    if (!tx.active() || !sqlca.executeImmediate(d.schemaChangeLock())) {
+        if (error)
+            *error = sqlca.SQLErrText;
+        return false;
+    }
+    // A figures table made here holds one row per period, unit and indicator;
+    // a host's table is left as it is (it may hold what that key refuses).
+    const bool newFigures = !tableExists(sqlca, QStringLiteral("H_stat"));
+    if (sqlca.SQLCode == -1) {
+        if (error)
+            *error = sqlca.SQLErrText;
+        return false;
+    }
+
     const QStringList statements = {
         QStringLiteral("CREATE TABLE IF NOT EXISTS s_zbbm (number %1 NOT NULL PRIMARY KEY, zblx %2, zbmc %2, "
                        "zbms %3, flag1 INTEGER, flag2 INTEGER)")
@@ -71,7 +87,8 @@ bool create(Sqlca& sqlca, QString* error)
             "qichu %4, fasheng %4, leiji %4)")
             .arg(code, text(6), text(4), figure),
         // Period first, then the unit code: a region of a period is one range of this index.
-        QStringLiteral("CREATE INDEX IF NOT EXISTS H_stat_period_unit ON H_stat (kjqj, number, zbbm)"),
+        QStringLiteral("CREATE %1INDEX IF NOT EXISTS H_stat_period_unit ON H_stat (kjqj, number, zbbm)")
+            .arg(newFigures ? QStringLiteral("UNIQUE ") : QString()),
         QStringLiteral("CREATE TABLE IF NOT EXISTS s_qybm (qybm %1 NOT NULL PRIMARY KEY, qymc %2)")
             .arg(code, text(100)),
         QStringLiteral("CREATE TABLE IF NOT EXISTS s_sysset (qybm %1, csname %2, csvalue %3)")
@@ -79,13 +96,6 @@ bool create(Sqlca& sqlca, QString* error)
         QStringLiteral("CREATE INDEX IF NOT EXISTS s_sysset_region_name ON s_sysset (qybm, csname)"),
     };
 
-    // One creator at a time: a second init-db waits and then finds the tables there.
-    TransactionGuard tx(sqlca, /*exclusive*/ d.isSQLite());
-    if (!tx.active() || !sqlca.executeImmediate(d.schemaChangeLock())) {
-        if (error)
-            *error = sqlca.SQLErrText;
-        return false;
-    }
     for (const QString& sql : statements) {
         if (!sqlca.executeImmediate(sql)) {
             if (error)

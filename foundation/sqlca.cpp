@@ -480,7 +480,10 @@ int Sqlca::sqliteBusy(void* self, int count)
         s->busyWait(s->m_busyShown);
     }
     QThread::msleep(std::min<qint64>(50, qint64(s->m_waitSeconds) * 1000 - waited));
-    s->m_statementSince.start(); // the time limit counts the work, not the wait
+    // The time limit counts the work, not the wait; so does the watchdog of
+    // the batch commands, for which a wait for the file is a database that answers.
+    s->m_statementSince.start();
+    s->m_statementStartMs.storeRelaxed(QDateTime::currentMSecsSinceEpoch());
     return 1;
 }
 
@@ -519,6 +522,16 @@ qint64 Sqlca::statementRunningMs() const
 {
     const qint64 since = m_statementStartMs.loadRelaxed();
     return since == 0 ? 0 : QDateTime::currentMSecsSinceEpoch() - since;
+}
+
+Sqlca::Fetching::Fetching(Sqlca& sqlca) : m_sqlca(sqlca)
+{
+    m_sqlca.m_statementStartMs.storeRelaxed(QDateTime::currentMSecsSinceEpoch());
+}
+
+Sqlca::Fetching::~Fetching()
+{
+    m_sqlca.m_statementStartMs.storeRelaxed(0);
 }
 
 void Sqlca::startStatement()
@@ -711,6 +724,7 @@ bool Sqlca::execute(const QString& sql, const QVariantList& binds)
     QSqlQuery* q = runKept(sql, binds);
     if (!q)
         return false;
+    const Fetching reading(*this);
     q->finish();
     return true;
 }
@@ -726,6 +740,7 @@ std::optional<QVariantList> Sqlca::selectRow(const QString& sql, const QVariantL
     if (!kept)
         return std::nullopt;
     QSqlQuery& q = *kept;
+    const Fetching reading(*this);
     const auto done = qScopeGuard([&] { q.finish(); });
     if (!q.next()) {
         if (q.lastError().isValid())
@@ -767,6 +782,7 @@ std::optional<QList<QVariantList>> Sqlca::selectAll(const QString& sql, const QV
     if (!kept)
         return std::nullopt;
     QSqlQuery& q = *kept;
+    const Fetching reading(*this);
     const auto done = qScopeGuard([&] { q.finish(); });
     QList<QVariantList> rows;
     const int n = q.record().count();
@@ -859,7 +875,10 @@ Cursor::Cursor(Sqlca& sqlca, QString sql, QVariantList binds)
     : m_sqlca(sqlca), m_sql(std::move(sql)), m_binds(std::move(binds))
 {}
 
-Cursor::~Cursor() = default;
+Cursor::~Cursor()
+{
+    close();
+}
 
 bool Cursor::open()
 {
@@ -878,6 +897,7 @@ bool Cursor::fetch(QVariantList& row)
         m_sqlca.setError(QStringLiteral("cursor is not open"));
         return false;
     }
+    const Sqlca::Fetching reading(m_sqlca);
     if (!m_query->next()) {
         if (m_query->lastError().isValid())
             m_sqlca.setError(m_query->lastError());
@@ -894,6 +914,7 @@ bool Cursor::fetch(QVariantList& row)
 
 void Cursor::close()
 {
+    const Sqlca::Fetching reading(m_sqlca);
     m_query.reset();
 }
 

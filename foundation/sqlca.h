@@ -49,8 +49,23 @@ public:
     bool setTimeLimits(int waitSeconds, int statementSeconds);
     int waitSeconds() const { return m_waitSeconds; }
     int timeoutSeconds() const { return m_timeoutSeconds; }
-    // How long the statement under way has run, 0 when none is (readable from another thread).
+    // How long the statement under way has run (on SQLite since it last waited
+    // for the file), 0 when none is (readable from another thread).
     qint64 statementRunningMs() const;
+    // While alive, rows of a statement are read (or its reading is ended): for
+    // statementRunningMs the statement is still under way, since a server
+    // hands rows over while the client reads them.
+    class Fetching final
+    {
+    public:
+        explicit Fetching(Sqlca& sqlca);
+        ~Fetching();
+        Fetching(const Fetching&) = delete;
+        Fetching& operator=(const Fetching&) = delete;
+
+    private:
+        Sqlca& m_sqlca;
+    };
     // Told the seconds waited while SQLite waits for a busy file, then 0 when the wait is over.
     std::function<void(int seconds)> busyWait;
 

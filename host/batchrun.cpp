@@ -173,17 +173,21 @@ Watchdog::Watchdog(Sqlca& sqlca, const Limits& limits, QString command)
         return;
     // The server (or SQLite's own check) stops a statement at its limit; this
     // is for a server that no longer answers at all.
-    constexpr qint64 kGraceMs = 15000;
-    m_deadlineMs = (qint64(limits.waitSeconds) + limits.timeoutSeconds) * 1000 + kGraceMs;
+    m_deadlineMs = (qint64(limits.timeoutSeconds) + kGraceSeconds) * 1000;
     m_thread = std::thread([this, timeout = limits.timeoutSeconds] {
         std::unique_lock lock(m_mutex);
         while (!m_wake.wait_for(lock, std::chrono::milliseconds(500), [this] { return m_stop; })) {
             if (m_sqlca.statementRunningMs() > m_deadlineMs) {
+                const QString written = m_progress ? m_progress() : QStringLiteral("nothing was written");
                 const QByteArray text =
-                    QStringLiteral("%1: the database did not answer within the time limit of %2 s "
-                                   "(--timeout SECONDS); the run is abandoned and nothing was written\n")
+                    QStringLiteral("%1: the database did not answer within %2 s, the time limit of %3 s "
+                                   "(--timeout SECONDS) and %4 s for the server to stop the statement; "
+                                   "the run is abandoned: %5\n")
                         .arg(m_command)
+                        .arg(timeout + kGraceSeconds)
                         .arg(timeout)
+                        .arg(kGraceSeconds)
+                        .arg(written)
                         .toLocal8Bit();
                 std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
                 std::fflush(stderr);
@@ -191,6 +195,12 @@ Watchdog::Watchdog(Sqlca& sqlca, const Limits& limits, QString command)
             }
         }
     });
+}
+
+void Watchdog::setProgress(std::function<QString()> progress)
+{
+    std::lock_guard lock(m_mutex);
+    m_progress = std::move(progress);
 }
 
 Watchdog::~Watchdog()

@@ -6,6 +6,7 @@
 #include <QString>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -41,10 +42,17 @@ QString databaseFileAt(const QString& out, const QString& db);
 // /dev/stdout directly; a regular file whole or not at all (write and rename).
 bool writeOutput(const QString& out, const QByteArray& bytes, QString* error);
 
+// How long past --timeout a statement may go unanswered before the command
+// gives up on the server: the time the server takes to stop it.
+constexpr int kGraceSeconds = 15;
+
 // Applies the limits to the connection and, while alive, watches its
-// statements: a server that does not answer at all, not even to cancel a
-// statement past its time limit, ends the process with a message on
-// standard error and ExitDatabase (the server rolls back the open transaction).
+// statements: one that has neither answered nor been cancelled by the server
+// within --timeout + 15 s (a stopped or unreachable server) ends the process
+// with a message on standard error and ExitDatabase; the server rolls back the
+// open transaction. A wait for a lock is a server that answers: PostgreSQL
+// counts it within --timeout, and SQLite's own wait restarts the clock.
+// --timeout 0 lifts the limit and this bound with it.
 class Watchdog final
 {
 public:
@@ -53,10 +61,16 @@ public:
     Watchdog(const Watchdog&) = delete;
     Watchdog& operator=(const Watchdog&) = delete;
 
+    // What the command has written so far, for the message when it gives up
+    // ("nothing was written" without one). Called on the watchdog's own
+    // thread while the command waits for the server.
+    void setProgress(std::function<QString()> progress);
+
 private:
     Sqlca& m_sqlca;
     qint64 m_deadlineMs = 0;
     QString m_command;
+    std::function<QString()> m_progress;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;

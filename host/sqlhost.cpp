@@ -1,6 +1,7 @@
 #include "host/sqlhost.h"
 
 #include "foundation/sqlca.h"
+#include "host/hookscript.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,69 +41,7 @@ Status SqlHost::uf_update_report(const QString& table, const QString& opening, c
 
 QStringList SqlHost::splitStatements(const QString& script)
 {
-    QStringList out;
-    QString current;
-    enum
-    {
-        Plain,
-        Quote,
-        DoubleQuote,
-        LineComment,
-        BlockComment
-    } state = Plain;
-    for (int i = 0; i < script.size(); ++i) {
-        const QChar c = script[i];
-        const QChar next = i + 1 < script.size() ? script[i + 1] : QChar();
-        switch (state) {
-        case Plain:
-            if (c == u'\'')
-                state = Quote;
-            else if (c == u'"')
-                state = DoubleQuote;
-            else if (c == u'-' && next == u'-') {
-                state = LineComment;
-                ++i;
-                continue;
-            } else if (c == u'/' && next == u'*') {
-                state = BlockComment;
-                ++i;
-                continue;
-            } else if (c == u';') {
-                if (!current.trimmed().isEmpty())
-                    out << current.trimmed();
-                current.clear();
-                continue;
-            }
-            current += c;
-            break;
-        case Quote:
-            current += c;
-            if (c == u'\'')
-                state = Plain; // '' re-enters Quote on the next character
-            break;
-        case DoubleQuote:
-            current += c;
-            if (c == u'"')
-                state = Plain;
-            break;
-        case LineComment:
-            if (c == u'\n') {
-                state = Plain;
-                current += c;
-            }
-            break;
-        case BlockComment:
-            if (c == u'*' && next == u'/') {
-                state = Plain;
-                ++i;
-                current += u' ';
-            }
-            break;
-        }
-    }
-    if (!current.trimmed().isEmpty())
-        out << current.trimmed();
-    return out;
+    return hookscript::split(script).statements;
 }
 
 QString SqlHost::transactionWord(const QString& statement)
@@ -136,11 +75,30 @@ Status SqlHost::runHook(const QString& routine, const QVariantMap& args)
         return Status::success();
     if (!file.open(QIODevice::ReadOnly))
         return Status::failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    const QStringList statements = splitStatements(QString::fromUtf8(file.readAll()));
+    QString script = QString::fromUtf8(file.readAll());
+    if (script.startsWith(QChar(0xFEFF))) // a byte-order mark is no part of the first statement
+        script.remove(0, 1);
+    const QStringList statements = splitStatements(script);
+    auto shown = [&](qsizetype i) { return statements.value(i).simplified().left(60); };
+
+    // PostgreSQL reads a backslash in '…' by its setting standard_conforming_strings,
+    // which a statement can change: a file it would split otherwise is refused.
+    if (!m_sqlca.dialect().isSQLite()) {
+        if (const qsizetype i = hookscript::ambiguousStatement(script); i >= 0)
+            return Status::failure(
+                QStringLiteral("%1: statement %2 (\"%3\") has a backslash before a quote in a string, "
+                               "which PostgreSQL reads one way or another as its setting "
+                               "standard_conforming_strings says; write a quote in a string as ''")
+                    .arg(path)
+                    .arg(i + 1)
+                    .arg(shown(i)));
+    }
 
     // A hook runs inside the caller's transaction (a savepoint): a statement
     // that ends or opens a transaction would let its writes escape the undo of
-    // a failing hook, so such a file is refused before anything of it runs.
+    // a failing hook, and a report changes no schema, reaches no other file
+    // and leaves the session's settings as they are; such a file is refused
+    // before anything of it runs.
     for (int i = 0; i < statements.size(); ++i) {
         if (const QString word = transactionWord(statements[i]); !word.isEmpty())
             return Status::failure(
@@ -148,7 +106,16 @@ Status SqlHost::runHook(const QString& routine, const QVariantMap& args)
                                "runs inside the report's own transaction and may not use %4")
                     .arg(path)
                     .arg(i + 1)
-                    .arg(statements[i].simplified().left(60), word));
+                    .arg(shown(i), word));
+        if (const auto refused = hookscript::refusal(statements[i])) {
+            return Status::failure(
+                QStringLiteral("%1: statement %2 (\"%3\") %4; a hook reads and changes rows only %5")
+                    .arg(path)
+                    .arg(i + 1)
+                    .arg(shown(i), refused->why,
+                         refused->word.isEmpty() ? QStringLiteral("(SELECT, INSERT, UPDATE, DELETE, …)")
+                                                 : QStringLiteral("and may not use ") + refused->word));
+        }
     }
 
     static const QRegularExpression placeholder(QStringLiteral("(?<![:\\w]):([A-Za-z_]\\w*)"));

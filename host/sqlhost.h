@@ -9,7 +9,9 @@
 // the hooks folder when it exists and does nothing otherwise. Statements are
 // separated by semicolons; the routine's arguments are bound by name
 // (:flag, :period, :region, :table, :opening, :cumulative). A failing hook
-// names its file and the database's text and leaves nothing written.
+// names its file and the database's text and leaves nothing written. A file
+// with a statement that is not one on rows (a transaction's, the schema's, a
+// setting's, another file's: see hookscript.h) is refused before any of it runs.
 class SqlHost : public Host
 {
 public:
@@ -31,7 +33,8 @@ public:
     // The word that makes a statement end or open a transaction (COMMIT, BEGIN, …), else empty.
     static QString transactionWord(const QString& statement);
 
-    // Splits a script at semicolons outside quotes and comments.
+    // Splits a script at semicolons outside quotes, quoted names, comments and
+    // dollar quotes; comments are left out.
     static QStringList splitStatements(const QString& script);
 
 private:

@@ -20,6 +20,7 @@
 #include <QCommandLineParser>
 #include <QDate>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTextStream>
 #include <memory>
 
@@ -202,6 +203,8 @@ int runPack(const QStringList& args)
         pack.stop();
         for (const QString& line : step.message.split(u'\n'))
             err() << "pack: " << line << Qt::endl;
+        if (step.kind == Pack::Failed && !pack.regions().isEmpty())
+            err() << "pack: " << pack.writtenSoFar() << Qt::endl;
         switch (step.kind) {
         case Pack::Refused:
             return int(ExitRefused);
@@ -215,6 +218,9 @@ int runPack(const QStringList& args)
     };
     if (const Pack::Step step = pack.prepare(); step.kind != Pack::Written)
         return fail(step);
+    // A server that stops answering ends the process; its message says what is there.
+    s.watchdog->setProgress([&pack] { return pack.writtenSoFar(); });
+    const auto forget = qScopeGuard([&] { s.watchdog->setProgress(nullptr); });
 
     const InterruptCatcher interrupt;
     const qsizetype total = pack.regions().size();

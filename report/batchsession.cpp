@@ -93,8 +93,7 @@ int parseCommandOptions(ReportSession& s, const QStringList& args,
     }
     s.period = s.isSet("period") ? s.value("period").trimmed() : currentPeriod();
     if (!isValidPeriod(s.period)) {
-        err() << s.command << ": --period must be YYYYMM with a month from 01 to 12: " << s.period
-              << Qt::endl;
+        err() << s.command << ": --period must be " << periodRule() << ": " << s.period << Qt::endl;
         return ExitUsage;
     }
     if (QString why; !batch::readLimits(s.parser, &s.limits, &why)) {
@@ -111,8 +110,9 @@ int parseReportOptions(ReportSession& s, const QStringList& args)
     s.year = s.value("year").trimmed();
     bool ok = false;
     const int y = s.year.toInt(&ok);
-    if (s.year.size() != 4 || !ok || y < 1000) {
-        err() << s.command << ": --year must be a four-digit year: " << s.year << Qt::endl;
+    if (s.year.size() != 4 || !ok || y < kFirstYear) {
+        err() << s.command << ": --year must be a year from " << kFirstYear << " to 9999: " << s.year
+              << Qt::endl;
         return ExitUsage;
     }
     s.month = s.value("month").trimmed().toInt(&ok);

@@ -246,6 +246,11 @@ struct Pack::Writers
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return pending < n; });
     }
+    bool waitBelowFor(int n, std::chrono::milliseconds most)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, most, [&] { return pending < n; });
+    }
     QString firstError()
     {
         std::lock_guard lock(mutex);
@@ -542,6 +547,28 @@ void Pack::stop()
         w->waitBelow(1);
     }
     w->combinedDone = true;
+}
+
+QString Pack::writtenSoFar()
+{
+    Writers* w = m_writers.get();
+    const bool idle = w->waitBelowFor(1, std::chrono::seconds(10));
+    qsizetype whole = 0;
+    {
+        std::lock_guard lock(w->mutex);
+        whole = w->written.size();
+    }
+    QString text = QStringLiteral("%1 of %2 reports were written whole in %3")
+                       .arg(whole)
+                       .arg(m_regions.size())
+                       .arg(QDir(m_request.folder).absolutePath());
+    if (!w->combinedPath.isEmpty()) {
+        // The writers are done with it; left unfinished it would only mislead.
+        if (idle && w->pdfFile)
+            QFile::remove(w->pdfFile->partialPath());
+        text += QStringLiteral("; %1 was not written").arg(QFileInfo(w->combinedPath).fileName());
+    }
+    return text;
 }
 
 QStringList Pack::files() const

@@ -94,6 +94,11 @@ public:
     // The files the pack has finished, in the order of the regions; after
     // finish() the combined file is last.
     QStringList files() const;
+    // For a pack that is given up while a report is being made: waits a little
+    // for the files of the reports made so far, drops the unfinished combined
+    // file and says how many reports were written whole, and where. Safe to
+    // call from another thread once prepare() has succeeded.
+    QString writtenSoFar();
     // The combined file's path ("" for json and csv).
     QString combinedPath() const;
 

@@ -142,7 +142,7 @@ int runTrend(const QStringList& args)
     const QString to = s.value("to").trimmed();
     for (const QString& p : {from, to}) {
         if (!isValidPeriod(p)) {
-            err() << "trend: --from and --to must be YYYYMM with a month from 01 to 12: " << p << Qt::endl;
+            err() << "trend: --from and --to must be " << periodRule() << ": " << p << Qt::endl;
             return ExitUsage;
         }
     }

@@ -50,8 +50,8 @@ int runDesktop(const QStringList& args)
     // would silently skip a village user's refresh.
     if (!isValidPeriod(session.period)) {
         if (parser.isSet(QStringLiteral("period"))) {
-            QTextStream(stderr) << "allstats: --period must be YYYYMM with a month from 01 to 12: "
-                                << session.period << Qt::endl;
+            QTextStream(stderr) << "allstats: --period must be " << periodRule() << ": " << session.period
+                                << Qt::endl;
             return ExitUsage;
         }
         session.period = currentPeriod(); // a broken saved setting follows the calendar

@@ -188,13 +188,13 @@ TEST_P(DatabaseTest, FiguresReachTheWorkingTableRoundedHalfAwayFromZero)
                                     .arg(d.money(QStringLiteral("sum(qichu)")))));
         EXPECT_EQ(money(sqlca(), QStringLiteral("SELECT qichu FROM t_stat")), out) << in.toStdString();
     }
-    // An average of thirds.
+    // An average of thirds, over three units.
     db->exec(QStringLiteral("DELETE FROM H_stat"));
     db->exec(QStringLiteral("DELETE FROM t_stat"));
-    for (const char* v : {"1", "1", "2.01"})
-        db->exec(QStringLiteral(
-                     "INSERT INTO H_stat (number, kjqj, zbbm, qichu) VALUES ('1', '202401', '0001', ?)"),
-                 {QString::fromLatin1(v)});
+    for (const auto& [unit, v] : {std::pair{"1", "1"}, std::pair{"2", "1"}, std::pair{"3", "2.01"}})
+        db->exec(
+            QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu) VALUES (?, '202401', '0001', ?)"),
+            {QString::fromLatin1(unit), QString::fromLatin1(v)});
     db->exec(d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu"),
                             QStringLiteral("SELECT zbbm, %1 FROM H_stat GROUP BY zbbm")
                                 .arg(d.money(QStringLiteral("avg(qichu)")))));

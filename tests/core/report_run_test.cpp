@@ -15,7 +15,8 @@
 namespace {
 
 // The recording host as the real one behaves: its uf_allstats writes the
-// refreshed figure of the current period, and its uf_update_report runs
+// refreshed figures of the current period (a unit of the region, its code and
+// "999", gets its one row of the period anew), and its uf_update_report runs
 // `updateSql` on t_stat when set.
 class RefreshingHost final : public RecordingHost
 {
@@ -23,11 +24,14 @@ public:
     explicit RefreshingHost(Sqlca& sqlca) : RecordingHost(sqlca)
     {
         effect = [this, &sqlca](const QString& routine, const QStringList& args) {
+            const QString unit = args.value(0) + QStringLiteral("999");
             if (routine == u"uf_allstats" &&
-                !sqlca.execute(
-                    QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
-                                   "VALUES (?, ?, '0001', 1000, 0, 0)"),
-                    {args[0], args[1]}))
+                (!sqlca.execute(QStringLiteral("DELETE FROM H_stat WHERE number = ? AND kjqj = ?"),
+                                {unit, args[1]}) ||
+                 !sqlca.execute(
+                     QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                                    "VALUES (?, ?, '0001', 1000, 0, 0)"),
+                     {unit, args[1]})))
                 return Status::failure(sqlca.SQLErrText);
             if (routine == u"uf_update_report" && !updateSql.isEmpty() && !sqlca.execute(updateSql))
                 return Status::failure(sqlca.SQLErrText);
