@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 CommandLine::CommandLine(const QString& command) : m_words{command} {}
@@ -78,6 +80,12 @@ Outcome runAllstats(const QStringList& arguments, const RunOptions& options)
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     }
     p.setProcessEnvironment(env);
+    if (const qint64 limit = options.fileSizeLimit; limit >= 0)
+        p.setChildProcessModifier([limit] {
+            const rlimit r{rlim_t(limit), rlim_t(limit)};
+            ::setrlimit(RLIMIT_FSIZE, &r);
+            std::signal(SIGXFSZ, SIG_IGN);
+        });
     p.start(allstatsExecutable(), arguments);
     Outcome r;
     if (!p.waitForFinished(options.timeoutMs)) {

@@ -44,6 +44,8 @@ struct Outcome
     int code = -1; // the exit status; -1 when it crashed or did not finish
     QByteArray out;
     QByteArray err;
+    QString output() const { return QString::fromUtf8(out); }
+    QString error() const { return QString::fromUtf8(err); }
     // The last line of standard error: what the command says (the platform
     // plugin may warn about its environment first).
     QString said() const;
@@ -54,6 +56,9 @@ struct RunOptions
     QString workingDir;  // also HOME and XDG_CONFIG_HOME (below it), when given
     bool display = true; // false: no QT_QPA_PLATFORM, DISPLAY or WAYLAND_DISPLAY
     int timeoutMs = 120000;
+    // A file-size limit in bytes for the process (SIGXFSZ ignored, so a write
+    // past it fails with EFBIG); -1: none.
+    qint64 fileSizeLimit = -1;
 };
 
 // Runs `allstats` with the arguments (without the program's name) and waits.
