@@ -409,10 +409,11 @@ TEST_P(SafeOutputTest, TwoPacksIntoOneFolderBothFinishWithWholeFiles)
             EXPECT_EQ(p->exitCode(), ExitDone) << p->readAllStandardError().toStdString();
         }
         whole(both.path(), format);
-        if (format == u"xlsx")
+        if (format == u"xlsx") {
             EXPECT_TRUE(runTool(QStringLiteral("unzip"),
                                 {QStringLiteral("-tq"), QDir(both.path()).filePath(packFiles(format).last())})
                             .ok);
+        }
     }
 }
 

@@ -127,20 +127,38 @@ void settle(int rounds = 3)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-// Waits for a run that goes on between the window's events (the trend, the pack).
-template <class Sender, class Signal> bool waitFor(Sender* sender, Signal signal, int seconds = 600)
+// A run that goes on between the window's events (the trend, the pack): its
+// end is noted from the moment this is made, so wait() never misses an end
+// that came while the pictures before it were taken.
+class RunEnd final
 {
-    QEventLoop loop;
-    bool done = false;
-    const auto c = QObject::connect(sender, signal, &loop, [&] {
-        done = true;
-        loop.quit();
-    });
-    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
-    loop.exec();
-    QObject::disconnect(c);
-    return done;
-}
+public:
+    template <class Sender, class Signal> RunEnd(Sender* sender, Signal signal)
+    {
+        m_connection = QObject::connect(sender, signal, &m_loop, [this] {
+            m_ended = true;
+            m_loop.quit();
+        });
+    }
+    ~RunEnd() { QObject::disconnect(m_connection); }
+    RunEnd(const RunEnd&) = delete;
+    RunEnd& operator=(const RunEnd&) = delete;
+
+    bool ended() const { return m_ended; }
+    bool wait(int seconds = 300)
+    {
+        if (!m_ended) {
+            QTimer::singleShot(seconds * 1000, &m_loop, &QEventLoop::quit);
+            m_loop.exec();
+        }
+        return m_ended;
+    }
+
+private:
+    QEventLoop m_loop;
+    QMetaObject::Connection m_connection;
+    bool m_ended = false;
+};
 
 std::unique_ptr<Sqlca> connect(const QString& db, Pictures& p)
 {
@@ -196,13 +214,14 @@ void packPictures(MainWindow& main, Pictures& p)
     p.grab(&pack, QStringLiteral("pack"));
     auto* level = pack.findChild<QComboBox*>(QStringLiteral("ddlb_level"));
     level->setCurrentIndex(level->findData(12));
+    RunEnd end(&pack, &w_pack::finished);
     if (!pack.start()) {
         p.fail(QStringLiteral("pack-running.png"), QStringLiteral("the pack did not start"));
         return;
     }
     settle();
     p.grab(&pack, QStringLiteral("pack-running"));
-    if (!waitFor(&pack, &w_pack::finished))
+    if (!end.wait())
         p.fail(QStringLiteral("pack-done.png"), QStringLiteral("the pack did not finish"));
     p.grab(&pack, QStringLiteral("pack-done"));
 }
@@ -273,8 +292,9 @@ void trendPictures(MainWindow& main, Pictures& p)
     const QDate last(kPeriod.left(4).toInt(), kPeriod.mid(4).toInt(), 1);
     w->findChild<QDateEdit*>(QStringLiteral("em_from"))->setDate(last.addMonths(-23));
     w->findChild<QDateEdit*>(QStringLiteral("em_to"))->setDate(last);
+    RunEnd trendEnd(w, &w_trend::runFinished);
     w->findChild<QPushButton*>(QStringLiteral("cb_1"))->click();
-    if (!w->running() || !waitFor(w, &w_trend::runFinished) || !w->trendTable()) {
+    if (!(w->running() || trendEnd.ended()) || !trendEnd.wait() || !w->trendTable()) {
         p.fail(QStringLiteral("trend.png"), QStringLiteral("the trend did not run"));
         return;
     }
@@ -296,8 +316,9 @@ void trendPictures(MainWindow& main, Pictures& p)
     w->findChild<QDateEdit*>(QStringLiteral("em_month"))->setDate(last);
     auto* indicator = w->findChild<QComboBox*>(QStringLiteral("ddlb_zb"));
     indicator->setCurrentIndex(indicator->findText(QStringLiteral("逾期率")));
+    RunEnd rankEnd(w, &w_trend::runFinished);
     w->findChild<QPushButton*>(QStringLiteral("cb_rank"))->click();
-    if (!w->running() || !waitFor(w, &w_trend::runFinished) || !w->rankTable()) {
+    if (!(w->running() || rankEnd.ended()) || !rankEnd.wait() || !w->rankTable()) {
         p.fail(QStringLiteral("rank.png"), QStringLiteral("the ranking did not run"));
         return;
     }
