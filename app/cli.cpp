@@ -1,5 +1,7 @@
 #include "app/cli.h"
 
+#include "analysis/packbatch.h"
+#include "analysis/trendbatch.h"
 #include "foundation/demo.h"
 #include "foundation/host.h"
 #include "foundation/schema.h"
@@ -8,7 +10,6 @@
 #include "host/batchrun.h"
 #include "host/options.h"
 #include "report/batch.h"
-#include "report/trendbatch.h"
 
 #include <QCommandLineParser>
 #include <QTextStream>

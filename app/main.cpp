@@ -1,8 +1,8 @@
+#include "analysis/trend.h"
+#include "analysis/ui/trendchart.h"
 #include "app/cli.h"
 #include "app/ui/desktop.h"
 #include "foundation/fonts.h"
-#include "report/trend.h"
-#include "report/ui/trendchart.h"
 
 #include <QApplication>
 #include <QGuiApplication>

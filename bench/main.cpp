@@ -5,6 +5,7 @@
 //   allstats_bench load --size SIZE --db DB
 //   allstats_bench measure --size SIZE --db DB [--db DB2] [--reps N]
 //                  [--json FILE] [--allstats EXE] [--label TEXT]
+#include "analysis/pack.h"
 #include "bench/benchdata.h"
 #include "bench/forms.h"
 #include "foundation/gridbuffer.h"
@@ -12,7 +13,6 @@
 #include "foundation/sqlca.h"
 #include "host/sqlhost.h"
 #include "report/d_xmjdzl.h"
-#include "report/pack.h"
 #include "report/statsrun.h"
 
 #include <QCommandLineParser>

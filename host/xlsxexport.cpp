@@ -1,3 +1,5 @@
+// Spreadsheets written cell by cell: a grid or a table into a sheet with the
+// grid's formats, and the workbook finished whole with its document information.
 #include "host/xlsxexport.h"
 
 #include "foundation/fonts.h"
@@ -5,6 +7,7 @@
 #include "foundation/gridprint.h"
 #include "foundation/safefile.h"
 #include "foundation/version.h"
+#include "host/xlsxmeasure.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,10 +38,6 @@ constexpr lxw_color_t kHeaderFill = 0xDDEBEB;
 const QString kSong = QStringLiteral("宋体");
 constexpr double kCellPoints = 11;
 
-// Column widths are in the spreadsheet's character units: the width of a digit
-// of the workbook's default font (Calibri 11), 7 pixels at 96 dpi.
-constexpr double kPixelsPerUnit = 7;
-constexpr double kCellPaddingPixels = 14; // both sides of a cell and the grid line
 constexpr double kMinWidth = 6;
 constexpr double kMaxTextWidth = 60; // longer texts wrap inside the column
 constexpr double kLinePoints = 15;   // one line of 11 pt text
@@ -54,62 +53,6 @@ struct SheetColumn
     bool numeric = false;
     Qt::Alignment alignment;
 };
-
-// Text widths are measured on a 96 dpi device, the resolution the spreadsheet
-// lays its columns out at.
-const QPaintDevice* screenDevice()
-{
-    static const QImage image = measuringImage(96);
-    return &image;
-}
-
-// The width in pixels of the widest line of a text in a named font. The face
-// the name maps to here may be narrower than the one the reader has (or the
-// spreadsheet substitutes), so the width is also taken in a broad face and the
-// wider one counts: CJK characters are one em in every face, Latin digits and
-// letters differ. Metrics are made once per font: a sheet measures every cell.
-class TextMeasure final
-{
-public:
-    double pixels(const QString& text, const QString& family, double points, bool bold)
-    {
-        const QString key = QStringLiteral("%1|%2|%3").arg(family).arg(points).arg(bold);
-        auto it = m_metrics.find(key);
-        if (it == m_metrics.end()) {
-            static const bool substituted = [] {
-                installFontSubstitutions();
-                return true;
-            }();
-            Q_UNUSED(substituted);
-            QList<QFontMetricsF> faces;
-            for (const QString& faceName : {family, QStringLiteral("DejaVu Sans")}) {
-                QFont font(faceName);
-                font.setPointSizeF(points);
-                font.setBold(bold);
-                faces << QFontMetricsF(font, screenDevice());
-            }
-            it = m_metrics.insert(key, faces);
-        }
-        double widest = 0;
-        for (const QFontMetricsF& fm : std::as_const(it.value()))
-            for (const QString& line : text.split(u'\n'))
-                widest = std::max(widest, fm.horizontalAdvance(line));
-        return widest;
-    }
-
-private:
-    QHash<QString, QList<QFontMetricsF>> m_metrics;
-};
-
-double unitsFor(double pixels)
-{
-    return (pixels + kCellPaddingPixels) / kPixelsPerUnit;
-}
-
-double pixelsFor(double units)
-{
-    return units * kPixelsPerUnit - kCellPaddingPixels;
-}
 
 // The spreadsheet number format for a grid mask.
 QString numberFormat(const QString& mask)
@@ -359,49 +302,6 @@ bool nameApplication(const QString& from, const QString& to, QString* why)
 }
 
 } // namespace
-
-QString xlsxSheetName(const QString& title)
-{
-    QString name;
-    for (const QChar c : title.trimmed()) {
-        if (QStringLiteral("[]:*?/\\").contains(c) || c.unicode() < 0x20)
-            continue;
-        name += c;
-    }
-    // A name may not start or end with an apostrophe.
-    while (name.startsWith(u'\''))
-        name.remove(0, 1);
-    name = name.left(31);
-    while (name.endsWith(u'\''))
-        name.chop(1);
-    if (name.trimmed().isEmpty())
-        name = QStringLiteral("Sheet1");
-    return name;
-}
-
-void setUpSheetPrinting(lxw_worksheet* sheet, const SheetPrintSetup& setup)
-{
-    constexpr uint8_t kA4 = 9;
-    worksheet_set_paper(sheet, kA4);
-    if (setup.landscape)
-        worksheet_set_landscape(sheet);
-    else
-        worksheet_set_portrait(sheet);
-    // One page wide, as many pages down as the rows need; a table wider than
-    // a few pages goes across pages at its size, its leading columns repeated.
-    if (setup.repeatedColumns > 0)
-        worksheet_repeat_columns(sheet, 0, lxw_col_t(setup.repeatedColumns - 1));
-    else
-        worksheet_fit_to_pages(sheet, 1, 0);
-    // Inches: 15 mm at the sides, room above and for the footer below.
-    worksheet_set_margins(sheet, 0.59, 0.59, 0.59, 0.79);
-    worksheet_center_horizontally(sheet);
-    if (setup.repeatedRows > 0)
-        worksheet_repeat_rows(sheet, 0, lxw_row_t(setup.repeatedRows - 1));
-    lxw_header_footer_options footer{};
-    footer.margin = 0.3;
-    worksheet_set_footer_opt(sheet, "&C第 &P 页 / 共 &N 页", &footer);
-}
 
 struct XlsxWorkbook::Private
 {

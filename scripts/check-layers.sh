@@ -8,7 +8,8 @@ root="$(cd "${1:-$(dirname "$0")/..}" && pwd)"
 cd "$root"
 
 # The layers, bottom up. A folder may include its own layer and the ones below;
-# the screens (one layer) never include each other. Folders not listed (tests,
+# the screens (one layer) never include each other; what is built on the
+# report (analysis) sits above them. Folders not listed (tests,
 # bench) may include anything.
 layers='
 foundation 0
@@ -17,7 +18,8 @@ menus      2
 catalogue  3
 schemes    3
 report     3
-app        4
+analysis   4
+app        5
 '
 
 # Qt's widget modules: a core file includes none of their headers.

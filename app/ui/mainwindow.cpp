@@ -1,5 +1,6 @@
 #include "app/ui/mainwindow.h"
 
+#include "analysis/ui/w_pack.h"
 #include "app/ui/screens.h"
 #include "app/ui/w_message.h"
 #include "foundation/dbname.h"
@@ -9,7 +10,6 @@
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
-#include "report/ui/w_pack.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -8,8 +8,8 @@
 #include "report/ui/w_xmjdzl.h"
 #define ALLSTATS_HAS_W_XMJDZL 1
 #endif
-#if __has_include("report/ui/w_trend.h")
-#include "report/ui/w_trend.h"
+#if __has_include("analysis/ui/w_trend.h")
+#include "analysis/ui/w_trend.h"
 #define ALLSTATS_HAS_W_TREND 1
 #endif
 #if __has_include("schemes/ui/w_zbfa_set.h")

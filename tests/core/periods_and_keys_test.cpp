@@ -1,9 +1,10 @@
 // The figures init-db keeps are one row per period, unit and indicator, and a
 // period is a year from 1900 to 9999 and a month wherever the program takes one.
+#include "analysis/packbatch.h"
+#include "analysis/trendbatch.h"
 #include "foundation/host.h"
 #include "foundation/schema.h"
 #include "report/batch.h"
-#include "report/trendbatch.h"
 #include "support/commandline.h"
 #include "support/files.h"
 #include "support/seed.h"

@@ -1,9 +1,10 @@
 // `allstats pack`: the regions of a level, the file names, an empty level, a
 // stopped pack, and figures equal to the single reports.
+#include "analysis/pack.h"
+#include "analysis/packbatch.h"
 #include "foundation/demo.h"
 #include "host/sqlhost.h"
 #include "report/batch.h"
-#include "report/pack.h"
 #include "support/commandline.h"
 #include "support/files.h"
 #include "support/seed.h"

@@ -3,6 +3,9 @@
 // file of the database that does not exist yet is refused; two packs into one
 // folder both finish. The commands run as the built executable, as a user
 // runs them, on both backends.
+#include "analysis/pack.h"
+#include "analysis/packbatch.h"
+#include "analysis/trendbatch.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/gridlayout.h"
 #include "foundation/gridprint.h"
@@ -10,10 +13,8 @@
 #include "host/xlsxexport.h"
 #include "report/batch.h"
 #include "report/d_xmjdzl.h"
-#include "report/pack.h"
 #include "report/statsrun.h"
 #include "report/tidy.h"
-#include "report/trendbatch.h"
 #include "support/commandline.h"
 #include "support/files.h"
 #include "support/seed.h"

@@ -1,10 +1,10 @@
 // `allstats trend` and `allstats rank`: the figures of every month equal the
 // report's, a month without figures stays blank, the ranking's order, ties
 // and level, and the spreadsheet's typed numbers and live chart.
+#include "analysis/trend.h"
+#include "analysis/trendbatch.h"
 #include "host/sqlhost.h"
 #include "report/batch.h"
-#include "report/trend.h"
-#include "report/trendbatch.h"
 #include "support/commandline.h"
 #include "support/files.h"
 #include "support/hosts.h"

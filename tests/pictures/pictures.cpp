@@ -8,6 +8,8 @@
 // picture of the screens, the grid, the host's windows and the printouts goes
 // into OUTDIR too. scripts/screenshots.sh runs it offscreen and copies the
 // README's four into doc/. Exits 1, naming it, when a picture could not be made.
+#include "analysis/ui/w_pack.h"
+#include "analysis/ui/w_trend.h"
 #include "app/ui/desktop.h"
 #include "app/ui/desktophost.h"
 #include "app/ui/mainwindow.h"
@@ -29,8 +31,6 @@
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
 #include "report/ui/regionbox.h"
-#include "report/ui/w_pack.h"
-#include "report/ui/w_trend.h"
 #include "report/ui/w_xmjdzl.h"
 #include "schemes/ui/w_zbfa_set.h"
 

@@ -7,7 +7,7 @@ echo "$out"
 [ "$rc" -eq 1 ] || { echo "expected exit 1, got $rc"; exit 1; }
 for expected in \
     '^foundation/grid.cpp:1 → illegal include "app/ui/mainwindow.h"' \
-    '^host/hook.cpp:2 → illegal include "report/ui/regionbox.h"' \
+    '^host/hook.cpp:1 → illegal include "analysis/pack.h"' \
     '^report/stats.cpp:4 → illegal include <QWidget> → core code uses no widgets' \
     '^report/ui/screen.cpp:3 → illegal include "schemes/ui/w_zbfa_set.h"'; do
     grep -q -- "$expected" <<<"$out" || { echo "missing: $expected"; exit 1; }

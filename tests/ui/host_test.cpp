@@ -2,6 +2,7 @@
 // its file seam, the wait notice, the region picker (directly and through
 // w_xmqxz), the screen opener, the main window's session,
 // and opening the desktop database.
+#include "analysis/ui/w_pack.h"
 #include "app/ui/desktophost.h"
 #include "app/ui/mainwindow.h"
 #include "app/ui/screens.h"
@@ -14,7 +15,6 @@
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
 #include "report/ui/regionbox.h"
-#include "report/ui/w_pack.h"
 #include "support/settings.h"
 #include "support/testdb.h"
 

@@ -5,15 +5,16 @@
 // Only a "0" at the place's own position refuses: with the notice
 // "你无权限执行该操作,请询问系统管理员" (a 系统提示 box, or the command's standard
 // error and exit status 1), and nothing else happens. Every place runs on both backends.
+#include "analysis/packbatch.h"
+#include "analysis/trendbatch.h"
+#include "analysis/ui/w_pack.h"
+#include "analysis/ui/w_trend.h"
 #include "app/ui/mainwindow.h"
 #include "catalogue/ui/w_guide_set.h"
 #include "foundation/ui/messages.h"
 #include "host/exitcode.h"
 #include "report/batch.h"
-#include "report/trendbatch.h"
 #include "report/ui/regionbox.h"
-#include "report/ui/w_pack.h"
-#include "report/ui/w_trend.h"
 #include "report/ui/w_xmjdzl.h"
 #include "schemes/ui/w_zbfa_set.h"
 #include "support/commandline.h"

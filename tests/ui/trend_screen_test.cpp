@@ -1,6 +1,7 @@
 // The trend screen on the demo province, on both backends: the figures it
 // shows against the monthly report, stopping a run, the ranking, and the files
 // and printout it writes.
+#include "analysis/ui/w_trend.h"
 #include "app/ui/desktophost.h"
 #include "foundation/demo.h"
 #include "foundation/gridbuffer.h"
@@ -10,7 +11,6 @@
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
 #include "report/ui/regionbox.h"
-#include "report/ui/w_trend.h"
 #include "support/files.h"
 #include "support/testdb.h"
 

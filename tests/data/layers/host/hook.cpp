@@ -1,2 +1,2 @@
+#include "analysis/pack.h"
 #include "foundation/sqlca.h"
-#include "report/ui/regionbox.h"

@@ -1,10 +1,10 @@
-#include "report/ui/trendchart.h"
+#include "analysis/ui/trendchart.h"
 
+#include "analysis/trend.h"
 #include "foundation/fonts.h"
 #include "foundation/gridprint.h"
 #include "foundation/safefile.h"
 #include "foundation/version.h"
-#include "report/trend.h"
 
 #include <QBarCategoryAxis>
 #include <QBarLegendMarker>

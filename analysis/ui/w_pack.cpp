@@ -1,11 +1,11 @@
-#include "report/ui/w_pack.h"
+#include "analysis/ui/w_pack.h"
 
+#include "analysis/pack.h"
 #include "foundation/places.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/quiethost.h"
 #include "foundation/ui/uihost.h"
-#include "report/pack.h"
 #include "report/ui/regionbox.h"
 
 #include <QComboBox>

@@ -1,11 +1,15 @@
-#include "report/ui/w_trend.h"
+// The trend screen 指标趋势分析: its two tabs (趋势, the indicators over months;
+// 排名, the sub-regions ranked), the region and scheme they share, and the
+// trend tab's runs, stepped one month per turn of the event loop.
+#include "analysis/ui/w_trend.h"
 
+#include "analysis/trendoutput.h"
+#include "analysis/ui/w_trend_p.h"
 #include "foundation/places.h"
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/quiethost.h"
 #include "report/statsrun.h"
-#include "report/trendoutput.h"
 #include "report/ui/regionbox.h"
 
 #include <QChart>
@@ -42,9 +46,6 @@
 
 namespace {
 
-const QString kNotice = QStringLiteral("提示信息");
-QString g_printFolder;
-
 QFont songti()
 {
     QFont f(QStringLiteral("宋体"));
@@ -77,6 +78,12 @@ QDateEdit* monthBox(QWidget* parent, const QString& name)
     return box;
 }
 
+} // namespace
+
+namespace w_trend_detail {
+
+const QString kNotice = QStringLiteral("提示信息");
+
 void fillTable(QTableWidget* table, const ChartDocument& doc)
 {
     table->clear();
@@ -103,151 +110,9 @@ ChartLook screenLook(const QWidget* view)
     return look;
 }
 
-} // namespace
+} // namespace w_trend_detail
 
-// The printed pages of the shown tab, one under the other, as wide as the view.
-class TrendPreview final : public QWidget
-{
-public:
-    explicit TrendPreview(QWidget* parent) : QWidget(parent) { setObjectName(QStringLiteral("dw_preview")); }
-
-    void setDocument(std::optional<ChartDocument> doc, bool landscape)
-    {
-        m_printer.reset();
-        if (doc)
-            m_printer = std::make_unique<ChartPrinter>(*doc, landscape ? QPageLayout::Landscape
-                                                                       : QPageLayout::Portrait);
-        updateGeometry();
-        adjust();
-        update();
-    }
-    int pages() const { return m_printer ? m_printer->pageCount() : 0; }
-
-protected:
-    void resizeEvent(QResizeEvent*) override { adjust(); }
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), QColor(128, 128, 128));
-        if (!m_printer)
-            return;
-        const QSizeF paper = m_printer->paperSize();
-        const qreal scale = sheetScale();
-        qreal y = kGap;
-        for (int page = 1; page <= m_printer->pageCount(); ++page) {
-            const QRectF sheet((width() - paper.width() * scale) / 2, y, paper.width() * scale,
-                               paper.height() * scale);
-            m_printer->paintSheet(painter, page, sheet);
-            y += sheet.height() + kGap;
-        }
-    }
-
-private:
-    static constexpr int kGap = 16;
-    qreal sheetScale() const
-    {
-        const QSizeF paper = m_printer->paperSize();
-        return std::min(2.0, std::max(0.2, (width() - 2.0 * kGap) / paper.width()));
-    }
-    void adjust()
-    {
-        if (!m_printer) {
-            setMinimumHeight(0);
-            return;
-        }
-        const qreal h = m_printer->paperSize().height() * sheetScale();
-        const int want = int(m_printer->pageCount() * (h + kGap) + kGap);
-        if (minimumHeight() != want)
-            setMinimumHeight(want);
-    }
-
-    std::unique_ptr<ChartPrinter> m_printer;
-};
-
-m_trend::m_trend() : Menu(QStringLiteral("m_trend"))
-{
-    m_excel = addItem({QStringLiteral("m_excel"),
-                       QStringLiteral("另存为..."),
-                       {},
-                       QStringLiteral("保存为Excel文件"),
-                       QStringLiteral("saveas!"),
-                       {},
-                       QStringLiteral("另存为Excel文件")});
-    m_pdf = addItem({QStringLiteral("m_pdf"),
-                     QStringLiteral("保存为PDF..."),
-                     {},
-                     QStringLiteral("把图表和表格保存为PDF文件"),
-                     QStringLiteral("Save!"),
-                     {},
-                     QStringLiteral("保存为PDF")});
-    m_png = addItem({QStringLiteral("m_png"),
-                     QStringLiteral("保存图表图片..."),
-                     {},
-                     QStringLiteral("把图表保存为PNG图片"),
-                     QStringLiteral("saveas!"),
-                     {},
-                     QStringLiteral("保存图表图片")});
-    m_print = addItem({QStringLiteral("m_打印"),
-                       QStringLiteral("打印\tCtrl+P"),
-                       QKeySequence(Qt::CTRL | Qt::Key_P),
-                       QStringLiteral("打印"),
-                       QStringLiteral("print!"),
-                       {},
-                       QStringLiteral("打印")});
-    m_preview = addItem({QStringLiteral("m_preview"),
-                         QStringLiteral("打印预缆\tCtrl+V"),
-                         QKeySequence(Qt::CTRL | Qt::Key_V),
-                         QStringLiteral("打印预缆"),
-                         QStringLiteral("preview!"),
-                         {},
-                         QStringLiteral("打印预览")});
-    m_printvh = addItem({QStringLiteral("m_printvh"),
-                         QStringLiteral("纵向横向打印"),
-                         {},
-                         {},
-                         QStringLiteral(".\\pic\\print_v.bmp"),
-                         QStringLiteral(".\\pic\\Print_H.bmp"),
-                         QStringLiteral("横向或纵向打印选择")});
-    m_exit = addItem({QStringLiteral("m_退出"),
-                      QStringLiteral("退出\tCtrl+X"),
-                      QKeySequence(Qt::CTRL | Qt::Key_X),
-                      QStringLiteral("退出本窗口"),
-                      QStringLiteral("exit!"),
-                      {},
-                      QStringLiteral("退出")});
-
-    const auto window = [this] { return qobject_cast<w_trend*>(parentWindow()); };
-    connect(m_excel, &MenuItem::clicked, this, [window] {
-        if (w_trend* w = window())
-            w->saveAs(QStringLiteral("xlsx"));
-    });
-    connect(m_pdf, &MenuItem::clicked, this, [window] {
-        if (w_trend* w = window())
-            w->saveAs(QStringLiteral("pdf"));
-    });
-    connect(m_png, &MenuItem::clicked, this, [window] {
-        if (w_trend* w = window())
-            w->saveAs(QStringLiteral("png"));
-    });
-    connect(m_print, &MenuItem::clicked, this, [window] {
-        if (w_trend* w = window())
-            w->Print();
-    });
-    connect(m_preview, &MenuItem::clicked, this, [this, window] {
-        const bool on = m_preview->toggle(QStringLiteral("取消预缆"), QStringLiteral("打印预缆"));
-        if (w_trend* w = window())
-            w->setPreview(on);
-    });
-    connect(m_printvh, &MenuItem::clicked, this, [this, window] {
-        const bool on = m_printvh->toggle(QStringLiteral("横向打印"), QStringLiteral("纵向打印"));
-        if (w_trend* w = window())
-            w->setLandscape(on);
-    });
-    connect(m_exit, &MenuItem::clicked, this, [this] {
-        if (parentWindow())
-            parentWindow()->close();
-    });
-}
+using namespace w_trend_detail;
 
 w_trend::w_trend(UiHost& host, QWidget* parent)
     : ModuleWindow(host, QStringLiteral("w_trend"), kRightsPosition, ShareOrder::MenuThenShare, parent),
@@ -452,11 +317,6 @@ w_trend::w_trend(UiHost& host, QWidget* parent)
 
 w_trend::~w_trend() = default;
 
-void w_trend::setPrintFolder(const QString& folder)
-{
-    g_printFolder = folder;
-}
-
 Menu* w_trend::createMenu()
 {
     return new m_trend();
@@ -647,42 +507,6 @@ bool w_trend::startTrend()
     return true;
 }
 
-bool w_trend::startRank()
-{
-    if (running())
-        return false;
-    RankRequest request;
-    request.scheme = ddlb_3->currentText();
-    request.region = regionCode();
-    request.year = QString::number(em_month->date().year());
-    request.month = em_month->date().month();
-    request.indicator = ddlb_zb->currentData().toString();
-    if (!checkRegion(request.region))
-        return false;
-    if (request.scheme.isEmpty()) {
-        messages().MessageBox(kNotice, QStringLiteral("请选择指标方案"));
-        return false;
-    }
-    request.regionName = regionName();
-
-    m_quiet = std::make_unique<QuietHost>(host());
-    m_rankRun = std::make_unique<Rank>(*m_quiet, request);
-    if (const TrendStep prepared = m_rankRun->prepare(); !prepared) {
-        m_rankRun.reset();
-        messages().MessageBox(prepared.kind == TrendStep::Refused ? kNotice : QString(), prepared.message);
-        return false;
-    }
-    m_cancelled = false;
-    m_rankTable.reset();
-    hpb_1->setRange(0, int(m_rankRun->total()));
-    hpb_1->setTextVisible(true);
-    hpb_1->setValue(0);
-    st_progress->setText(QStringLiteral("正在统计，请稍候……"));
-    setRunning(true);
-    QTimer::singleShot(0, this, &w_trend::stepRank);
-    return true;
-}
-
 void w_trend::cancel()
 {
     if (running())
@@ -723,39 +547,6 @@ void w_trend::stepTrend()
     hpb_1->setValue(int(m_trendRun->done()));
     // One month per turn of the event loop: the window keeps answering.
     QTimer::singleShot(0, this, &w_trend::stepTrend);
-}
-
-void w_trend::stepRank()
-{
-    if (!m_rankRun)
-        return;
-    const qsizetype total = m_rankRun->total();
-    if (m_cancelled || m_rankRun->atEnd()) {
-        const qsizetype done = m_rankRun->done();
-        if (done > 0) {
-            // A cancelled ranking ranks the sub-regions run so far.
-            RankTable table = m_rankRun->table();
-            if (done < total) {
-                table.rows = table.rows.mid(0, done);
-                rankRows(table.rows);
-            }
-            m_rankTable = table;
-            showRank();
-        }
-        m_rankRun.reset();
-        endRun(m_cancelled ? QStringLiteral("已取消：完成 %1 / %2 个区域").arg(done).arg(total)
-                           : QStringLiteral("完成：%1 个区域").arg(total),
-               QString());
-        return;
-    }
-    st_progress->setText(QStringLiteral("正在统计 ") + m_rankRun->caption(m_rankRun->done()));
-    if (const TrendStep step = m_rankRun->next(); !step) {
-        m_rankRun.reset();
-        endRun(QStringLiteral("出错：") + step.message, step.message, step.kind == TrendStep::Refused);
-        return;
-    }
-    hpb_1->setValue(int(m_rankRun->done()));
-    QTimer::singleShot(0, this, &w_trend::stepRank);
 }
 
 void w_trend::endRun(const QString& status, const QString& error, bool refused)
@@ -805,173 +596,4 @@ bool w_trend::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return ModuleWindow::eventFilter(watched, event);
-}
-
-void w_trend::showRank()
-{
-    if (!m_rankTable)
-        return;
-    const ChartDocument doc = rankDocument(*m_rankTable);
-    fillTable(dw_rank, doc);
-    QChart* old = cv_rank->chart();
-    cv_rank->setChart(makeChart(doc, screenLook(cv_rank)).release());
-    delete old;
-    refreshPreview();
-}
-
-std::optional<ChartDocument> w_trend::document() const
-{
-    if (tab_1->currentIndex() == 0)
-        return m_trendTable ? std::optional(trendDocument(*m_trendTable, rb_bar->isChecked())) : std::nullopt;
-    return m_rankTable ? std::optional(rankDocument(*m_rankTable)) : std::nullopt;
-}
-
-QString w_trend::fileTitle() const
-{
-    if (tab_1->currentIndex() == 0 && m_trendTable) {
-        const TrendTable& t = *m_trendTable;
-        const QString span = t.captions.isEmpty() ? QString()
-                             : t.captions.size() == 1
-                                 ? t.captions.first()
-                                 : t.captions.first() + QStringLiteral("至") + t.captions.last();
-        return reportFileStem(t.title, t.regionName, span);
-    }
-    if (tab_1->currentIndex() == 1 && m_rankTable)
-        return reportFileStem(m_rankTable->title + QStringLiteral("-") + m_rankTable->name,
-                              m_rankTable->regionName, m_rankTable->caption);
-    return reportFileStem(windowTitle());
-}
-
-void w_trend::refreshPreview()
-{
-    if (previewShown())
-        m_preview->setDocument(document(), m_landscape);
-}
-
-void w_trend::setPreview(bool on)
-{
-    if (on)
-        m_preview->setDocument(document(), m_landscape);
-    m_stack->setCurrentIndex(on ? 1 : 0);
-}
-
-bool w_trend::previewShown() const
-{
-    return m_stack->currentIndex() == 1;
-}
-
-void w_trend::setLandscape(bool on)
-{
-    m_landscape = on;
-    refreshPreview();
-}
-
-int w_trend::pageCount() const
-{
-    const auto doc = document();
-    return doc ? ChartPrinter(*doc, m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait).pageCount()
-               : 0;
-}
-
-int w_trend::Print()
-{
-    const auto doc = document();
-    if (!doc) {
-        messages().MessageBox(kNotice, QStringLiteral("请先查询，再打印"));
-        return -1;
-    }
-    const ChartPrinter pages(*doc, m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-    const QPrinterInfo printerInfo =
-        g_printFolder.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
-    QString error;
-    if (printerInfo.isNull()) {
-        // No printer: the pages go to a PDF file the user is told about.
-        const QString folder = g_printFolder.isEmpty() ? lastFileFolder() : g_printFolder;
-        QDir().mkpath(folder);
-        const QString path = freeFilePath(QDir(folder).filePath(fileTitle() + QStringLiteral(".pdf")));
-        if (!savePdf(path))
-            return -1;
-        m_lastPrintTarget = path;
-        const int answer = messages().MessageBox(kNotice,
-                                                 QStringLiteral("没有找到打印机，报表已保存为PDF文件：\n") +
-                                                     QDir::toNativeSeparators(path) +
-                                                     QStringLiteral("\n\n打开所在的文件夹吗？"),
-                                                 msg::Icon::Question, msg::Buttons::YesNo);
-        if (answer == msg::Yes && g_printFolder.isEmpty())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        return 1;
-    }
-    QPrinter printer(printerInfo, QPrinter::HighResolution);
-    printer.setDocName(fileTitle());
-    if (!pages.print(printer, &error)) {
-        messages().MessageBox(kNotice, QStringLiteral("打印失败：") + error, msg::Icon::Warning);
-        return -1;
-    }
-    m_lastPrintTarget = printerInfo.printerName();
-    return 1;
-}
-
-bool w_trend::savePdf(const QString& path)
-{
-    const auto doc = document();
-    QString error;
-    if (!doc ||
-        !writeChartPdf(*doc, path, &error, m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait)) {
-        messages().MessageBox(kNotice, QStringLiteral("保存失败：") + error, msg::Icon::Warning);
-        return false;
-    }
-    return true;
-}
-
-bool w_trend::savePng(const QString& path)
-{
-    const auto doc = document();
-    QString error;
-    if (!doc || !writeChartPng(*doc, path, &error)) {
-        messages().MessageBox(kNotice, QStringLiteral("保存失败：") + error, msg::Icon::Warning);
-        return false;
-    }
-    return true;
-}
-
-bool w_trend::saveXlsx(const QString& path)
-{
-    Status written = Status::failure(QStringLiteral("nothing to save"));
-    if (tab_1->currentIndex() == 0 && m_trendTable)
-        written = writeTrendXlsx(*m_trendTable, path, rb_bar->isChecked());
-    else if (tab_1->currentIndex() == 1 && m_rankTable)
-        written = writeRankXlsx(*m_rankTable, path);
-    if (!written) {
-        messages().MessageBox(kNotice, QStringLiteral("保存失败：") + written.error, msg::Icon::Warning);
-        return false;
-    }
-    return true;
-}
-
-void w_trend::saveAs(const QString& format)
-{
-    if (!document()) {
-        messages().MessageBox(kNotice, QStringLiteral("请先查询，再保存"));
-        return;
-    }
-    struct Kind
-    {
-        QString caption;
-        QString filter;
-    };
-    const Kind kind =
-        format == u"xlsx" ? Kind{QStringLiteral("保存为Excel文件"), QStringLiteral("Excel 工作簿 (*.xlsx)")}
-        : format == u"pdf" ? Kind{QStringLiteral("保存为PDF文件"), QStringLiteral("PDF 文件 (*.pdf)")}
-                           : Kind{QStringLiteral("保存图表图片"), QStringLiteral("PNG 图片 (*.png)")};
-    const QString suggested = QDir(lastFileFolder()).filePath(fileTitle() + QStringLiteral(".") + format);
-    QString path = chooseSaveFile(this, kind.caption, suggested, kind.filter);
-    if (path.isEmpty())
-        return;
-    if (!path.endsWith(QStringLiteral(".") + format, Qt::CaseInsensitive))
-        path += QStringLiteral(".") + format;
-    const bool ok = format == u"xlsx" ? saveXlsx(path) : format == u"pdf" ? savePdf(path) : savePng(path);
-    if (ok) {
-        rememberFileFolder(QFileInfo(path).absolutePath());
-        st_progress->setText(QStringLiteral("已保存：") + QDir::toNativeSeparators(path));
-    }
 }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "analysis/trend.h"
+#include "analysis/ui/trendchart.h"
 #include "foundation/ui/menu.h"
 #include "foundation/ui/modulewindow.h"
-#include "report/trend.h"
-#include "report/ui/trendchart.h"
 
 #include <functional>
 #include <memory>

@@ -1,10 +1,10 @@
-#include "report/trend.h"
+#include "analysis/trend.h"
 
+#include "analysis/pack.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/gridlayout.h"
 #include "foundation/sqlca.h"
 #include "report/d_xmjdzl.h"
-#include "report/pack.h"
 #include "report/statsrun.h"
 
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "report/pack.h"
+#include "analysis/pack.h"
 
 #include "foundation/gridbuffer.h"
 #include "foundation/gridprint.h"

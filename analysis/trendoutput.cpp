@@ -1,8 +1,8 @@
-#include "report/trendoutput.h"
+#include "analysis/trendoutput.h"
 
+#include "analysis/trend.h"
 #include "host/chartbook.h"
 #include "report/output.h"
-#include "report/trend.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // `allstats trend` and `allstats rank`: the trend of indicators over months and
 // the ranking of sub-regions, each figure from one statistics run, written out
 // as JSON, CSV, a spreadsheet with a live chart, or the chart as PNG or PDF.
-#include "report/trendbatch.h"
+#include "analysis/trendbatch.h"
 
+#include "analysis/trend.h"
+#include "analysis/trendoutput.h"
 #include "host/batchrun.h"
 #include "report/batchsession.h"
-#include "report/trend.h"
-#include "report/trendoutput.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

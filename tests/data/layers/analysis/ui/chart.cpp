@@ -1,0 +1,5 @@
+#include "analysis/pack.h"
+#include "report/statsrun.h"
+#include "report/ui/regionbox.h"
+
+#include <QWidget>
