@@ -33,6 +33,8 @@ protected:
         BackendTest::SetUp();
         if (!db)
             return;
+        // Its own province, not the seed's (one month): three months, one without
+        // figures, and a town whose villages tie in the ranking.
         // A town of four villages (the last without figures, and a unit of 13
         // characters under the first) and a town beside it.
         db->exec(
