@@ -797,7 +797,21 @@ int measure(const QStringList& args)
     for (const Line& l : lines)
         allSame = allSame && l.sameRows;
     if (!allSame)
-        out() << "WARNING: the run and the literal form left different rows in t_stat" << Qt::endl;
+        out() << "FAILED: the run and the literal form left different rows in t_stat" << Qt::endl;
+    // A pack writes what `allstats report` writes for each region, byte for byte:
+    // a pack that differs, or could not be made, fails the benchmark.
+    bool packsSame = true;
+    for (const PackLine& p : packs) {
+        if (!p.error.isEmpty()) {
+            out() << "FAILED: the " << p.backend << " " << p.format << " pack of the " << p.what
+                  << " could not be made: " << p.error << Qt::endl;
+            packsSame = false;
+        } else if (p.compared != p.equal) {
+            out() << "FAILED: " << p.compared - p.equal << " of " << p.compared << " JSON files of the "
+                  << p.backend << " pack of the " << p.what << " differ from the single reports" << Qt::endl;
+            packsSame = false;
+        }
+    }
 
     if (parser.isSet(QStringLiteral("json"))) {
         QJsonArray results;
@@ -871,7 +885,7 @@ int measure(const QStringList& args)
         }
         out() << Qt::endl << "results written to " << json << Qt::endl;
     }
-    return allSame ? Done : Failed;
+    return allSame && packsSame ? Done : Failed;
 }
 
 int load(const QStringList& args)

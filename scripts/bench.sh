@@ -43,6 +43,13 @@ commit="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
 if [ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ]; then commit="$commit+"; fi
 mkdir -p "$build/bench-results"
 json="$build/bench-results/$(date -u +%Y%m%d-%H%M%S)-$commit-$size.json"
+status=0
 QT_QPA_PLATFORM=offscreen "$bench" measure --size "$size" --db "$cache" --db "$url" --reps "$reps" \
-  --allstats "$allstats" --label "$commit" --json "$json"
-cp "$json" "$build/bench.json"
+  --allstats "$allstats" --label "$commit" --json "$json" || status=$?
+[ ! -f "$json" ] || cp "$json" "$build/bench.json"
+# Times that miss a target are reported above; results that are wrong (a pack
+# unlike the single reports, rows unlike the literal form's) fail the run.
+if [ "$status" -ne 0 ]; then
+  echo "bench: FAILED (exit status $status): see the lines marked FAILED above" >&2
+  exit "$status"
+fi

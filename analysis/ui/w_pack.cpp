@@ -222,7 +222,8 @@ bool w_pack::start()
     if (m_pack)
         return false;
     if (rightsDenied(m_host.gs_usergrant, 25)) {
-        messages().MessageBox(kNotice, QStringLiteral("你无权限执行该操作,请询问系统管理员"));
+        messages().MessageBox(QStringLiteral("系统提示"),
+                              QStringLiteral("你无权限执行该操作,请询问系统管理员"));
         return false;
     }
     PackRequest request;

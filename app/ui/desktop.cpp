@@ -16,8 +16,6 @@
 #include <QTimer>
 #include <QTranslator>
 
-namespace {
-
 // Qt's own dialogs and buttons (file dialog, message boxes, print dialogs) in
 // Chinese, from the translations Debian installs with Qt (qt6-translations-l10n).
 void installChinese()
@@ -34,8 +32,6 @@ void installChinese()
     font.setPointSize(10);
     QApplication::setFont(font);
 }
-
-} // namespace
 
 int runDesktop(const QStringList& args)
 {

@@ -336,7 +336,8 @@ void MainWindow::buildMenus()
     stats->addSeparator();
     QAction* pack = stats->addAction(QStringLiteral("批量报表…"), this, [this] {
         if (rightsDenied(m_host->gs_usergrant, 25)) {
-            messages().MessageBox(kNotice, QStringLiteral("你无权限执行该操作,请询问系统管理员"));
+            messages().MessageBox(QStringLiteral("系统提示"),
+                                  QStringLiteral("你无权限执行该操作,请询问系统管理员"));
             return;
         }
         auto* dialog = new w_pack(*m_host, this);

@@ -2,58 +2,34 @@
 // carries a password, the client's connection parameters, an option given
 // twice, help without a display, two fillers of the demo at once.
 #include "foundation/dbname.h"
+#include "support/commandline.h"
 #include "support/testdb.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 namespace {
 
 const QString kSecret = QStringLiteral("s3kr1t-pw");
 
-struct Outcome
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-// The built executable, in `dir`, with a display or without one.
+// The built executable in `dir` (its home too), with a display or without one.
 Outcome allstats(const QStringList& args, const QString& dir, bool display = true)
 {
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), dir);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir + QStringLiteral("/.config"));
-    if (!display) {
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    }
-    p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../allstats"), args);
-    Outcome r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    RunOptions options;
+    options.workingDir = dir;
+    options.display = display;
+    return runAllstats(args, options);
 }
 
 QStringList reportArgs(const QString& db)
 {
-    return {QStringLiteral("report"),   QStringLiteral("--db"),     db,
-            QStringLiteral("--scheme"), QStringLiteral("预设方案"), QStringLiteral("--year"),
-            QStringLiteral("2024"),     QStringLiteral("--month"),  QStringLiteral("9"),
-            QStringLiteral("--region"), QStringLiteral("45")};
+    return batchCommand(QStringLiteral("report"), db)
+        .add(QStringLiteral("--scheme"), QStringLiteral("预设方案"))
+        .add(QStringLiteral("--year"), QStringLiteral("2024"))
+        .add(QStringLiteral("--month"), QStringLiteral("9"))
+        .add(QStringLiteral("--region"), QStringLiteral("45"))
+        .arguments();
 }
 
 TEST(CommandLineTest, APasswordIsNeverPrintedNorMadeIntoAFile)
@@ -69,8 +45,8 @@ TEST(CommandLineTest, APasswordIsNeverPrintedNorMadeIntoAFile)
              {QStringList{QStringLiteral("init-db"), QStringLiteral("--db"), db}, reportArgs(db)}) {
             const Outcome r = allstats(args, dir.path());
             EXPECT_EQ(r.code, 2) << db.toStdString() << ": " << r.err.toStdString();
-            EXPECT_FALSE(r.err.contains(kSecret)) << r.err.toStdString();
-            EXPECT_FALSE(r.out.contains(kSecret)) << r.out.toStdString();
+            EXPECT_FALSE(r.error().contains(kSecret)) << r.err.toStdString();
+            EXPECT_FALSE(r.output().contains(kSecret)) << r.out.toStdString();
         }
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{})
             << "nothing is made for " << db.toStdString();
@@ -79,8 +55,8 @@ TEST(CommandLineTest, APasswordIsNeverPrintedNorMadeIntoAFile)
     const Outcome down =
         allstats(reportArgs(QStringLiteral("PostgreSQL://u:%1@127.0.0.1:1/x").arg(kSecret)), dir.path());
     EXPECT_EQ(down.code, 3) << down.err.toStdString();
-    EXPECT_TRUE(down.err.contains(QStringLiteral("127.0.0.1:1/x"))) << down.err.toStdString();
-    EXPECT_FALSE(down.err.contains(kSecret));
+    EXPECT_TRUE(down.error().contains(QStringLiteral("127.0.0.1:1/x"))) << down.err.toStdString();
+    EXPECT_FALSE(down.error().contains(kSecret));
     // An empty name is wrong usage, not a database that failed.
     EXPECT_EQ(allstats({QStringLiteral("init-db"), QStringLiteral("--db"), QString()}, dir.path()).code, 2);
 
@@ -114,11 +90,11 @@ TEST(CommandLineTest, OptionsGivenTwiceAndHelpWithoutADisplay)
     const Outcome help = allstats({QStringLiteral("--help")}, dir.path(), false);
     EXPECT_EQ(help.code, 0) << help.err.toStdString();
     for (const char* command : {"init-db", "report", "pack", "trend", "rank"})
-        EXPECT_TRUE(help.out.contains(QLatin1String(command))) << command << " in\n"
-                                                               << help.out.toStdString();
+        EXPECT_TRUE(help.output().contains(QLatin1String(command))) << command << " in\n"
+                                                                    << help.out.toStdString();
     const Outcome version = allstats({QStringLiteral("--version")}, dir.path(), false);
     EXPECT_EQ(version.code, 0);
-    EXPECT_TRUE(version.out.startsWith(QStringLiteral("allstats "))) << version.out.toStdString();
+    EXPECT_TRUE(version.output().startsWith(QStringLiteral("allstats "))) << version.out.toStdString();
 }
 
 class CommandLineDbTest : public BackendTest
@@ -136,13 +112,13 @@ TEST_P(CommandLineDbTest, TheServerSeesTheUrlsParametersAndUnknownOnesAreRefused
         allstats({QStringLiteral("init-db"), QStringLiteral("--db"), base + sep + QStringLiteral("foo=bar")},
                  dir.path());
     EXPECT_EQ(unknown.code, 2);
-    EXPECT_TRUE(unknown.err.contains(QStringLiteral("foo"))) << unknown.err.toStdString();
+    EXPECT_TRUE(unknown.error().contains(QStringLiteral("foo"))) << unknown.err.toStdString();
     // The test server speaks no TLS: a URL that demands it is refused with the server's reason.
     const Outcome tls = allstats(
         {QStringLiteral("init-db"), QStringLiteral("--db"), base + sep + QStringLiteral("sslmode=require")},
         dir.path());
     EXPECT_EQ(tls.code, 3);
-    EXPECT_TRUE(tls.err.contains(QStringLiteral("SSL"))) << tls.err.toStdString();
+    EXPECT_TRUE(tls.error().contains(QStringLiteral("SSL"))) << tls.err.toStdString();
     // The parameters the client knows reach it: the server sees the connection's name.
     QString error;
     auto named = Sqlca::connect(
@@ -161,7 +137,7 @@ TEST_P(CommandLineDbTest, TwoDemoFillersAtOnceBothSucceedAndTheDemoIsThereOnce)
     QProcess first, second;
     for (QProcess* p : {&first, &second}) {
         p->setWorkingDirectory(dir.path());
-        p->start(QCoreApplication::applicationDirPath() + QStringLiteral("/../allstats"), args);
+        p->start(allstatsExecutable(), args);
     }
     for (QProcess* p : {&first, &second}) {
         ASSERT_TRUE(p->waitForFinished(180000));

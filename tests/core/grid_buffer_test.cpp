@@ -2,43 +2,10 @@
 // edits through SetItem and SetText, and Update writing changed rows by their
 // original key values, all or nothing.
 #include "foundation/gridbuffer.h"
+#include "schemes/dw_zbfa.h"
 #include "support/testdb.h"
 
 namespace {
-
-// The scheme grid: rows of one scheme of one kind, joined to the catalogue.
-GridLayout schemeLayout()
-{
-    GridLayout l;
-    l.name = QStringLiteral("dw_zbfa");
-    l.query = QStringLiteral(
-        "SELECT s_zbfa.zbbm, s_zbbm.zbms, s_zbfa.fabm, s_zbfa.famc, s_zbfa.hh, s_zbfa.deffa, s_zbfa.xz, "
-        "s_zbfa.falx, s_zbfa.zblx, s_zbfa.zbmc, s_zbfa.zbms FROM s_zbfa, s_zbbm "
-        "WHERE s_zbfa.zbbm = s_zbbm.number AND s_zbfa.fabm = ? AND s_zbfa.falx = ? ORDER BY s_zbfa.hh ASC");
-    l.arguments = {QStringLiteral("li_fabm"), QStringLiteral("li_falx")};
-    auto col = [&](const QString& name, const QString& source, ColumnType type) {
-        GridColumn c;
-        c.name = name;
-        c.source = source;
-        c.type = type;
-        l.columns << c;
-    };
-    col(QStringLiteral("zbbm"), QStringLiteral("zbbm"), ColumnType::Text);
-    col(QStringLiteral("zbms"), QString(), ColumnType::Text);
-    col(QStringLiteral("fabm"), QStringLiteral("fabm"), ColumnType::Integer);
-    col(QStringLiteral("s_zbfa_famc"), QStringLiteral("famc"), ColumnType::Text);
-    col(QStringLiteral("hh"), QStringLiteral("hh"), ColumnType::Integer);
-    col(QStringLiteral("deffa"), QStringLiteral("deffa"), ColumnType::Integer);
-    col(QStringLiteral("xz"), QStringLiteral("xz"), ColumnType::Number);
-    col(QStringLiteral("falx"), QStringLiteral("falx"), ColumnType::Integer);
-    col(QStringLiteral("s_zbfa_zblx"), QStringLiteral("zblx"), ColumnType::Text);
-    col(QStringLiteral("s_zbfa_zbmc"), QStringLiteral("zbmc"), ColumnType::Text);
-    col(QStringLiteral("s_zbfa_zbms"), QStringLiteral("zbms"), ColumnType::Text);
-    l.updateTable = QStringLiteral("s_zbfa");
-    l.keyColumns = {QStringLiteral("zbbm"), QStringLiteral("hh")};
-    l.matchColumns = {QStringLiteral("falx"), QStringLiteral("fabm")};
-    return l;
-}
 
 // The figures of the working table, written back by indicator code.
 GridLayout figureLayout()
@@ -81,7 +48,7 @@ protected:
         // The same indicator and row order in another scheme and in another kind.
         addSchemeRow(1, 2, QStringLiteral("A"), 10, 1);
         addSchemeRow(2, 1, QStringLiteral("A"), 10, 1);
-        grid = std::make_unique<GridBuffer>(schemeLayout());
+        grid = std::make_unique<GridBuffer>(dw_zbfa()); // the scheme grid
         grid->SetTransObject(&sqlca());
     }
 

@@ -1,6 +1,7 @@
 // Number masks and rounding of what the grids show, and the row colour rule.
 #include "foundation/gridbuffer.h"
 #include "foundation/gridlayout.h"
+#include "report/d_xmjdzl.h"
 
 #include <gtest/gtest.h>
 
@@ -54,30 +55,13 @@ TEST(GridMaskTest, FiguresRoundHalfAwayFromZeroUnderEveryMask)
     EXPECT_EQ(formatFigure(*dec("0.1") + *dec("0.2"), QStringLiteral("[general]")), QStringLiteral("0.3"));
 }
 
-GridLayout reportLayout()
-{
-    GridLayout l;
-    l.name = QStringLiteral("d_xmjdzl");
-    for (const char* n : {"qichu", "s_zbfa_zbmc", "s_zbfa_flag2", "hh"}) {
-        GridColumn c;
-        c.name = QString::fromLatin1(n);
-        l.columns << c;
-    }
-    l.columns[0].type = ColumnType::Decimal;
-    l.columns[0].maskByColumn = QStringLiteral("s_zbfa_flag2");
-    l.columns[2].type = ColumnType::Number;
-    l.columns[3].type = ColumnType::Integer;
-    l.texts << GridText{QStringLiteral("t_qijian"), QStringLiteral("报表期间："), QStringLiteral("宋体"), 11};
-    return l;
-}
-
 TEST(GridTextTest, ColumnsAndTextsByName)
 {
     // Rows set through the buffer's own edit path, without a database.
-    GridBuffer grid(reportLayout());
+    GridBuffer grid(d_xmjdzl());
     EXPECT_EQ(grid.RowCount(), 0);
     EXPECT_EQ(grid.displayText(1, QStringLiteral("qichu")), QString());
-    EXPECT_EQ(grid.layout().columnIndex(QStringLiteral("S_ZBFA_FLAG2")), 2);
+    EXPECT_EQ(grid.layout().columnIndex(QStringLiteral("S_ZBFA_FLAG2")), 5);
     EXPECT_EQ(grid.layout().columnIndex(QStringLiteral("nosuch")), -1);
     EXPECT_EQ(grid.text(QStringLiteral("t_qijian")), QStringLiteral("报表期间："));
     grid.setText(QStringLiteral("t_qijian"), QStringLiteral("报表期间：2024年3月"));
@@ -87,7 +71,7 @@ TEST(GridTextTest, ColumnsAndTextsByName)
 
 TEST(GridColourTest, TintFallsOnTheRowsOfTheLayoutsParity)
 {
-    GridLayout even = reportLayout();
+    GridLayout even = d_xmjdzl();
     even.tintParity = 0;
     GridBuffer g(even);
     const QRgb white = qRgb(255, 255, 255);
@@ -98,7 +82,7 @@ TEST(GridColourTest, TintFallsOnTheRowsOfTheLayoutsParity)
     g.setRowColors(false);
     EXPECT_EQ(g.rowBackground(2), white);
 
-    GridLayout odd = reportLayout();
+    GridLayout odd = d_xmjdzl();
     odd.tintParity = 1;
     GridBuffer h(odd);
     EXPECT_EQ(h.rowBackground(1), pink);

@@ -2,6 +2,9 @@
 // CJK fonts and the orientation, checked on the PDF with poppler's tools.
 #include "foundation/gridbuffer.h"
 #include "foundation/gridprint.h"
+#include "report/d_xmjdzl.h"
+#include "support/files.h"
+#include "support/layouts.h"
 #include "support/testdb.h"
 
 #include <QDateTime>
@@ -9,53 +12,11 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QStandardPaths>
 #include <ctime>
 
 namespace {
-
-// The progress report's layout: title, period and unit lines, six columns.
-GridLayout reportLayout()
-{
-    GridLayout l;
-    l.name = QStringLiteral("d_xmjdzl");
-    auto col = [&](const char* name, ColumnType type, const char* header, int width) {
-        GridColumn c;
-        c.name = QString::fromLatin1(name);
-        c.type = type;
-        c.header = QString::fromUtf8(header);
-        c.width = width;
-        if (type == ColumnType::Decimal)
-            c.maskByColumn = QStringLiteral("s_zbfa_flag2");
-        l.columns << c;
-    };
-    col("s_zbfa_zblx", ColumnType::Text, "类型", 420);
-    col("s_zbfa_zbmc", ColumnType::Text, "项目", 900);
-    col("qichu", ColumnType::Decimal, "期初数", 380);
-    col("fasheng", ColumnType::Decimal, "发生数", 380);
-    col("leiji", ColumnType::Decimal, "累计数", 380);
-    col("s_zbfa_flag2", ColumnType::Number, "", 0);
-    l.query =
-        QStringLiteral("SELECT s_zbfa.zblx, s_zbfa.zbmc, t_stat.qichu, t_stat.fasheng, t_stat.leiji, "
-                       "s_zbfa.flag2 FROM t_stat, s_zbfa WHERE t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.falx = 1 "
-                       "AND s_zbfa.fabm = ? ORDER BY t_stat.hh ASC");
-    l.rowNumberHeader = QStringLiteral("序号");
-    l.rowNumberWidth = 160;
-    l.tintParity = 0;
-    GridText title{QStringLiteral("t_1"), QStringLiteral("项目进度及借款质量表"),
-                   QStringLiteral("楷体_GB2312"), 18, true};
-    GridText period{QStringLiteral("t_qijian"), QStringLiteral("报表期间："), QStringLiteral("宋体"), 11};
-    period.alignment = Qt::AlignLeft;
-    period.line = 1;
-    GridText unit{QStringLiteral("t_qymc"), QStringLiteral("区域名称："), QStringLiteral("宋体"), 11};
-    unit.alignment = Qt::AlignRight;
-    unit.line = 1;
-    l.texts = {title, period, unit};
-    return l;
-}
 
 class GridPrintTest : public BackendTest
 {
@@ -79,26 +40,13 @@ protected:
 
     std::unique_ptr<GridBuffer> retrieved(int orientation)
     {
-        auto g = std::make_unique<GridBuffer>(reportLayout());
+        auto g = std::make_unique<GridBuffer>(d_xmjdzl());
         g->SetTransObject(&sqlca());
         g->setOrientation(orientation);
         EXPECT_GE(g->Retrieve({1}), 0) << sqlca().SQLErrText.toStdString();
         g->setText(QStringLiteral("t_qijian"), QStringLiteral("报表期间：2024年3月"));
         g->setText(QStringLiteral("t_qymc"), QStringLiteral("区域名称：城关镇东关村互助社"));
         return g;
-    }
-
-    // stdout of a poppler tool, or nullopt when the tool is not installed.
-    static std::optional<QString> run(const QString& tool, const QStringList& args)
-    {
-        const QString exe = QStandardPaths::findExecutable(tool);
-        if (exe.isEmpty())
-            return std::nullopt;
-        QProcess p;
-        p.start(exe, args);
-        if (!p.waitForFinished(60000) || p.exitCode() != 0)
-            return QString();
-        return QString::fromUtf8(p.readAllStandardOutput());
     }
 
     QString writeAndKeep(const GridBuffer& g, const QString& name)
@@ -124,11 +72,8 @@ TEST_P(GridPrintTest, ALongGridPrintsOnPagesEachWithTheColumnHeader)
     const int pages = GridPrinter(*g).pageCount();
     EXPECT_GT(pages, 1);
 
-    const auto text =
-        run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
-    if (!text)
-        GTEST_SKIP() << "pdftotext is not installed";
-    QStringList pageTexts = text->split(QLatin1Char('\f'));
+    const QString text = pdfText(path, true);
+    QStringList pageTexts = text.split(QLatin1Char('\f'));
     if (!pageTexts.isEmpty() && pageTexts.last().trimmed().isEmpty())
         pageTexts.removeLast();
     ASSERT_EQ(pageTexts.size(), pages);
@@ -143,17 +88,17 @@ TEST_P(GridPrintTest, ALongGridPrintsOnPagesEachWithTheColumnHeader)
             << t.toStdString();
     }
     // Every row is printed once, with its figures under their masks.
-    EXPECT_TRUE(text->contains(QStringLiteral("互助金指标第1项")));
-    EXPECT_TRUE(text->contains(QStringLiteral("互助金指标第200项")));
-    EXPECT_TRUE(text->contains(QStringLiteral("城关镇东关村互助社")));
-    EXPECT_TRUE(text->contains(QStringLiteral("1000.25")));
-    EXPECT_TRUE(text->contains(QStringLiteral("13%")));
-    EXPECT_EQ(text->count(QStringLiteral("互助金指标第")), 200);
+    EXPECT_TRUE(text.contains(QStringLiteral("互助金指标第1项")));
+    EXPECT_TRUE(text.contains(QStringLiteral("互助金指标第200项")));
+    EXPECT_TRUE(text.contains(QStringLiteral("城关镇东关村互助社")));
+    EXPECT_TRUE(text.contains(QStringLiteral("1000.25")));
+    EXPECT_TRUE(text.contains(QStringLiteral("13%")));
+    EXPECT_EQ(text.count(QStringLiteral("互助金指标第")), 200);
 
-    const auto fonts = run(QStringLiteral("pdffonts"), {path});
-    ASSERT_TRUE(fonts);
-    const QStringList lines = fonts->split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_GT(lines.size(), 2) << fonts->toStdString();
+    const ToolRun fonts = runTool(QStringLiteral("pdffonts"), {path});
+    ASSERT_TRUE(fonts.ok);
+    const QStringList lines = QString::fromUtf8(fonts.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GT(lines.size(), 2) << fonts.out.toStdString();
     // name type encoding emb sub uni object ID: "emb" is the fourth column from the right of the id.
     for (int i = 2; i < lines.size(); ++i) {
         const QStringList cols = lines[i].split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -169,11 +114,10 @@ TEST_P(GridPrintTest, LandscapePagesAreWiderThanTallAndHoldFewerRows)
     auto landscape = retrieved(1);
     EXPECT_GT(GridPrinter(*landscape).pageCount(), GridPrinter(*portrait).pageCount());
     const QString path = writeAndKeep(*landscape, QStringLiteral("report-landscape.pdf"));
-    const auto info = run(QStringLiteral("pdfinfo"), {path});
-    if (!info)
-        GTEST_SKIP() << "pdfinfo is not installed";
-    const auto m = QRegularExpression(QStringLiteral(R"(Page size:\s+([\d.]+) x ([\d.]+))")).match(*info);
-    ASSERT_TRUE(m.hasMatch()) << info->toStdString();
+    const ToolRun info = runTool(QStringLiteral("pdfinfo"), {path});
+    const auto m = QRegularExpression(QStringLiteral(R"(Page size:\s+([\d.]+) x ([\d.]+))"))
+                       .match(QString::fromUtf8(info.out));
+    ASSERT_TRUE(m.hasMatch()) << info.out.toStdString();
     EXPECT_GT(m.captured(1).toDouble(), m.captured(2).toDouble());
     EXPECT_NEAR(m.captured(1).toDouble(), 841.9, 1.0);
 }
@@ -185,13 +129,11 @@ TEST_P(GridPrintTest, AnEmptyGridStillPrintsItsTitleAndHeader)
     GridPrinter printer(*g);
     EXPECT_EQ(printer.pageCount(), 1);
     const QString path = writeAndKeep(*g, QStringLiteral("report-empty.pdf"));
-    const auto text = run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
-    if (!text)
-        GTEST_SKIP() << "pdftotext is not installed";
-    EXPECT_TRUE(text->contains(QStringLiteral("项目进度及借款质量表")));
-    EXPECT_TRUE(text->contains(QStringLiteral("报表期间：2024年3月")));
-    EXPECT_TRUE(text->contains(QStringLiteral("累计数")));
-    EXPECT_TRUE(text->contains(QStringLiteral("第 1 页 / 共 1 页")));
+    const QString text = pdfText(path);
+    EXPECT_TRUE(text.contains(QStringLiteral("项目进度及借款质量表")));
+    EXPECT_TRUE(text.contains(QStringLiteral("报表期间：2024年3月")));
+    EXPECT_TRUE(text.contains(QStringLiteral("累计数")));
+    EXPECT_TRUE(text.contains(QStringLiteral("第 1 页 / 共 1 页")));
 
     QString error;
     EXPECT_FALSE(writePdf(*g, QDir(db->dir()).filePath(QStringLiteral("no/such/folder/x.pdf")), &error));
@@ -243,29 +185,9 @@ TEST_P(GridPrintTest, RowColoursPrintAsOnScreenUnlessSwitchedOff)
 
 TEST_P(GridPrintTest, LongTextsWrapInsideTheirCellAndCheckBoxesPrintTicks)
 {
-    // The catalogue: descriptions of up to 120 characters in a column a quarter of the page wide.
-    GridLayout l;
-    l.name = QStringLiteral("d_guideline");
-    l.query = QStringLiteral("SELECT number, zblx, zbmc, zbms, flag2 FROM s_zbbm ORDER BY number");
-    auto col = [&](const char* name, const char* header, int width) {
-        GridColumn c;
-        c.name = QString::fromLatin1(name);
-        c.source = c.name;
-        c.header = QString::fromUtf8(header);
-        c.width = width;
-        l.columns << c;
-    };
-    col("number", "编码", 219);
-    col("zblx", "指标类型", 562);
-    col("zbmc", "指标名称", 1070);
-    col("zbms", "指标描述", 1719);
-    col("flag2", "百分比", 200);
-    l.columns[4].type = ColumnType::Integer;
-    l.columns[4].checkBox = true;
-    l.rowNumberWidth = 174;
-    l.tintParity = 1;
-    l.texts << GridText{QStringLiteral("t_1"), QStringLiteral("禾岚统计指标"), QStringLiteral("楷体_GB2312"),
-                        18};
+    // The catalogue: descriptions of up to 120 characters in a column a quarter
+    // of the page wide, and the percentage flag as a check box.
+    const GridLayout l = catalogueWithCheckBoxes();
     QString description;
     for (int i = 0; description.size() < 120; ++i)
         description += QStringLiteral("本指标反映互助金借款回收情况第%1段说明，").arg(i);
@@ -280,13 +202,11 @@ TEST_P(GridPrintTest, LongTextsWrapInsideTheirCellAndCheckBoxesPrintTicks)
     g.SetTransObject(&sqlca());
     ASSERT_EQ(g.Retrieve(), 30);
     const QString path = writeAndKeep(g, QStringLiteral("catalogue.pdf"));
-    const auto text = run(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
-    if (!text)
-        GTEST_SKIP() << "pdftotext is not installed";
-    QString flat = *text;
+    const QString text = pdfText(path);
+    QString flat = text;
     flat.remove(QRegularExpression(QStringLiteral("\\s")));
-    EXPECT_TRUE(flat.contains(description)) << text->toStdString();
-    EXPECT_EQ(text->count(QStringLiteral("√")), 15);
+    EXPECT_TRUE(flat.contains(description)) << text.toStdString();
+    EXPECT_EQ(text.count(QStringLiteral("√")), 15);
 }
 
 TEST_P(GridPrintTest, PdfNamesTheProgramRegionAndPeriodAndPdfAKeepsItInXmp)
@@ -295,15 +215,9 @@ TEST_P(GridPrintTest, PdfNamesTheProgramRegionAndPeriodAndPdfAKeepsItInXmp)
     auto g = retrieved(2);
     g->setText(QStringLiteral("t_qymc"), QStringLiteral("项目区：青禾省"));
     // pdfinfo's standard error shows whether the appended information still reads cleanly.
-    auto pdfinfo = [](const QStringList& args) -> std::optional<std::pair<QString, QString>> {
-        const QString exe = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
-        if (exe.isEmpty())
-            return std::nullopt;
-        QProcess p;
-        p.start(exe, args);
-        p.waitForFinished(60000);
-        return std::pair{QString::fromUtf8(p.readAllStandardOutput()),
-                         QString::fromUtf8(p.readAllStandardError())};
+    auto pdfinfo = [](const QStringList& args) {
+        const ToolRun r = runTool(QStringLiteral("pdfinfo"), args);
+        return std::pair{QString::fromUtf8(r.out), QString::fromUtf8(r.err)};
     };
     // Written in Beijing time, so the dates carry a zone offset.
     const QByteArray zone = qgetenv("TZ");
@@ -326,10 +240,7 @@ TEST_P(GridPrintTest, PdfNamesTheProgramRegionAndPeriodAndPdfAKeepsItInXmp)
 
     const QString title = QStringLiteral("项目进度及借款质量表 青禾省 2024年3月");
     for (const QString& path : {plain, archival}) {
-        const auto info = pdfinfo({QStringLiteral("-isodates"), path});
-        if (!info)
-            GTEST_SKIP() << "pdfinfo is not installed";
-        const auto& [out, err] = *info;
+        const auto [out, err] = pdfinfo({QStringLiteral("-isodates"), path});
         EXPECT_TRUE(err.trimmed().isEmpty()) << err.toStdString();
         auto field = [&](const QString& name) {
             const auto m = QRegularExpression(QStringLiteral("^%1:\\s+(.*)$").arg(name),
@@ -344,9 +255,7 @@ TEST_P(GridPrintTest, PdfNamesTheProgramRegionAndPeriodAndPdfAKeepsItInXmp)
         EXPECT_EQ(field(QStringLiteral("Pages")), QStringLiteral("1"));
 
         // The XMP packet says the same, with the same creation instant.
-        const auto meta = pdfinfo({QStringLiteral("-meta"), path});
-        ASSERT_TRUE(meta);
-        const QString& xmp = meta->first;
+        const QString xmp = pdfinfo({QStringLiteral("-meta"), path}).first;
         EXPECT_TRUE(xmp.contains(QStringLiteral("<rdf:li xml:lang=\"x-default\">%1</rdf:li>").arg(title)))
             << xmp.toStdString();
         EXPECT_TRUE(xmp.contains(

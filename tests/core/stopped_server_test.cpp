@@ -4,9 +4,10 @@
 // waited for as --wait says and named as busy.
 #include "foundation/sqlca.h"
 #include "host/exitcode.h"
+#include "support/commandline.h"
+#include "support/files.h"
 #include "support/testdb.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -16,11 +17,6 @@
 #include <sys/types.h>
 
 namespace {
-
-QString exe()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../allstats");
-}
 
 QString serverScript()
 {
@@ -102,24 +98,11 @@ private:
 
 class StoppedServerTest : public BackendTest
 {
-protected:
-    static int runExe(const QStringList& args, QByteArray* err)
-    {
-        QProcess p;
-        p.start(exe(), args);
-        if (!p.waitForFinished(300000)) {
-            p.kill();
-            p.waitForFinished();
-            return -1;
-        }
-        *err = p.readAllStandardError();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
 };
 
 TEST_P(StoppedServerTest, APackGivesUpOnAServerThatStopsAnsweringAndSaysWhatItWroteWhole)
 {
-    if (!QFile::exists(exe()))
+    if (!QFile::exists(allstatsExecutable()))
         GTEST_SKIP() << "the allstats executable is not built";
     const bool pg = GetParam() == Backend::PostgreSQL;
     std::unique_ptr<OwnServer> server;
@@ -129,12 +112,13 @@ TEST_P(StoppedServerTest, APackGivesUpOnAServerThatStopsAnsweringAndSaysWhatItWr
         ASSERT_FALSE(server->url().isEmpty()) << server->error().toStdString();
         dbText = server->url();
     }
-    QByteArray err;
-    ASSERT_EQ(runExe({QStringLiteral("init-db"), QStringLiteral("--db"), dbText, QStringLiteral("--demo"),
-                      QStringLiteral("--period"), QStringLiteral("202409")},
-                     &err),
-              ExitDone)
-        << err.toStdString();
+    RunOptions demo;
+    demo.timeoutMs = 300000;
+    const Outcome init =
+        runAllstats({QStringLiteral("init-db"), QStringLiteral("--db"), dbText, QStringLiteral("--demo"),
+                     QStringLiteral("--period"), QStringLiteral("202409")},
+                    demo);
+    ASSERT_EQ(init.code, ExitDone) << init.err.toStdString();
 
     // PostgreSQL stops answering: 2 s of --timeout and 15 s for the server to
     // stop the statement, whatever --wait says. SQLite is only busy (another
@@ -143,27 +127,18 @@ TEST_P(StoppedServerTest, APackGivesUpOnAServerThatStopsAnsweringAndSaysWhatItWr
     QTemporaryDir out;
     QProcess pack;
     pack.setReadChannel(QProcess::StandardError);
-    pack.start(exe(), {QStringLiteral("pack"),
-                       QStringLiteral("--db"),
-                       dbText,
-                       QStringLiteral("--scheme"),
-                       QStringLiteral("预设方案"),
-                       QStringLiteral("--year"),
-                       QStringLiteral("2024"),
-                       QStringLiteral("--month"),
-                       QStringLiteral("9"),
-                       QStringLiteral("--region"),
-                       QStringLiteral("45"),
-                       QStringLiteral("--level"),
-                       QStringLiteral("village"),
-                       QStringLiteral("--format"),
-                       QStringLiteral("pdf"),
-                       QStringLiteral("--out"),
-                       out.path(),
-                       QStringLiteral("--wait"),
-                       wait,
-                       QStringLiteral("--timeout"),
-                       pg ? QStringLiteral("2") : QStringLiteral("1")});
+    pack.start(allstatsExecutable(),
+               batchCommand(QStringLiteral("pack"), dbText)
+                   .add(QStringLiteral("--scheme"), QStringLiteral("预设方案"))
+                   .add(QStringLiteral("--year"), QStringLiteral("2024"))
+                   .add(QStringLiteral("--month"), QStringLiteral("9"))
+                   .add(QStringLiteral("--region"), QStringLiteral("45"))
+                   .add(QStringLiteral("--level"), QStringLiteral("village"))
+                   .add(QStringLiteral("--format"), QStringLiteral("pdf"))
+                   .add(QStringLiteral("--out"), out.path())
+                   .add(QStringLiteral("--wait"), wait)
+                   .add(QStringLiteral("--timeout"), pg ? QStringLiteral("2") : QStringLiteral("1"))
+                   .arguments());
     ASSERT_TRUE(pack.waitForStarted());
     // Three reports made, then the database goes away from under the pack.
     static const QRegularExpression progress(QStringLiteral("^(\\d+)/97 "),
@@ -219,9 +194,7 @@ TEST_P(StoppedServerTest, APackGivesUpOnAServerThatStopsAnsweringAndSaysWhatItWr
     EXPECT_GE(files.size(), 3);
     for (const QString& f : files) {
         EXPECT_TRUE(f.endsWith(QStringLiteral("-202409.pdf"))) << f.toStdString();
-        QFile pdf(QDir(out.path()).filePath(f));
-        ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
-        const QByteArray bytes = pdf.readAll();
+        const QByteArray bytes = readFile(QDir(out.path()).filePath(f));
         EXPECT_TRUE(bytes.startsWith("%PDF") && bytes.trimmed().endsWith("%%EOF")) << f.toStdString();
     }
     EXPECT_TRUE(message.contains(QStringLiteral("全部.pdf was not written"))) << message.toStdString();

@@ -5,9 +5,11 @@
 #include "analysis/trendbatch.h"
 #include "host/sqlhost.h"
 #include "report/batch.h"
+#include "support/commandline.h"
+#include "support/files.h"
+#include "support/hosts.h"
 #include "support/testdb.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -23,54 +25,6 @@ namespace {
 const QString kTown = QStringLiteral("450121101");
 const QString kScheme = QStringLiteral("月报");
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray zipPart(const QString& zip, const QString& name)
-{
-    QProcess p;
-    p.start(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, name});
-    p.waitForFinished(30000);
-    return p.readAllStandardOutput();
-}
-
-// The host as the batch command has it, noting which routines ran.
-class RecordingHost final : public SqlHost
-{
-public:
-    using SqlHost::SqlHost;
-    QStringList calls;
-    Status uf_zzye(int flag) override { return note(QStringLiteral("uf_zzye"), SqlHost::uf_zzye(flag)); }
-    Status uf_yqmx(const QString& period, int flag) override
-    {
-        return note(QStringLiteral("uf_yqmx"), SqlHost::uf_yqmx(period, flag));
-    }
-    Status uf_ysss(const QString& period) override
-    {
-        return note(QStringLiteral("uf_ysss"), SqlHost::uf_ysss(period));
-    }
-    Status uf_allstats(const QString& region, const QString& period) override
-    {
-        return note(QStringLiteral("uf_allstats ") + region + u' ' + period,
-                    SqlHost::uf_allstats(region, period));
-    }
-    Status uf_update_report(const QString& table, const QString& opening, const QString& cumulative) override
-    {
-        return note(QStringLiteral("uf_update_report"),
-                    SqlHost::uf_update_report(table, opening, cumulative));
-    }
-
-private:
-    Status note(const QString& call, Status s)
-    {
-        calls << call;
-        return s;
-    }
-};
-
 class TrendTest : public BackendTest
 {
 protected:
@@ -79,6 +33,8 @@ protected:
         BackendTest::SetUp();
         if (!db)
             return;
+        // Its own province, not the seed's (one month): three months, one without
+        // figures, and a town whose villages tie in the ranking.
         // A town of four villages (the last without figures, and a unit of 13
         // characters under the first) and a town beside it.
         db->exec(
@@ -125,47 +81,44 @@ protected:
                                 "('450121101202', '202403', '0501', 0, 0, 200)"));
     }
 
-    QStringList common(const QString& command) const
+    CommandLine common(const QString& command) const
     {
-        return {
-            QStringLiteral("allstats"), command,        QStringLiteral("--db"),     db->url(),
-            QStringLiteral("--hooks"),  shippedHooks(), QStringLiteral("--period"), QStringLiteral("202612")};
+        return batchCommand(command, db->url(), shippedHooks(), QStringLiteral("202612"))
+            .add(QStringLiteral("--scheme"), kScheme);
     }
     static QString shippedHooks()
     {
         return QDir::cleanPath(QStringLiteral(ALLSTATS_TEST_DATA "/../../hooks"));
     }
 
-    QStringList trend(const QString& region, const QString& from, const QString& to, const QString& out,
-                      const QStringList& more = {}) const
+    CommandLine trend(const QString& region, const QString& from, const QString& to, const QString& out) const
     {
-        return common(QStringLiteral("trend")) +
-               QStringList{QStringLiteral("--scheme"), kScheme, QStringLiteral("--region"), region,
-                           QStringLiteral("--from"),   from,    QStringLiteral("--to"),     to,
-                           QStringLiteral("--out"),    out} +
-               more;
+        return common(QStringLiteral("trend"))
+            .add(QStringLiteral("--region"), region)
+            .add(QStringLiteral("--from"), from)
+            .add(QStringLiteral("--to"), to)
+            .add(QStringLiteral("--out"), out);
     }
-    QStringList rank(const QString& region, const QString& month, const QString& indicator,
+    CommandLine rank(const QString& region, const QString& month, const QString& indicator,
                      const QString& out) const
     {
-        return common(QStringLiteral("rank")) +
-               QStringList{QStringLiteral("--scheme"),    kScheme,
-                           QStringLiteral("--region"),    region,
-                           QStringLiteral("--year"),      QStringLiteral("2024"),
-                           QStringLiteral("--month"),     month,
-                           QStringLiteral("--indicator"), indicator,
-                           QStringLiteral("--out"),       out};
+        return common(QStringLiteral("rank"))
+            .add(QStringLiteral("--region"), region)
+            .add(QStringLiteral("--year"), QStringLiteral("2024"))
+            .add(QStringLiteral("--month"), month)
+            .add(QStringLiteral("--indicator"), indicator)
+            .add(QStringLiteral("--out"), out);
     }
     // The report's 累计数 by indicator name, as `allstats report` shows it.
     QHash<QString, QString> reportCumulative(const QString& region, int month)
     {
         const QString out = tmp.filePath(QStringLiteral("report.json"));
-        EXPECT_EQ(
-            runReport(common(QStringLiteral("report")) +
-                      QStringList{QStringLiteral("--scheme"), kScheme, QStringLiteral("--region"), region,
-                                  QStringLiteral("--year"), QStringLiteral("2024"), QStringLiteral("--month"),
-                                  QString::number(month), QStringLiteral("--out"), out}),
-            ExitDone);
+        EXPECT_EQ(runReport(common(QStringLiteral("report"))
+                                .add(QStringLiteral("--region"), region)
+                                .add(QStringLiteral("--year"), QStringLiteral("2024"))
+                                .add(QStringLiteral("--month"), QString::number(month))
+                                .add(QStringLiteral("--out"), out)),
+                  ExitDone);
         QHash<QString, QString> figures;
         for (const QJsonValue& row : QJsonDocument::fromJson(readFile(out)).object()[u"rows"].toArray())
             figures.insert(row[2].toString(), row[5].toString());
@@ -318,7 +271,8 @@ TEST_P(TrendTest, SpreadsheetHoldsTypedFiguresAndALiveChartOfThem)
 TEST_P(TrendTest, EachStepIsAWholeRunAndTheStepsStopWhereTheyAreLeft)
 {
     // A village user in March: March's run refreshes the village first, as the report's would.
-    RecordingHost host(sqlca(), shippedHooks());
+    // The host as the batch command has it, noting which routines ran.
+    Recording<SqlHost> host(sqlca(), shippedHooks());
     host.gs_kjqj = QStringLiteral("202403");
     host.gs_userqybm = QStringLiteral("450121101201");
     TrendRequest request{kScheme,
@@ -338,7 +292,10 @@ TEST_P(TrendTest, EachStepIsAWholeRunAndTheStepsStopWhereTheyAreLeft)
     EXPECT_EQ(trend.table().unitLine, u"单位：兰垌村贫困社区互助社");
 
     ASSERT_TRUE(trend.next());
-    EXPECT_EQ(host.calls, QStringList{QStringLiteral("uf_update_report")});
+    const QString open = QStringLiteral("open w_message");
+    const QString close = QStringLiteral("close w_message");
+    const QString update = QStringLiteral("uf_update_report(T_stat,qichu,leiji)");
+    EXPECT_EQ(host.calls, (QStringList{open, update, close}));
     // Cancelled here: the months not run stay without values.
     EXPECT_EQ(trend.done(), 1);
     EXPECT_EQ(formatTrendValue(trend.table().rows[1].values[0], QStringLiteral("0.00")), u"300.00");
@@ -346,11 +303,10 @@ TEST_P(TrendTest, EachStepIsAWholeRunAndTheStepsStopWhereTheyAreLeft)
 
     while (!trend.atEnd())
         ASSERT_TRUE(trend.next());
-    EXPECT_EQ(
-        host.calls,
-        (QStringList{QStringLiteral("uf_update_report"), QStringLiteral("uf_update_report"),
-                     QStringLiteral("uf_zzye"), QStringLiteral("uf_yqmx"), QStringLiteral("uf_ysss"),
-                     QStringLiteral("uf_allstats 450121101201 202403"), QStringLiteral("uf_update_report")}));
+    EXPECT_EQ(host.calls,
+              (QStringList{open, update, close, open, update, close, open, QStringLiteral("uf_zzye(0)"),
+                           QStringLiteral("uf_yqmx(202403,0)"), QStringLiteral("uf_ysss(202403)"),
+                           QStringLiteral("uf_allstats(450121101201,202403)"), update, close}));
     EXPECT_EQ(formatTrendValue(trend.table().rows[1].values[2], QStringLiteral("0.00")), u"400.00");
 
     // What the screen and the command refuse, with the reason.
@@ -378,8 +334,8 @@ TEST_P(TrendTest, CtrlCStopsAfterTheRunBeingMadeAndWritesNothing)
 {
     const QString out = tmp.filePath(QStringLiteral("long.json"));
     QProcess p;
-    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../allstats"),
-            trend(kTown, QStringLiteral("202401"), QStringLiteral("209912"), out).mid(1));
+    p.start(allstatsExecutable(),
+            trend(kTown, QStringLiteral("202401"), QStringLiteral("209912"), out).arguments());
     ASSERT_TRUE(p.waitForStarted(30000));
     p.setReadChannel(QProcess::StandardError);
     // The first month's progress line, then Ctrl-C.

@@ -6,16 +6,19 @@
 #include "foundation/sqlca.h"
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/uihost.h"
+#include "support/hosts.h"
 
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
 
-class FakeHost final : public UiHost
+// The routine calls are noted as Recording does ("uf_allstats(45,202409)"),
+// the host's windows and layout routines by their names ("uf_open", "w_xmqxz").
+class FakeHost final : public Recording<Plain<UiHost>>
 {
 public:
-    explicit FakeHost(Sqlca& sqlca) : m_sqlca(sqlca) {}
+    explicit FakeHost(Sqlca& sqlca) : Recording(sqlca) {}
 
     struct BgColorCall
     {
@@ -23,25 +26,11 @@ public:
         int flag;
     };
 
-    QStringList calls;               // routine names in call order
     QList<BgColorCall> bgcolor;      // uf_bgcolor arguments
     QList<QPointer<GridView>> excel; // f_dw2excel arguments
     QList<QSize> resizes;            // uf_resize sizes
     QString pickerAnswer;            // what w_xmqxz leaves in message.stringParm
     QStringList opened;              // openScreen names
-
-    Sqlca& sqlca() override { return m_sqlca; }
-    Status uf_zzye(int) override { return record(QStringLiteral("uf_zzye")); }
-    Status uf_yqmx(const QString&, int) override { return record(QStringLiteral("uf_yqmx")); }
-    Status uf_ysss(const QString&) override { return record(QStringLiteral("uf_ysss")); }
-    Status uf_allstats(const QString&, const QString&) override
-    {
-        return record(QStringLiteral("uf_allstats"));
-    }
-    Status uf_update_report(const QString&, const QString&, const QString&) override
-    {
-        return record(QStringLiteral("uf_update_report"));
-    }
 
     stru_resize uf_open(QWidget* window) override
     {
@@ -98,13 +87,4 @@ public:
         opened << name;
         return screenFactory ? screenFactory(name, parent) : nullptr;
     }
-
-private:
-    Status record(const QString& name)
-    {
-        calls << name;
-        return Status::success();
-    }
-
-    Sqlca& m_sqlca;
 };

@@ -11,8 +11,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMenu>
-#include <QScrollArea>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,7 +26,7 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
         insertIndicators(*db, 6);
-        view = std::make_unique<GridView>(QStringLiteral("dw_1"), catalogueLayout());
+        view = std::make_unique<GridView>(QStringLiteral("dw_1"), catalogueWithCheckBoxes());
         view->SetTransObject(&sqlca());
         view->resize(900, 500);
         ASSERT_EQ(view->Retrieve(), 6);
@@ -320,7 +318,7 @@ TEST_P(GridViewTest, AHookThatReordersTheRowsDuringAnEditStoresIntoTheEditedRow)
 TEST_P(GridViewTest, TabWalksOnlyTheEditableCellsInLayoutOrder)
 {
     // Make the code column read-only in this view's layout copy.
-    GridLayout l = catalogueLayout();
+    GridLayout l = catalogueWithCheckBoxes();
     l.columns[0].editable = false;
     GridView v(QStringLiteral("dw_1"), l);
     v.SetTransObject(&sqlca());
@@ -361,7 +359,7 @@ TEST_P(GridViewTest, PreviewAttributesSwitchThePagesInPlace)
     ASSERT_NE(pages, nullptr);
     EXPECT_GT(pages->sizeHint().width(), pages->sizeHint().height() / qMax(1, pages->pageCount()))
         << "landscape pages are wider than high";
-    EXPECT_EQ(view->Modify(QStringLiteral("t_biaoti.Text"), QStringLiteral("方案3统计指标")), QString());
+    EXPECT_EQ(view->Modify(QStringLiteral("t_1.Text"), QStringLiteral("方案3统计指标")), QString());
     EXPECT_EQ(view->title(), QStringLiteral("方案3统计指标"));
     EXPECT_FALSE(view->Modify(QStringLiteral("t_nothing.text"), QStringLiteral("x")).isEmpty());
     EXPECT_EQ(view->Modify(QStringLiteral("DataWindow.Print.Preview"), false), QString());
@@ -372,7 +370,7 @@ TEST_P(GridViewTest, PrintWithoutAPrinterWritesAPdfAndSaysWhere)
 {
     QTemporaryDir dir;
     GridView::setPrintFolder(dir.path());
-    view->buffer().setText(QStringLiteral("t_biaoti"), QStringLiteral("方案/3"));
+    view->buffer().setText(QStringLiteral("t_1"), QStringLiteral("方案/3"));
     EXPECT_EQ(view->Print(), 1);
     GridView::setPrintFolder(QString());
     const QString file = view->lastPrintTarget();
@@ -381,104 +379,6 @@ TEST_P(GridViewTest, PrintWithoutAPrinterWritesAPdfAndSaysWhere)
     ASSERT_EQ(box.shown().size(), 1);
     EXPECT_EQ(box.shown()[0].title, QStringLiteral("提示信息"));
     EXPECT_TRUE(box.shown()[0].text.contains(QDir::toNativeSeparators(file)));
-}
-
-// Pictures of the view for a person to look at: ALLSTATS_SHOTS=<folder>.
-TEST_P(GridViewTest, Screenshots)
-{
-    const QString folder = qEnvironmentVariable("ALLSTATS_SHOTS");
-    if (folder.isEmpty() || GetParam() != Backend::SQLite)
-        GTEST_SKIP() << "set ALLSTATS_SHOTS to write pictures";
-    insertIndicators(*db, 0);
-    for (int i = 7; i <= 30; ++i)
-        db->exec(QStringLiteral(
-                     "INSERT INTO s_zbbm (number, zblx, zbmc, zbms, flag1, flag2) VALUES (?, ?, ?, ?, 1, 0)"),
-                 {QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')), QStringLiteral("借款余额"),
-                  QStringLiteral("逾期借款余额%1").arg(i),
-                  QStringLiteral("期末尚未归还且已超过约定还款日期的借款本金")});
-    view->Retrieve();
-    view->resize(1100, 640);
-    view->show();
-    QCoreApplication::processEvents();
-    view->grab().save(folder + QStringLiteral("/grid.png"));
-    view->Modify(QStringLiteral("DataWindow.Print.Preview"), true);
-    QCoreApplication::processEvents();
-    view->grab().save(folder + QStringLiteral("/preview.png"));
-    view->Modify(QStringLiteral("DataWindow.Print.Orientation"), 1);
-    view->Modify(QStringLiteral("DataWindow.Print.Preview.Rulers"), true);
-    QCoreApplication::processEvents();
-    view->grab().save(folder + QStringLiteral("/preview_landscape.png"));
-
-    // A report-shaped grid: title, period and unit lines, figures on the right.
-    {
-        GridLayout l;
-        l.name = QStringLiteral("d_report_look");
-        l.query =
-            QStringLiteral("SELECT zblx, zbmc, flag2, flag2 * 0.125 + 1234.5 AS qichu, flag2 * 0.25 + 87.25 "
-                           "AS fasheng, flag2 * 0.5 + 98765.4 AS leiji FROM s_zbbm ORDER BY number");
-        auto text = [](const char16_t* name, const char16_t* value, int line, Qt::Alignment a, int size,
-                       bool bold, const char16_t* family) {
-            GridText t;
-            t.name = QString::fromUtf16(name);
-            t.text = QString::fromUtf16(value);
-            t.line = line;
-            t.alignment = a;
-            t.pointSize = size;
-            t.bold = bold;
-            t.family = QString::fromUtf16(family);
-            return t;
-        };
-        l.texts << text(u"t_1", u"项目进度及借款质量表", 0, Qt::AlignHCenter, 18, true, u"楷体_GB2312")
-                << text(u"t_qijian", u"报表期间：2024年6月", 1, Qt::AlignLeft, 11, false, u"宋体")
-                << text(u"t_qymc", u"区域名称：清河县", 1, Qt::AlignRight, 11, false, u"宋体");
-        auto col = [](const char16_t* name, const char16_t* header, ColumnType type, int width) {
-            GridColumn c;
-            c.name = QString::fromUtf16(name);
-            c.header = QString::fromUtf16(header);
-            c.type = type;
-            c.width = width;
-            c.editable = true;
-            if (type == ColumnType::Decimal)
-                c.maskByColumn = QStringLiteral("flag2");
-            return c;
-        };
-        l.columns << col(u"zblx", u"类型", ColumnType::Text, 420)
-                  << col(u"zbmc", u"项目", ColumnType::Text, 800);
-        GridColumn flag;
-        flag.name = QStringLiteral("flag2");
-        flag.type = ColumnType::Number;
-        flag.visible = false;
-        l.columns << flag << col(u"qichu", u"期初数", ColumnType::Decimal, 420)
-                  << col(u"fasheng", u"发生数", ColumnType::Decimal, 420)
-                  << col(u"leiji", u"累计数", ColumnType::Decimal, 420);
-        GridView report(QStringLiteral("dw_1"), l);
-        report.SetTransObject(&sqlca());
-        report.Retrieve();
-        report.resize(1000, 560);
-        report.show();
-        QCoreApplication::processEvents();
-        report.grab().save(folder + QStringLiteral("/report.png"));
-        report.Modify(QStringLiteral("DataWindow.Print.Preview"), true);
-        QCoreApplication::processEvents();
-        report.grab().save(folder + QStringLiteral("/report_preview.png"));
-    }
-
-    // A whole window with its report menu and toolbar.
-    FakeHost host(sqlca());
-    TestScreen w(host, 0, ModuleWindow::ShareOrder::MenuThenShare);
-    ASSERT_TRUE(w.Open());
-    w.grid->Retrieve();
-    w.show();
-    static_cast<m_report*>(w.menu())->m_rowbgcolor->click();
-    QCoreApplication::processEvents();
-    w.grab().save(folder + QStringLiteral("/window.png"));
-    if (auto* dropDown = w.findChild<QMenu*>(QStringLiteral("m_file"))) {
-        dropDown->popup(w.mapToGlobal(QPoint(0, 20)));
-        QCoreApplication::processEvents();
-        dropDown->grab().save(folder + QStringLiteral("/menu.png"));
-        dropDown->hide();
-    }
-    w.setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
 ALLSTATS_ON_ALL_BACKENDS(GridViewTest);

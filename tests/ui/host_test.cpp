@@ -1,6 +1,6 @@
 // The desktop host: layout routines, row colours, the spreadsheet export with
 // its file seam, the wait notice, the region picker (directly and through
-// w_xmqxz), the screen opener with the rights gate, the main window's session,
+// w_xmqxz), the screen opener, the main window's session,
 // and opening the desktop database.
 #include "analysis/ui/w_pack.h"
 #include "app/ui/desktophost.h"
@@ -15,6 +15,7 @@
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
 #include "report/ui/regionbox.h"
+#include "support/settings.h"
 #include "support/testdb.h"
 
 #include <QAction>
@@ -43,27 +44,6 @@ namespace {
 
 const QString kPeriod = QStringLiteral("202403");
 
-// Settings go to a temporary folder, never to the developer's own.
-class IsolatedSettings final
-{
-public:
-    IsolatedSettings()
-    {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
-        qputenv("XDG_DATA_HOME", m_dir.path().toUtf8());
-        // The user's documents folder, named as a Chinese desktop names it.
-        qputenv("XDG_CONFIG_HOME", m_dir.path().toUtf8());
-        QFile dirs(m_dir.filePath(QStringLiteral("user-dirs.dirs")));
-        if (dirs.open(QIODevice::WriteOnly))
-            dirs.write(QStringLiteral("XDG_DOCUMENTS_DIR=\"%1\"\n").arg(documents()).toUtf8());
-    }
-    QString dir() const { return m_dir.path(); }
-    QString documents() const { return m_dir.filePath(QStringLiteral("文档")); }
-
-private:
-    QTemporaryDir m_dir;
-};
-
 GridLayout smallGrid()
 {
     GridLayout l;
@@ -83,7 +63,7 @@ GridLayout smallGrid()
     return l;
 }
 
-// A screen guarded by position 25 of the rights string, like the report.
+// A screen the main window does not know of, registered by the test.
 class GuardedScreen final : public ModuleWindow
 {
 public:
@@ -380,7 +360,7 @@ TEST_P(HostTest, RegionPickerReturnsTheCodeThroughMessage)
 
 // ---------------------------------------------------------------- screens and main window
 
-TEST_P(HostTest, ScreensOpenBehindTheRightsGateAndMissingOnesSaySo)
+TEST_P(HostTest, ScreensOpenInFrontOfTheMainWindowAndMissingOnesSaySo)
 {
     registerScreen(
         QStringLiteral("w_guarded"), QStringLiteral("受限窗口"),
@@ -413,16 +393,8 @@ TEST_P(HostTest, ScreensOpenBehindTheRightsGateAndMissingOnesSaySo)
     ASSERT_FALSE(box.shown().isEmpty());
     EXPECT_EQ(box.shown().last().text, QStringLiteral("该功能尚未提供"));
 
-    // Refused by the gate: the notice, no window, the main window carries on.
-    main.host().gs_usergrant = QString(24, u'1') + u'0';
-    EXPECT_EQ(main.openScreen(QStringLiteral("w_guarded")), nullptr);
-    EXPECT_EQ(box.shown().last().text, QStringLiteral("你无权限执行该操作,请询问系统管理员"));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(main.isVisible());
-    EXPECT_EQ(main.findChild<GuardedScreen*>(), nullptr);
-
-    // Let in: a window of its own in front of the main window, laid out by the host.
-    main.host().gs_usergrant = QString(25, u'1');
+    // A window of its own in front of the main window, laid out by the host
+    // (the rights gate in front of it: rights_gate_test).
     QWidget* screen = main.openScreen(QStringLiteral("w_guarded"));
     ASSERT_NE(screen, nullptr);
     EXPECT_TRUE(screen->isWindow());
@@ -765,63 +737,6 @@ TEST_P(HostTest, PackDialogWritesEveryVillageAndStopsOnCancel)
             << f.toStdString();
     EXPECT_TRUE(dialog->isVisible());
     dialog->close();
-}
-
-// Pictures of the main window and the region picker for a person to look at:
-// ALLSTATS_SHOTS=<folder> writes them there.
-TEST_P(HostTest, Screenshots)
-{
-    const QString folder = qEnvironmentVariable("ALLSTATS_SHOTS");
-    if (folder.isEmpty() || GetParam() != Backend::SQLite)
-        GTEST_SKIP() << "set ALLSTATS_SHOTS to a folder to write the pictures";
-    SessionOptions session;
-    session.db = db->url();
-    session.period = kPeriod;
-    session.userRegion = QStringLiteral("450121");
-    MainWindow main(session, db->connectAgain());
-    main.show();
-    QCoreApplication::processEvents();
-    main.grab().save(folder + QStringLiteral("/main.png"));
-    // The tile with keyboard focus shows it.
-    main.activateWindow();
-    main.findChild<QWidget*>(QStringLiteral("tb_w_zbfa_set"))->setFocus(Qt::TabFocusReason);
-    QCoreApplication::processEvents();
-    main.grab().save(folder + QStringLiteral("/main-focus.png"));
-    w_xmqxz picker(sqlca(), QStringLiteral("450121101203"), &main);
-    picker.show();
-    QCoreApplication::processEvents();
-    picker.grab().save(folder + QStringLiteral("/picker.png"));
-    picker.setSearchText(QStringLiteral("桥"));
-    QCoreApplication::processEvents();
-    picker.grab().save(folder + QStringLiteral("/picker-search.png"));
-    SessionDialog dialog(session, &main.host(), &main);
-    dialog.show();
-    QCoreApplication::processEvents();
-    dialog.grab().save(folder + QStringLiteral("/session.png"));
-    DesktopHost host(&sqlca(), QString());
-    host.openWaitNotice(QStringLiteral("正在统计，请稍候……"));
-    host.waitNotice()->grab().save(folder + QStringLiteral("/wait.png"));
-    host.closeWaitNotice();
-
-    w_pack pack(main.host(), &main);
-    pack.openFolder = [](const QString&) {};
-    QTemporaryDir packed;
-    pack.findChild<QLineEdit*>(QStringLiteral("sle_folder"))->setText(packed.path());
-    pack.findChild<RegionBox*>(QStringLiteral("em_region"))->setText(QStringLiteral("450121101"));
-    pack.show();
-    QCoreApplication::processEvents();
-    pack.grab().save(folder + QStringLiteral("/pack.png"));
-    bool done = false;
-    QObject::connect(&pack, &w_pack::finished, [&](int) { done = true; });
-    auto* level = pack.findChild<QComboBox*>(QStringLiteral("ddlb_level"));
-    level->setCurrentIndex(level->findData(12));
-    ASSERT_TRUE(pack.start());
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-    pack.grab().save(folder + QStringLiteral("/pack-running.png"));
-    for (int i = 0; i < 2000 && !done; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    pack.grab().save(folder + QStringLiteral("/pack-done.png"));
 }
 
 } // namespace

@@ -196,7 +196,7 @@ TEST_P(ReportScreenTest, UnknownRegionIsRefusedAndAPeriodWithoutFiguresIsSaid)
     ASSERT_EQ(boxes.shown().size(), 1);
     EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("提示信息"));
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("找不到区域“4599”，请重新选择查询区域"));
-    EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 0);
+    EXPECT_EQ(host->count(QStringLiteral("uf_update_report")), 0);
     EXPECT_EQ(grid.RowCount(), 0);
     // A known region in a period without figures: the report as the run makes
     // it, and the status bar says why it is empty.
@@ -206,7 +206,7 @@ TEST_P(ReportScreenTest, UnknownRegionIsRefusedAndAPeriodWithoutFiguresIsSaid)
     child<QComboBox>("ddlb_2")->setCurrentText(QStringLiteral("7"));
     child<QPushButton>("cb_1")->click();
     EXPECT_EQ(boxes.shown().size(), 1);
-    EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 1);
+    EXPECT_EQ(host->count(QStringLiteral("uf_update_report")), 1);
     EXPECT_EQ(grid.RowCount(), 1); // the zero row of 逾期率
     EXPECT_EQ(grid.text(QStringLiteral("t_qymc")), QStringLiteral("项目区：北岭市"));
     EXPECT_EQ(status->text(), QStringLiteral("2024年7月没有“北岭市”的统计数据"));
@@ -270,7 +270,7 @@ TEST_P(ReportScreenTest, RegionBoxShowsTrimmedNamesAndTurnsCodesIntoNames)
     host->pickerAnswer = QStringLiteral("4501");
     child<QPushButton>("cb_qy")->click();
     EXPECT_EQ(box->text(), QStringLiteral("北岭市"));
-    EXPECT_EQ(host->calls.count(QStringLiteral("w_xmqxz")), 1);
+    EXPECT_EQ(host->count(QStringLiteral("w_xmqxz")), 1);
     // A cancelled picker leaves the box alone.
     host->pickerAnswer.clear();
     child<QPushButton>("cb_qy")->click();
@@ -315,10 +315,10 @@ TEST_P(ReportScreenTest, AFullQueryFillsTheGridAndItsHeaders)
     // Enter in the query column runs the default button.
     window->show();
     QTest::keyClick(child<QComboBox>("ddlb_2"), Qt::Key_Return);
-    EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 1);
+    EXPECT_EQ(host->count(QStringLiteral("uf_update_report")), 1);
     host->calls.clear();
     QTest::keyClick(child<RegionBox>("em_1")->lineEdit(), Qt::Key_Enter);
-    EXPECT_EQ(host->calls.count(QStringLiteral("w_key")), 1);
+    EXPECT_EQ(host->count(QStringLiteral("w_key")), 1);
     EXPECT_TRUE(boxes.shown().isEmpty());
     GridBuffer& grid = child<GridView>("dw_1")->buffer();
     ASSERT_EQ(grid.RowCount(), 4);
@@ -330,7 +330,7 @@ TEST_P(ReportScreenTest, AFullQueryFillsTheGridAndItsHeaders)
     EXPECT_EQ(grid.GetItemString(2, QStringLiteral("s_zbfa_zblx")), QStringLiteral(""));
     EXPECT_EQ(grid.displayText(3, QStringLiteral("qichu")), QStringLiteral("9000.00"));
     EXPECT_EQ(grid.displayText(3, QStringLiteral("fasheng")), QString()); // zero shows blank
-    EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 1);
+    EXPECT_EQ(host->count(QStringLiteral("uf_update_report")), 1);
     // A village: the unit line names the mutual-aid society.
     child<RegionBox>("em_1")->setText(QStringLiteral("450101001002"));
     child<QPushButton>("cb_1")->click();
@@ -368,29 +368,13 @@ TEST_P(ReportScreenTest, RefreshRunsOnlyForTheCurrentPeriodOfAVillageUser)
         const QStringList refresh = {QStringLiteral("uf_zzye"), QStringLiteral("uf_yqmx"),
                                      QStringLiteral("uf_ysss"), QStringLiteral("uf_allstats")};
         QStringList seen;
-        for (const QString& call : host->calls)
+        for (const QString& call : host->names())
             if (refresh.contains(call))
                 seen << call;
         EXPECT_EQ(seen, c.refreshes ? refresh : QStringList())
             << c.userRegion.toStdString() << " " << c.month.toStdString();
-        EXPECT_EQ(host->calls.count(QStringLiteral("uf_update_report")), 1);
+        EXPECT_EQ(host->count(QStringLiteral("uf_update_report")), 1);
     }
-}
-
-TEST_P(ReportScreenTest, RightsGateOnPositionTwentyFive)
-{
-    host->gs_usergrant = QString(24, u'1') + u'0';
-    window = std::make_unique<w_xmjdzl>(*host);
-    EXPECT_FALSE(window->Open());
-    ASSERT_EQ(boxes.shown().size(), 1);
-    EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("系统提示"));
-    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("你无权限执行该操作,请询问系统管理员"));
-    EXPECT_FALSE(host->calls.contains(QStringLiteral("uf_open")));
-    boxes.clear();
-    host->gs_usergrant = QString(24, u'0'); // shorter than 25: lets the user in
-    open();
-    EXPECT_TRUE(boxes.shown().isEmpty());
-    EXPECT_EQ(child<QComboBox>("ddlb_3")->count(), 2);
 }
 
 TEST_P(ReportScreenTest, SchemeButtonOpensTheEditorWithKindOne)
@@ -426,53 +410,5 @@ TEST_P(ReportScreenTest, HidingTheQueryAreaCoversItAndGivesTheWidthBack)
 }
 
 ALLSTATS_ON_ALL_BACKENDS(ReportScreenTest);
-
-} // namespace
-
-// Pictures of the screen on the demo data, for a look by eye: set
-// ALLSTATS_SCREENSHOTS to a folder (nothing is checked here).
-#include "foundation/demo.h"
-#include "foundation/host.h"
-
-namespace {
-
-TEST(ReportScreenPictures, OnTheDemoData)
-{
-    const QString folder = qEnvironmentVariable("ALLSTATS_SCREENSHOTS");
-    if (folder.isEmpty())
-        GTEST_SKIP() << "set ALLSTATS_SCREENSHOTS to a folder to get the pictures";
-    TestDb db(Backend::SQLite);
-    QString error;
-    ASSERT_TRUE(demo::populate(db.sqlca(), currentPeriod(), &error)) << error.toStdString();
-    FakeHost host(db.sqlca());
-    host.gs_kjqj = currentPeriod();
-    host.gs_userqybm = db.sqlca().selectValue(QStringLiteral("SELECT min(qybm) FROM s_qybm")).toString();
-    w_xmjdzl w(host);
-    ASSERT_TRUE(w.Open());
-    w.resize(1280, 760);
-    w.show();
-    QCoreApplication::processEvents();
-    w.query();
-    QCoreApplication::processEvents();
-    w.grab().save(folder + QStringLiteral("/report.png"));
-    auto* menu = qobject_cast<m_report*>(w.menu());
-    menu->m_preview->click();
-    QCoreApplication::processEvents();
-    w.grab().save(folder + QStringLiteral("/preview.png"));
-    menu->m_printvh->click();
-    QCoreApplication::processEvents();
-    w.grab().save(folder + QStringLiteral("/preview-landscape.png"));
-    menu->m_preview->click();
-    menu->m_yccxq->click();
-    QCoreApplication::processEvents();
-    w.grab().save(folder + QStringLiteral("/query-area-hidden.png"));
-    menu->m_yccxq->click();
-    w.em_1->setText(db.sqlca()
-                        .selectValue(QStringLiteral("SELECT min(qybm) FROM s_qybm WHERE length(qybm) = 12"))
-                        .toString());
-    w.query();
-    QCoreApplication::processEvents();
-    w.grab().save(folder + QStringLiteral("/village.png"));
-}
 
 } // namespace

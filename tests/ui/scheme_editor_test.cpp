@@ -141,16 +141,6 @@ protected:
 
 TEST_P(SchemeEditorTest, OpensOnTheFirstSchemeOfItsKindWithTheButtonsOfTheBrowsingState)
 {
-    host->gs_usergrant = QString(9, u'1') + u'0';
-    window = new w_zbfa_set(*host);
-    EXPECT_FALSE(window->Open());
-    ASSERT_EQ(boxes.shown().size(), 1);
-    EXPECT_EQ(boxes.shown()[0].title, QStringLiteral("系统提示"));
-    settle();
-    EXPECT_FALSE(window);
-    host->gs_usergrant.clear();
-    boxes.clear();
-
     w_zbfa_set& w = open();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("统计指标管理"));
     EXPECT_EQ(w.li_falx, 1);
@@ -676,53 +666,5 @@ TEST_P(SchemeEditorTest, ASchemeBuiltFromTheReportScreenDrivesTheReport)
 }
 
 ALLSTATS_ON_ALL_BACKENDS(SchemeEditorTest);
-
-} // namespace
-
-// Pictures of the editor in its states on the demo data, for a look by eye:
-// set ALLSTATS_SCREENSHOTS to a folder (nothing is checked here).
-#include "foundation/demo.h"
-#include "menus/m_report.h"
-
-namespace {
-
-TEST(SchemeEditorPictures, InItsStates)
-{
-    const QString folder = qEnvironmentVariable("ALLSTATS_SCREENSHOTS");
-    if (folder.isEmpty())
-        GTEST_SKIP() << "set ALLSTATS_SCREENSHOTS to a folder to get the pictures";
-    TestDb db(Backend::SQLite);
-    QString error;
-    ASSERT_TRUE(demo::populate(db.sqlca(), currentPeriod(), &error)) << error.toStdString();
-    FakeHost host(db.sqlca());
-    ScriptedMessageService boxes;
-    ScopedMessages scoped(&boxes);
-    host.message.numberParm = 1;
-    auto* w = new w_zbfa_set(host);
-    ASSERT_TRUE(w->Open());
-    w->resize(1280, 760);
-    w->show();
-    auto shot = [&](const char* name) {
-        QCoreApplication::processEvents();
-        w->grab().save(folder + u'/' + QString::fromLatin1(name) + QStringLiteral(".png"));
-    };
-    shot("schemes-browsing");
-    w->rb_2->click();
-    shot("schemes-selected-only");
-    w->rb_1->click();
-    w->cb_1->click();
-    shot("schemes-adding");
-    w->ddlb_1->setEditText(QStringLiteral("月报方案"));
-    w->m_dw_1->buffer().SetText(3, QStringLiteral("hh"), 5);
-    w->m_dw_1->buffer().SetText(2, QStringLiteral("xz"), 0);
-    shot("schemes-adding-edited");
-    w->cb_2->click();
-    shot("schemes-saved");
-    qobject_cast<m_report*>(w->menu())->m_preview->click();
-    shot("schemes-preview");
-    qobject_cast<m_report*>(w->menu())->m_preview->click();
-    w->m_dw_1->buffer().SetText(1, QStringLiteral("xz"), 0);
-    delete w;
-}
 
 } // namespace

@@ -1,60 +1,19 @@
 #pragma once
 
-// Small screens and a catalogue-like grid for the widget runtime tests.
+// Small screens over the catalogue grid for the widget runtime tests.
 
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/modulewindow.h"
 #include "menus/m_guide_set.h"
 #include "menus/m_report.h"
 #include "support/fakehost.h"
+#include "support/layouts.h"
 #include "support/testdb.h"
 
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
-
-inline GridLayout catalogueLayout()
-{
-    GridLayout l;
-    l.name = QStringLiteral("d_test_catalogue");
-    l.query = QStringLiteral("SELECT number, zblx, zbmc, zbms, flag2 FROM s_zbbm ORDER BY number");
-    l.updateTable = QStringLiteral("s_zbbm");
-    l.keyColumns = {QStringLiteral("number")};
-    l.tintParity = 1;
-    auto col = [](const char16_t* name, const char16_t* header, int width, int limit) {
-        GridColumn c;
-        c.name = QString::fromUtf16(name);
-        c.source = c.name;
-        c.header = QString::fromUtf16(header);
-        c.width = width;
-        c.updatable = true;
-        c.editable = true;
-        c.editLimit = limit;
-        return c;
-    };
-    l.columns << col(u"number", u"编码", 219, 4) << col(u"zblx", u"指标类型", 562, 50)
-              << col(u"zbmc", u"指标名称", 1070, 50) << col(u"zbms", u"指标描述", 1719, 80);
-    l.columns[0].key = true;
-    GridColumn flag;
-    flag.name = QStringLiteral("flag2");
-    flag.source = QStringLiteral("flag2");
-    flag.type = ColumnType::Number;
-    flag.header = QStringLiteral("百分比");
-    flag.width = 200;
-    flag.updatable = true;
-    flag.editable = true;
-    flag.checkBox = true;
-    l.columns << flag;
-    GridText title;
-    title.name = QStringLiteral("t_biaoti");
-    title.text = QStringLiteral("禾岚统计指标");
-    title.family = QStringLiteral("楷体_GB2312");
-    title.pointSize = 18;
-    title.bold = true;
-    l.texts << title;
-    return l;
-}
 
 inline void insertIndicators(TestDb& db, int count)
 {
@@ -82,10 +41,10 @@ public:
         : ModuleWindow(host, QStringLiteral("w_test"), rightsPosition, order), m_fake(host), m_menuKind(menu)
     {
         setDesignSize(3717, 2144);
-        grid = new GridView(QStringLiteral("dw_1"), catalogueLayout());
+        grid = new GridView(QStringLiteral("dw_1"), catalogueWithCheckBoxes());
         place(grid, 14, 12, 2971, 1936);
         if (twoGrids) {
-            second = new GridView(QStringLiteral("dw_2"), catalogueLayout());
+            second = new GridView(QStringLiteral("dw_2"), catalogueWithCheckBoxes());
             place(second, 14, 1960, 2971, 150);
         }
         gb_1 = new QGroupBox;

@@ -11,6 +11,7 @@
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
 #include "report/ui/regionbox.h"
+#include "support/files.h"
 #include "support/testdb.h"
 
 #include <QAbstractBarSeries>
@@ -23,7 +24,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -37,14 +37,6 @@ namespace {
 
 const QString kHooks = QStringLiteral(ALLSTATS_TEST_DATA "/../../hooks");
 const QString kLast = QStringLiteral("202611"); // the demo's figures run from 202412 to 202611
-
-QString pdfText(const QString& path)
-{
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {path, QStringLiteral("-")});
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
 
 class TrendScreenTest : public BackendTest
 {
@@ -338,49 +330,6 @@ TEST_P(TrendScreenTest, PrintPreviewPdfAndPictureOfTheShownTab)
     preview->click();
     EXPECT_FALSE(window->previewShown());
     EXPECT_TRUE(boxes.shown().isEmpty());
-}
-
-// Pictures for a person to look at: ALLSTATS_SHOTS=<folder>. 石桥市 over the
-// demo's 24 months with 逾期率 and 借款余额, and the villages of 白沙镇 ranked by 逾期率.
-TEST_P(TrendScreenTest, Screenshots)
-{
-    const QString folder = qEnvironmentVariable("ALLSTATS_SHOTS");
-    if (folder.isEmpty())
-        GTEST_SKIP() << "set ALLSTATS_SHOTS to write pictures";
-    QDir().mkpath(folder);
-    open();
-    window->resize(1400, 900);
-    window->show();
-    runTrend(QStringLiteral("4501"), QDate(2024, 12, 1), QDate(2026, 11, 1),
-             {QStringLiteral("逾期率"), QStringLiteral("借款余额")});
-    QCoreApplication::processEvents();
-    window->grab().save(QDir(folder).filePath(QStringLiteral("trend-line.png")));
-    child<QRadioButton>("rb_bar")->setChecked(true);
-    QCoreApplication::processEvents();
-    window->grab().save(QDir(folder).filePath(QStringLiteral("trend-bar.png")));
-    child<QRadioButton>("rb_line")->setChecked(true);
-    window->savePng(QDir(folder).filePath(QStringLiteral("trend-chart.png")));
-    window->savePdf(QDir(folder).filePath(QStringLiteral("trend.pdf")));
-    window->setLandscape(false);
-    window->savePdf(QDir(folder).filePath(QStringLiteral("trend-portrait.pdf")));
-    window->setLandscape(true);
-    window->setPreview(true);
-    QCoreApplication::processEvents();
-    window->grab().save(QDir(folder).filePath(QStringLiteral("trend-preview.png")));
-    window->setPreview(false);
-
-    child<QTabWidget>("tab_1")->setCurrentIndex(1);
-    child<RegionBox>("em_1")->setText(QStringLiteral("450121101"));
-    child<QDateEdit>("em_month")->setDate(QDate(2026, 11, 1));
-    auto* indicator = child<QComboBox>("ddlb_zb");
-    indicator->setCurrentIndex(indicator->findText(QStringLiteral("逾期率")));
-    QSignalSpy finished(window.get(), &w_trend::runFinished);
-    child<QPushButton>("cb_rank")->click();
-    ASSERT_TRUE(finished.wait(300000));
-    QCoreApplication::processEvents();
-    window->grab().save(QDir(folder).filePath(QStringLiteral("rank.png")));
-    window->savePng(QDir(folder).filePath(QStringLiteral("rank-chart.png")));
-    window->savePdf(QDir(folder).filePath(QStringLiteral("rank.pdf")));
 }
 
 ALLSTATS_ON_ALL_BACKENDS(TrendScreenTest);
