@@ -101,7 +101,8 @@ bool prepareWorkingTable(Sqlca& sqlca, QString* error)
         QString why = sqlca.SQLErrText;
         if (!d.isSQLite() && why.contains(QStringLiteral("temporary"), Qt::CaseInsensitive))
             why += QStringLiteral(" (the role needs the TEMPORARY privilege on the database: GRANT TEMPORARY "
-                                  "ON DATABASE <name> TO <role>)");
+                                  "ON DATABASE %1 TO %2)")
+                       .arg(sqlca.database().databaseName(), sqlca.database().userName());
         return fail(QStringLiteral("cannot make this connection's working table t_stat: %1").arg(why));
     }
     // Statements kept prepared may still name the shared table.
