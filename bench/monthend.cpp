@@ -16,6 +16,7 @@
 #include <latch>
 #include <mutex>
 #include <random>
+#include <sys/resource.h>
 #include <thread>
 
 namespace monthend {
@@ -120,6 +121,25 @@ struct Log
     QStringList errorTexts;
     QList<Sample> samples;
     QString setupError;
+    // The thread's own accounting over the timed reports.
+    double cpuMs = 0;
+    long sleeps = 0;
+    long preemptions = 0;
+};
+
+// The calling thread's CPU time and context switches so far.
+struct ThreadUsage
+{
+    double cpuMs = 0;
+    long sleeps = 0;
+    long preemptions = 0;
+    static ThreadUsage now()
+    {
+        rusage u{};
+        getrusage(RUSAGE_THREAD, &u);
+        auto ms = [](const timeval& t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
+        return {ms(u.ru_utime) + ms(u.ru_stime), u.ru_nvcsw, u.ru_nivcsw};
+    }
 };
 
 Latency latencyOf(const QString& level, QList<double> ms)
@@ -235,6 +255,7 @@ Phase runPhase(const QString& db, const QString& hooks, const QString& period, c
         if (!log.setupError.isEmpty())
             return;
         int made = 0;
+        const ThreadUsage before = ThreadUsage::now();
         while (!(clerk ? stopClerks : stop).load()) {
             const Request r = clerk ? regions.clerk(random) : regions.province();
             QElapsedTimer t;
@@ -252,6 +273,10 @@ Phase runPhase(const QString& db, const QString& hooks, const QString& period, c
                 log.samples << Sample{r, shown(desk.grid())};
             ++made;
         }
+        const ThreadUsage after = ThreadUsage::now();
+        log.cpuMs = after.cpuMs - before.cpuMs;
+        log.sleeps = after.sleeps - before.sleeps;
+        log.preemptions = after.preemptions - before.preemptions;
     };
     auto burner = [&] {
         ready.count_down();
@@ -292,6 +317,7 @@ Phase runPhase(const QString& db, const QString& hooks, const QString& period, c
     phase.lockWaitSamples = waiting;
     QList<double> byLevel[4];
     QList<double> clerksAll;
+    ThreadUsage clerkUsage;
     for (int i = 0; i < users; ++i) {
         const Log& log = logs[i];
         if (!log.setupError.isEmpty()) {
@@ -307,6 +333,17 @@ Phase runPhase(const QString& db, const QString& hooks, const QString& period, c
             if (i < clerks)
                 clerksAll << r.ms;
         }
+        if (i < clerks) {
+            clerkUsage.cpuMs += log.cpuMs;
+            clerkUsage.sleeps += log.sleeps;
+            clerkUsage.preemptions += log.preemptions;
+        }
+    }
+    if (!clerksAll.isEmpty()) {
+        const double n = double(clerksAll.size());
+        phase.cpuMsPerReport = clerkUsage.cpuMs / n;
+        phase.sleepsPerReport = double(clerkUsage.sleeps) / n;
+        phase.preemptionsPerReport = double(clerkUsage.preemptions) / n;
     }
     phase.clerkReports = int(clerksAll.size());
     phase.clerkPerSecond = clerkSeconds > 0 ? double(clerksAll.size()) / clerkSeconds : 0;
@@ -388,7 +425,9 @@ QStringList table(const QList<Result>& results)
                  cell(QStringLiteral("x alone"), 8) + cell(QStringLiteral("max ms"), 8) +
                  cell(QStringLiteral("village p95"), 12) + cell(QStringLiteral("town p95"), 9) +
                  cell(QStringLiteral("county p95"), 11) + cell(QStringLiteral("province p50"), 13) +
-                 cell(QStringLiteral("errors"), 7) + cell(QStringLiteral("lock waits"), 12);
+                 cell(QStringLiteral("errors"), 7) + cell(QStringLiteral("lock waits"), 12) +
+                 cell(QStringLiteral("cpu ms"), 8) + cell(QStringLiteral("sleeps"), 8) +
+                 cell(QStringLiteral("put aside"), 10);
     for (const Result& r : results) {
         if (!r.error.isEmpty()) {
             lines << cell(r.backend, 11, false) + QStringLiteral("failed: ") + r.error;
@@ -423,7 +462,10 @@ QStringList table(const QList<Result>& results)
                          cell(p.activeSamples > 0
                                   ? QStringLiteral("%1/%2").arg(p.lockWaitSamples).arg(p.activeSamples)
                                   : QStringLiteral("-"),
-                              12);
+                              12) +
+                         cell(QString::number(p.cpuMsPerReport, 'f', 2), 8) +
+                         cell(QString::number(p.sleepsPerReport, 'f', 1), 8) +
+                         cell(QString::number(p.preemptionsPerReport, 'f', 2), 10);
         }
         lines << cell(r.backend, 11, false) +
                      QStringLiteral("sample made again alone: %1 of %2 reports differ%3")
@@ -467,6 +509,9 @@ QJsonObject Phase::json() const
             {QStringLiteral("latency"), levels},
             {QStringLiteral("errors"), errors},
             {QStringLiteral("error_texts"), QJsonArray::fromStringList(errorTexts)},
+            {QStringLiteral("clerk_cpu_ms_per_report"), cpuMsPerReport},
+            {QStringLiteral("clerk_sleeps_per_report"), sleepsPerReport},
+            {QStringLiteral("clerk_preemptions_per_report"), preemptionsPerReport},
             {QStringLiteral("active_samples"), activeSamples},
             {QStringLiteral("lock_wait_samples"), lockWaitSamples}};
 }

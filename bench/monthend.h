@@ -37,6 +37,13 @@ struct Phase
     QList<Latency> latencies; // the clerks' levels, "all", then the province users' reports
     int errors = 0;
     QStringList errorTexts; // the first few
+    // The clerks' threads, per report: CPU time, and how often the thread
+    // went to sleep (a lock, a busy file, the server's answer) or was put
+    // aside for another thread. On SQLite the thread does all of a report's
+    // work; on PostgreSQL the server's process does most of it.
+    double cpuMsPerReport = 0;
+    double sleepsPerReport = 0;
+    double preemptionsPerReport = 0;
     // PostgreSQL: samples of the clerks' server processes, how many were
     // active and how many of those waited for a lock.
     int activeSamples = 0;

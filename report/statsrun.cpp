@@ -273,11 +273,6 @@ StatisticsRun::~StatisticsRun()
     closeNotice();
 }
 
-bool StatisticsRun::finished() const
-{
-    return m_next == Over;
-}
-
 bool StatisticsRun::step()
 {
     if (m_next == Over)

@@ -54,7 +54,6 @@ public:
 
     // Makes the next step; false once the run is over (outcome() says how).
     bool step();
-    bool finished() const;
     const RunOutcome& outcome() const { return m_outcome; }
 
 private:
