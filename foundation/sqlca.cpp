@@ -406,8 +406,8 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
     std::unique_ptr<Sqlca> s(new Sqlca(name, Backend::SQLite));
     s->m_description = QStringLiteral("SQLite %1").arg(info.absoluteFilePath());
     // SQLite counts every allocation of every connection under one mutex of
-    // the process; connections in several threads (users of a pack, the
-    // benchmark's clerks) then wait for each other at each allocation. The
+    // the process; connections in several threads (the benchmark's clerks,
+    // the tests' users) then wait for each other at each allocation. The
     // count is only read by a heap limit this program does not set. It can be
     // switched off only before SQLite starts, so the first connection does it.
     static const bool uncounted = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
