@@ -96,8 +96,10 @@ bool prepareWorkingTable(Sqlca& sqlca, QString* error)
                                "statistics run needs (t_stat holds zbbm, qichu, fasheng, leiji and hh)")
                     .arg(sqlca.description(), c.name));
     }
-    if (!sqlca.executeImmediate(d.createTemporaryTable(QStringLiteral("t_stat"), columnList(columns))) ||
-        !sqlca.executeImmediate(kWorkingTableIndex)) {
+    // Without the shared table's index: it holds one run's rows, one per
+    // indicator, which a scan reads as fast, and on PostgreSQL every run's
+    // TRUNCATE gives the table and each of its indexes a new file.
+    if (!sqlca.executeImmediate(d.createTemporaryTable(QStringLiteral("t_stat"), columnList(columns)))) {
         QString why = sqlca.SQLErrText;
         if (!d.isSQLite() && why.contains(QStringLiteral("temporary"), Qt::CaseInsensitive))
             why += QStringLiteral(" (the role needs the TEMPORARY privilege on the database: GRANT TEMPORARY "
@@ -108,10 +110,10 @@ bool prepareWorkingTable(Sqlca& sqlca, QString* error)
     // Statements kept prepared may still name the shared table.
     sqlca.forgetKeptStatements();
     // PostgreSQL searches pg_temp first unless the search path names it later.
-    const auto own = workingTableInPlace(sqlca);
-    if (!own)
+    const QVariant own = sqlca.selectValue(QStringLiteral("SELECT ") + workingTableInPlace(d));
+    if (sqlca.SQLCode == -1)
         return fail(sqlca.SQLErrText);
-    if (!*own)
+    if (own.toInt() != 1)
         return fail(
             QStringLiteral("t_stat does not name this connection's own working table: the search_path "
                            "(%1) lists pg_temp after the tables' schema; leave pg_temp out of it")
@@ -121,17 +123,13 @@ bool prepareWorkingTable(Sqlca& sqlca, QString* error)
     return true;
 }
 
-std::optional<bool> workingTableInPlace(Sqlca& sqlca)
+QString workingTableInPlace(const Dialect& dialect)
 {
-    const QVariant own = sqlca.selectValue(
-        sqlca.backend() == Backend::SQLite
-            ? QStringLiteral(
-                  "SELECT count(*) FROM sqlite_temp_master WHERE type = 'table' AND name = 't_stat'")
-            : QStringLiteral("SELECT CASE WHEN to_regclass('t_stat') = to_regclass('pg_temp.t_stat') THEN 1 "
-                             "ELSE 0 END"));
-    if (sqlca.SQLCode == -1)
-        return std::nullopt;
-    return own.toInt() == 1;
+    return dialect.isSQLite()
+               ? QStringLiteral(
+                     "(SELECT count(*) FROM sqlite_temp_master WHERE type = 'table' AND name = 't_stat')")
+               : QStringLiteral(
+                     "CASE WHEN to_regclass('t_stat') = to_regclass('pg_temp.t_stat') THEN 1 ELSE 0 END");
 }
 
 QStringList missingTables(Sqlca& sqlca)

@@ -3,7 +3,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 class Dialect;
 class Sqlca;
@@ -37,8 +36,8 @@ QList<Column> workingTableColumns(const Dialect& dialect);
 // none waits for another. The shared t_stat stays for the hosts that read it;
 // one that lacks a column the run needs is refused, naming the column.
 bool prepareWorkingTable(Sqlca& sqlca, QString* error);
-// Whether an unqualified t_stat names this connection's own working table;
-// nullopt on a database error.
-std::optional<bool> workingTableInPlace(Sqlca& sqlca);
+// A query expression that is 1 when an unqualified t_stat names this
+// connection's own working table, else 0.
+QString workingTableInPlace(const Dialect& dialect);
 
 } // namespace schema

@@ -450,10 +450,10 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
     }
     if (!registerSqliteFunctions(db))
         return fail(QStringLiteral("cannot register the SQL functions on %1").arg(path));
-    // The connection's own tables (the report's working table) live in memory,
-    // never in a file beside the database or in the temporary folder.
-    if (!s->rawExec(QStringLiteral("PRAGMA temp_store = MEMORY")))
-        return fail(QStringLiteral("cannot open the database %1: %2").arg(path, s->SQLErrText));
+    // The connection's own working table lives in SQLite's temporary store,
+    // which writes a file in the temporary folder only when its cache
+    // overflows: never for t_stat's few rows. The store stays with files: a
+    // province's grouping spills there, and kept in memory it ran half as fast.
     s->installSqliteHandlers();
     s->setTimeLimits(kDefaultWaitSeconds, 0);
     s->detectUnitCodes();

@@ -378,16 +378,7 @@ bool StatisticsRun::make(int step)
     case Derive: {
         const Status s = m_host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"),
                                                  QStringLiteral("leiji"));
-        if (!s)
-            return fail(s.error);
-        // The host changes the run's rows, never where they are: a t_stat
-        // dropped or renamed would leave the rest of the run on the shared table.
-        const auto own = schema::workingTableInPlace(sqlca);
-        if (!own)
-            return fail(sqlca.SQLErrText);
-        return *own ||
-               fail(QStringLiteral("uf_update_report dropped or replaced this connection's working table "
-                                   "t_stat; a host routine may change its rows only"));
+        return s || fail(s.error);
     }
 
     case RoundCents:
@@ -418,12 +409,20 @@ bool StatisticsRun::make(int step)
 
     case SchemeCode: {
         // The scheme code; 0 (no rows) when the name matches no kind-1 scheme.
-        const QVariant code =
-            sqlca.selectValue(QStringLiteral("SELECT min(fabm) FROM s_zbfa WHERE falx = ? AND famc = ?"),
-                              {kReportKind, m_request.scheme});
-        if (sqlca.SQLCode == -1)
+        // In the same statement: whether t_stat is still the connection's own.
+        // The host routine changes the run's rows, never where they are: were
+        // t_stat dropped or renamed, the trimming went to the shared table,
+        // and the rollback takes that back.
+        const auto row = sqlca.selectRow(
+            QStringLiteral("SELECT (SELECT min(fabm) FROM s_zbfa WHERE falx = ? AND famc = ?), %1")
+                .arg(schema::workingTableInPlace(d)),
+            {kReportKind, m_request.scheme});
+        if (!row)
             return fail(sqlca.SQLErrText);
-        m_fabm = code.isNull() ? 0 : code.toInt();
+        if (row->at(1).toInt() != 1)
+            return fail(QStringLiteral("uf_update_report dropped or replaced this connection's working table "
+                                       "t_stat; a host routine may change its rows only"));
+        m_fabm = row->at(0).isNull() ? 0 : row->at(0).toInt();
         return true;
     }
 
