@@ -32,10 +32,12 @@ constexpr int kProvince = 3;
 const QString kClerkApplication = QStringLiteral("allstats-bench-clerk");
 
 // Every how many reports a clerk keeps the result for the comparison, and
-// how many at most per clerk and phase.
+// how many at most per clerk and round.
 constexpr int kSampleEvery = 8;
-constexpr int kSamplesPerUser = 30;
+constexpr int kSamplesPerUser = 10;
 constexpr int kErrorTexts = 5;
+// The length of a round: each phase runs in rounds of about this many seconds.
+constexpr double kRoundSeconds = 5;
 
 QString withApplicationName(const QString& db, const QString& name)
 {
@@ -214,19 +216,24 @@ void watchLocks(const QString& db, const std::atomic<bool>& stop, int* active, i
     }
 }
 
-Phase runPhase(const QString& db, const QString& hooks, const QString& period, const Regions& regions,
-               int phaseIndex, int clerks, int provinceUsers, int burners, double seconds,
-               QList<Sample>* samples)
+// What the threads of one phase did, gathered over the rounds.
+struct PhaseData
 {
-    Phase phase;
-    phase.provinceUsers = provinceUsers;
-    phase.burners = burners;
-    phase.name = provinceUsers > 0 ? QStringLiteral("%1 province user%2")
-                                         .arg(provinceUsers)
-                                         .arg(provinceUsers > 1 ? QStringLiteral("s") : QString())
-                 : burners > 0 ? QStringLiteral("%1 CPU burners").arg(burners)
-                               : QStringLiteral("alone");
+    QList<double> byLevel[4];
+    QList<double> clerksAll;
+    ThreadUsage clerkUsage;
+    double clerkSeconds = 0;
+    int errors = 0;
+    QStringList errorTexts;
+    int activeSamples = 0;
+    int lockWaitSamples = 0;
+};
 
+// One round of a phase: the threads start together and run for `seconds`.
+void runPhase(const QString& db, const QString& hooks, const QString& period, const Regions& regions,
+              int seed, int clerks, int provinceUsers, int burners, double seconds, PhaseData& data,
+              QList<Sample>* samples)
+{
     const int users = clerks + provinceUsers;
     QList<Log> logs(users);
     std::latch ready(users + burners + 1);
@@ -241,7 +248,7 @@ Phase runPhase(const QString& db, const QString& hooks, const QString& period, c
     auto user = [&](int index) {
         Log& log = logs[index];
         const bool clerk = index < clerks;
-        std::mt19937 random(std::uint32_t(1000 * phaseIndex + index));
+        std::mt19937 random(std::uint32_t(1000 * seed + index));
         QString error;
         Desk desk(clerk ? withApplicationName(db, kClerkApplication) : db, hooks, period, &error);
         // The first report is not timed: the connection's caches and working table.
@@ -312,50 +319,64 @@ Phase runPhase(const QString& db, const QString& hooks, const QString& period, c
     if (watcher.joinable())
         watcher.join();
 
-    phase.seconds = clerkSeconds;
-    phase.activeSamples = active;
-    phase.lockWaitSamples = waiting;
-    QList<double> byLevel[4];
-    QList<double> clerksAll;
-    ThreadUsage clerkUsage;
+    data.clerkSeconds += clerkSeconds;
+    data.activeSamples += active;
+    data.lockWaitSamples += waiting;
     for (int i = 0; i < users; ++i) {
         const Log& log = logs[i];
         if (!log.setupError.isEmpty()) {
-            ++phase.errors;
-            phase.errorTexts << log.setupError;
+            ++data.errors;
+            if (data.errorTexts.size() < kErrorTexts)
+                data.errorTexts << log.setupError;
         }
-        phase.errors += log.errors;
+        data.errors += log.errors;
         for (const QString& e : log.errorTexts)
-            if (phase.errorTexts.size() < kErrorTexts)
-                phase.errorTexts << e;
+            if (data.errorTexts.size() < kErrorTexts)
+                data.errorTexts << e;
         for (const Log::Report& r : log.reports) {
-            byLevel[r.level] << r.ms;
+            data.byLevel[r.level] << r.ms;
             if (i < clerks)
-                clerksAll << r.ms;
+                data.clerksAll << r.ms;
         }
         if (i < clerks) {
-            clerkUsage.cpuMs += log.cpuMs;
-            clerkUsage.sleeps += log.sleeps;
-            clerkUsage.preemptions += log.preemptions;
+            data.clerkUsage.cpuMs += log.cpuMs;
+            data.clerkUsage.sleeps += log.sleeps;
+            data.clerkUsage.preemptions += log.preemptions;
         }
     }
-    if (!clerksAll.isEmpty()) {
-        const double n = double(clerksAll.size());
-        phase.cpuMsPerReport = clerkUsage.cpuMs / n;
-        phase.sleepsPerReport = double(clerkUsage.sleeps) / n;
-        phase.preemptionsPerReport = double(clerkUsage.preemptions) / n;
-    }
-    phase.clerkReports = int(clerksAll.size());
-    phase.clerkPerSecond = clerkSeconds > 0 ? double(clerksAll.size()) / clerkSeconds : 0;
-    for (int level = 0; level < kProvince; ++level)
-        phase.latencies << latencyOf(kLevels[level], byLevel[level]);
-    phase.latencies << latencyOf(QStringLiteral("all"), clerksAll);
-    if (provinceUsers > 0)
-        phase.latencies << latencyOf(kLevels[kProvince], byLevel[kProvince]);
-
     // Kept for the comparison with the same reports made alone.
     for (const Log& log : logs)
         *samples << log.samples;
+}
+
+Phase summary(const PhaseData& data, int provinceUsers, int burners)
+{
+    Phase phase;
+    phase.provinceUsers = provinceUsers;
+    phase.burners = burners;
+    phase.name = provinceUsers > 0 ? QStringLiteral("%1 province user%2")
+                                         .arg(provinceUsers)
+                                         .arg(provinceUsers > 1 ? QStringLiteral("s") : QString())
+                 : burners > 0 ? QStringLiteral("%1 CPU burners").arg(burners)
+                               : QStringLiteral("alone");
+    phase.seconds = data.clerkSeconds;
+    phase.activeSamples = data.activeSamples;
+    phase.lockWaitSamples = data.lockWaitSamples;
+    phase.errors = data.errors;
+    phase.errorTexts = data.errorTexts;
+    if (!data.clerksAll.isEmpty()) {
+        const double n = double(data.clerksAll.size());
+        phase.cpuMsPerReport = data.clerkUsage.cpuMs / n;
+        phase.sleepsPerReport = double(data.clerkUsage.sleeps) / n;
+        phase.preemptionsPerReport = double(data.clerkUsage.preemptions) / n;
+    }
+    phase.clerkReports = int(data.clerksAll.size());
+    phase.clerkPerSecond = data.clerkSeconds > 0 ? double(data.clerksAll.size()) / data.clerkSeconds : 0;
+    for (int level = 0; level < kProvince; ++level)
+        phase.latencies << latencyOf(kLevels[level], data.byLevel[level]);
+    phase.latencies << latencyOf(QStringLiteral("all"), data.clerksAll);
+    if (provinceUsers > 0)
+        phase.latencies << latencyOf(kLevels[kProvince], data.byLevel[kProvince]);
     return phase;
 }
 
@@ -391,9 +412,16 @@ Result measure(const QString& db, const benchdata::Size& size, int clerks, doubl
     };
     QList<Sample> samples;
     const QList<Plan> plans = {{0, 0}, {1, 0}, {2, 0}, {0, 2}};
+    // The phases take turns in short rounds, so a machine whose other load
+    // comes and goes meets every phase alike.
+    const int rounds = std::max(1, int(secondsPerPhase / kRoundSeconds));
+    QList<PhaseData> data(plans.size());
+    for (int round = 0; round < rounds; ++round)
+        for (qsizetype i = 0; i < plans.size(); ++i)
+            runPhase(db, hooks.path(), period, regions, int(round * plans.size() + i), clerks,
+                     plans[i].provinceUsers, plans[i].burners, secondsPerPhase / rounds, data[i], &samples);
     for (qsizetype i = 0; i < plans.size(); ++i)
-        result.phases << runPhase(db, hooks.path(), period, regions, int(i), clerks, plans[i].provinceUsers,
-                                  plans[i].burners, secondsPerPhase, &samples);
+        result.phases << summary(data[i], plans[i].provinceUsers, plans[i].burners);
 
     // The sample again, one report at a time on a connection of its own.
     QString error;
