@@ -89,9 +89,26 @@ QString Dialect::beginExclusive() const
     return isSQLite() ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
 }
 
-QString Dialect::lockWorkingTable() const
+QString Dialect::beginSnapshot() const
 {
-    return isSQLite() ? QString() : QStringLiteral("LOCK TABLE t_stat IN EXCLUSIVE MODE");
+    return isSQLite() ? QStringLiteral("BEGIN DEFERRED")
+                      : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ");
+}
+
+QString Dialect::createTemporaryTable(const QString& name, const QString& columns) const
+{
+    if (isSQLite())
+        return QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS %1 (%2)").arg(name, columns);
+    return QStringLiteral("CREATE TEMPORARY TABLE IF NOT EXISTS %1 (%2) ON COMMIT PRESERVE ROWS")
+        .arg(name, columns);
+}
+
+QString Dialect::emptyOwnTable(const QString& name) const
+{
+    // Named in the temporary schema: where the table is missing, the statement
+    // fails rather than emptying a shared table of the same name.
+    return isSQLite() ? QStringLiteral("DELETE FROM temp.%1").arg(name)
+                      : QStringLiteral("TRUNCATE pg_temp.%1").arg(name);
 }
 
 QString Dialect::schemaChangeLock() const

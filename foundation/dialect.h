@@ -54,9 +54,21 @@ public:
     QString figureType() const; // figures of H_stat
     QString textType(int length) const;
 
-    // Starting a transaction that holds the working table exclusively.
+    // Starting a transaction that takes the write lock at once where one lock
+    // serves every writer (SQLite); a plain BEGIN elsewhere.
     QString beginExclusive() const;
-    QString lockWorkingTable() const; // empty when begin already locks
+    // Starting a transaction whose statements all read one snapshot and that
+    // takes no lock another connection waits for: SQLite defers every lock to
+    // the first statement that needs it (a read takes none a writer waits for
+    // in WAL mode), PostgreSQL reads at REPEATABLE READ.
+    QString beginSnapshot() const;
+    // A table of this connection's own, which an unqualified name then denotes
+    // (both backends search the temporary schema first); its rows stay across
+    // commits until this connection empties it or closes.
+    QString createTemporaryTable(const QString& name, const QString& columns) const;
+    // Empties a table of this connection's own. PostgreSQL never vacuums
+    // temporary tables, so deleted rows would stay in its file for good.
+    QString emptyOwnTable(const QString& name) const;
     // Serialises creating schemas and tables among concurrent connections
     // (inside a transaction; SQLite's BEGIN IMMEDIATE does it there).
     QString schemaChangeLock() const;

@@ -3,6 +3,7 @@
 #include "foundation/sqlca.h"
 
 #include <QSqlDatabase>
+#include <optional>
 
 namespace schema {
 
@@ -35,7 +36,106 @@ bool tableExists(Sqlca& sqlca, const QString& name)
                .toInt() > 0;
 }
 
+QString columnList(const QList<Column>& columns)
+{
+    QStringList parts;
+    for (const Column& c : columns)
+        parts << c.name + u' ' + c.type;
+    return parts.join(QStringLiteral(", "));
+}
+
+const QString kWorkingTableIndex = QStringLiteral("CREATE INDEX IF NOT EXISTS t_stat_zbbm ON t_stat (zbbm)");
+
+// The columns of the shared t_stat (lower case); empty when there is no such table.
+std::optional<QStringList> sharedWorkingTableColumns(Sqlca& sqlca)
+{
+    const auto rows = sqlca.selectAll(
+        sqlca.backend() == Backend::SQLite
+            ? QStringLiteral("SELECT lower(name) FROM pragma_table_info('t_stat', 'main')")
+            : QStringLiteral(
+                  "SELECT lower(a.attname) FROM pg_attribute a "
+                  "JOIN pg_class c ON c.oid = a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+                  "WHERE n.nspname = current_schema() AND c.relname = 't_stat' "
+                  "AND a.attnum > 0 AND NOT a.attisdropped"));
+    if (!rows)
+        return std::nullopt;
+    QStringList names;
+    for (const QVariantList& r : *rows)
+        names << r.value(0).toString();
+    return names;
+}
+
 } // namespace
+
+QList<Column> workingTableColumns(const Dialect& dialect)
+{
+    const QString money = dialect.moneyType();
+    return {{QStringLiteral("zbbm"), dialect.textType(4)},
+            {QStringLiteral("qichu"), money},
+            {QStringLiteral("fasheng"), money},
+            {QStringLiteral("leiji"), money},
+            {QStringLiteral("hh"), QStringLiteral("INTEGER DEFAULT 0")}};
+}
+
+bool prepareWorkingTable(Sqlca& sqlca, QString* error)
+{
+    if (sqlca.hasWorkingTable())
+        return true;
+    const Dialect& d = sqlca.dialect();
+    auto fail = [&](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    const auto shared = sharedWorkingTableColumns(sqlca);
+    if (!shared)
+        return fail(sqlca.SQLErrText);
+    if (shared->isEmpty())
+        return fail(QStringLiteral("the database %1 has no table t_stat (allstats init-db creates it)")
+                        .arg(sqlca.description()));
+    const QList<Column> columns = workingTableColumns(d);
+    for (const Column& c : columns) {
+        if (!shared->contains(c.name))
+            return fail(
+                QStringLiteral("the table t_stat of the database %1 has no column %2, which the "
+                               "statistics run needs (t_stat holds zbbm, qichu, fasheng, leiji and hh)")
+                    .arg(sqlca.description(), c.name));
+    }
+    // Without the shared table's index: it holds one run's rows, one per
+    // indicator, which a scan reads as fast, and on PostgreSQL every run's
+    // TRUNCATE gives the table and each of its indexes a new file.
+    if (!sqlca.executeImmediate(d.createTemporaryTable(QStringLiteral("t_stat"), columnList(columns)))) {
+        QString why = sqlca.SQLErrText;
+        if (!d.isSQLite() && why.contains(QStringLiteral("temporary"), Qt::CaseInsensitive))
+            why += QStringLiteral(" (the role needs the TEMPORARY privilege on the database: GRANT TEMPORARY "
+                                  "ON DATABASE %1 TO %2)")
+                       .arg(sqlca.database().databaseName(), sqlca.database().userName());
+        return fail(QStringLiteral("cannot make this connection's working table t_stat: %1").arg(why));
+    }
+    // Statements kept prepared may still name the shared table.
+    sqlca.forgetKeptStatements();
+    // PostgreSQL searches pg_temp first unless the search path names it later.
+    const QVariant own = sqlca.selectValue(QStringLiteral("SELECT ") + workingTableInPlace(d));
+    if (sqlca.SQLCode == -1)
+        return fail(sqlca.SQLErrText);
+    if (own.toInt() != 1)
+        return fail(
+            QStringLiteral("t_stat does not name this connection's own working table: the search_path "
+                           "(%1) lists pg_temp after the tables' schema; leave pg_temp out of it")
+                .arg(sqlca.selectValue(QStringLiteral("SHOW search_path")).toString()));
+    // Inside a caller's transaction the table goes with a rollback: made again next time.
+    sqlca.setWorkingTable(!sqlca.inTransaction());
+    return true;
+}
+
+QString workingTableInPlace(const Dialect& dialect)
+{
+    return dialect.isSQLite()
+               ? QStringLiteral(
+                     "(SELECT count(*) FROM sqlite_temp_master WHERE type = 'table' AND name = 't_stat')")
+               : QStringLiteral(
+                     "CASE WHEN to_regclass('t_stat') = to_regclass('pg_temp.t_stat') THEN 1 ELSE 0 END");
+}
 
 QStringList missingTables(Sqlca& sqlca)
 {
@@ -50,7 +150,6 @@ bool create(Sqlca& sqlca, QString* error)
 {
     const Dialect& d = sqlca.dialect();
     const bool pg = !d.isSQLite();
-    const QString money = d.moneyType();
     const QString figure = d.figureType();
     // Unit and region codes compare byte-wise, so a region is a range of the index.
     const QString code = pg ? QStringLiteral("VARCHAR(40) COLLATE \"C\"") : QStringLiteral("TEXT");
@@ -83,10 +182,8 @@ bool create(Sqlca& sqlca, QString* error)
             .arg(text(50), text(4), text(120)),
         QStringLiteral("CREATE INDEX IF NOT EXISTS s_zbfa_kind_code ON s_zbfa (falx, fabm)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS s_zbfa_kind_name ON s_zbfa (falx, famc)"),
-        QStringLiteral("CREATE TABLE IF NOT EXISTS t_stat (zbbm %1, qichu %2, fasheng %2, leiji %2, "
-                       "hh INTEGER DEFAULT 0)")
-            .arg(text(4), money),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS t_stat_zbbm ON t_stat (zbbm)"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS t_stat (%1)").arg(columnList(workingTableColumns(d))),
+        kWorkingTableIndex,
         QStringLiteral(
             "CREATE TABLE IF NOT EXISTS H_stat (number %1 NOT NULL, kjqj %2 NOT NULL, zbbm %3 NOT NULL, "
             "qichu %4, fasheng %4, leiji %4)")

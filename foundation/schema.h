@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
+class Dialect;
 class Sqlca;
 
 namespace schema {
@@ -18,5 +20,26 @@ bool create(Sqlca& sqlca, QString* error);
 
 // The tables of the six that do not exist; empty when the database is complete.
 QStringList missingTables(Sqlca& sqlca);
+
+// A column as the schema declares it: its name and its type (with any default).
+struct Column
+{
+    QString name;
+    QString type;
+};
+
+// The columns of t_stat: the shared table init-db makes and the working table
+// every connection makes of its own are declared alike.
+QList<Column> workingTableColumns(const Dialect& dialect);
+
+// This connection's own working table: a temporary t_stat of the same
+// columns, made once, which an unqualified t_stat names from then on (the run,
+// the hooks and the report grid), so each run sees exactly its own rows and
+// none waits for another. The shared t_stat stays for the hosts that read it;
+// one that lacks a column the run needs is refused, naming the column.
+bool prepareWorkingTable(Sqlca& sqlca, QString* error);
+// A query expression that is 1 when an unqualified t_stat names this
+// connection's own working table, else 0.
+QString workingTableInPlace(const Dialect& dialect);
 
 } // namespace schema

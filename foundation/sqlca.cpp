@@ -192,6 +192,11 @@ QSqlQuery* Sqlca::runKept(const QString& sql, const QVariantList& binds)
     return &q;
 }
 
+void Sqlca::forgetKeptStatements()
+{
+    m_kept.clear();
+}
+
 bool Sqlca::execute(const QString& sql, const QVariantList& binds)
 {
     if (binds.isEmpty())
@@ -281,24 +286,22 @@ bool Sqlca::begin(bool exclusive)
     bool ok;
     if (m_depth == 0) {
         ok = rawExec(exclusive ? m_dialect.beginExclusive() : QStringLiteral("BEGIN"));
-        // The lock goes in a statement of its own: the driver reports only the
-        // first result of several statements sent together, so a lock refused
-        // after the BEGIN would go unnoticed.
-        if (ok && exclusive && !m_dialect.lockWorkingTable().isEmpty()) {
-            ok = rawExec(m_dialect.lockWorkingTable());
-            if (!ok) {
-                const QString why = SQLErrText;
-                rawExec(QStringLiteral("ROLLBACK"));
-                setError(why);
-                return false;
-            }
-        }
     } else {
         ok = rawExec(QStringLiteral("SAVEPOINT sp_%1").arg(m_depth));
     }
     if (ok)
         ++m_depth;
     return ok;
+}
+
+bool Sqlca::beginSnapshot()
+{
+    if (m_depth > 0)
+        return begin(false);
+    if (!rawExec(m_dialect.beginSnapshot()))
+        return false;
+    ++m_depth;
+    return true;
 }
 
 bool Sqlca::beginWrite()
@@ -401,6 +404,11 @@ TransactionGuard::TransactionGuard(Sqlca& sqlca, bool exclusive) : m_sqlca(sqlca
 TransactionGuard::TransactionGuard(Sqlca& sqlca, Writes) : m_sqlca(sqlca)
 {
     m_active = m_sqlca.beginWrite();
+}
+
+TransactionGuard::TransactionGuard(Sqlca& sqlca, Reads) : m_sqlca(sqlca)
+{
+    m_active = m_sqlca.beginSnapshot();
 }
 
 TransactionGuard::~TransactionGuard()

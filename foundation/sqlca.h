@@ -116,9 +116,12 @@ public:
     bool inTransaction() const { return m_depth > 0; }
     // BEGIN (or the exclusive begin of the dialect); nested calls take savepoints.
     bool begin(bool exclusive = false);
+    // BEGIN of a transaction that reads one snapshot and locks nothing another
+    // connection waits for (Dialect::beginSnapshot); nested calls take savepoints.
+    bool beginSnapshot();
     // BEGIN that takes the write lock at once where one lock serves every writer
     // (SQLite), so a read and the writes that depend on it are one step for other
-    // connections; the working table is not locked. Nested calls take savepoints.
+    // connections. Nested calls take savepoints.
     bool beginWrite();
     bool commit();   // COMMIT; outside a transaction it does nothing and succeeds
     bool rollback(); // ROLLBACK; outside a transaction it does nothing and succeeds
@@ -130,6 +133,13 @@ public:
     // The query stays valid until the next call with the same text; the caller
     // reads it and calls finish() on it. Null on error (the status says why).
     QSqlQuery* runKept(const QString& sql, const QVariantList& binds);
+    // Whether this connection has made its own working table (schema::prepareWorkingTable).
+    bool hasWorkingTable() const { return m_workingTable; }
+    void setWorkingTable(bool made) { m_workingTable = made; }
+    // Kept statements are prepared afresh on their next use: a table this
+    // connection made may now be what a name in them denotes.
+    void forgetKeptStatements();
+
     void setError(const QString& text);
     // The database's error in the user's words where it is a busy file or a time limit.
     void setError(const QSqlError& error);
@@ -163,6 +173,7 @@ private:
     QElapsedTimer m_statementSince;
     QAtomicInteger<qint64> m_statementStartMs = 0;
     int m_busyShown = 0;
+    bool m_workingTable = false;
     bool m_gaveUpWaiting = false;
     bool m_timedOut = false;
 };
@@ -197,6 +208,11 @@ public:
         AtOnce, // beginWrite()
     };
     TransactionGuard(Sqlca& sqlca, Writes);
+    enum class Reads
+    {
+        OneSnapshot, // beginSnapshot()
+    };
+    TransactionGuard(Sqlca& sqlca, Reads);
     ~TransactionGuard();
     TransactionGuard(const TransactionGuard&) = delete;
     TransactionGuard& operator=(const TransactionGuard&) = delete;

@@ -179,6 +179,13 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
     std::unique_ptr<Sqlca> s(new Sqlca(name, Backend::SQLite));
     s->m_description = QStringLiteral("SQLite %1").arg(info.absoluteFilePath());
     s->m_sqliteFile = info.absoluteFilePath();
+    // SQLite counts every allocation of every connection under one mutex of
+    // the process; connections in several threads (the benchmark's clerks,
+    // the tests' users) then wait for each other at each allocation. The
+    // count is only read by a heap limit this program does not set. It can be
+    // switched off only before SQLite starts, so the first connection does it.
+    static const bool uncounted = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    Q_UNUSED(uncounted);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     if (mode == OpenMode::Existing) {
         // Read-write but never created: a file removed meanwhile stays missing.
@@ -217,6 +224,10 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
     }
     if (!registerSqliteFunctions(db))
         return fail(QStringLiteral("cannot register the SQL functions on %1").arg(path));
+    // The connection's own working table lives in SQLite's temporary store,
+    // which writes a file in the temporary folder only when its cache
+    // overflows: never for t_stat's few rows. The store stays with files: a
+    // province's grouping spills there, and kept in memory it ran half as fast.
     s->installSqliteHandlers();
     s->setTimeLimits(kDefaultWaitSeconds, 0);
     s->detectUnitCodes();

@@ -598,10 +598,13 @@ bool createRoles(Sqlca& sqlca, QString* error)
         << QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON %1s_zbbm, %1s_zbfa TO %2")
                .arg(s, quoteIdent(g.catalogue))
         << QStringLiteral("GRANT SELECT ON %1s_zbbm, %1s_zbfa, %1s_sysset TO %2").arg(s, quoteIdent(g.report))
-        // The shared working table: what a run does to it (emptying by
-        // DELETE, never TRUNCATE, which passes by every policy).
-        << QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON %1t_stat TO %2")
-               .arg(s, quoteIdent(g.report));
+        // The shared working table: a run works in a t_stat of its connection's
+        // own (TEMPORARY above); the shared one is read only to check its
+        // columns, and written by nobody but its owner (set-ups made before
+        // the runs had their own table gave more: it is taken back).
+        << QStringLiteral("REVOKE INSERT, UPDATE, DELETE, TRUNCATE ON %1t_stat FROM %2")
+               .arg(s, quoteIdent(g.report))
+        << QStringLiteral("GRANT SELECT ON %1t_stat TO %2").arg(s, quoteIdent(g.report));
     if (!runAll(sqlca, statements, error))
         return false;
     for (const ScopedTable& t : kScopedTables) {

@@ -2,6 +2,7 @@
 
 #include "foundation/decimal.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/schema.h"
 #include "foundation/sqlca.h"
 
 #include <algorithm>
@@ -16,22 +17,6 @@ constexpr int kReportKind = 1;
 
 const QString kRegionMissing = QStringLiteral("请选择查询区域");
 const QString kSchemeMissing = QStringLiteral("请选择指标方案");
-
-// Opens the host's wait notice and closes it however the run ends.
-class WaitNotice final
-{
-public:
-    explicit WaitNotice(Host& host) : m_host(host)
-    {
-        m_host.openWaitNotice(QStringLiteral("正在统计，请稍候……"));
-    }
-    ~WaitNotice() { m_host.closeWaitNotice(); }
-    WaitNotice(const WaitNotice&) = delete;
-    WaitNotice& operator=(const WaitNotice&) = delete;
-
-private:
-    Host& m_host;
-};
 
 // The four aggregation kinds (flag1 1 sum, 2 average, 3 maximum, 4 minimum)
 // in one pass over the region's rows of the period. The region is a range of
@@ -257,119 +242,221 @@ bool refreshDue(const Host& host, const QString& period)
            host.gs_userqybm.size() == 12;
 }
 
+// The steps of a run, in order.
+enum RunStep
+{
+    CheckInputs,
+    WorkingTable,
+    Refresh,
+    Begin,
+    Empty,
+    Fill,
+    CheckFigures,
+    Derive,
+    RoundCents,
+    Trim,
+    Order,
+    SchemeCode,
+    Retrieve,
+    Commit,
+    Over,
+};
+
+StatisticsRun::StatisticsRun(Host& host, GridBuffer& grid, ReportRequest request)
+    : m_host(host), m_grid(grid), m_request(std::move(request)), m_region(m_request.region.trimmed()),
+      m_period(reportPeriod(m_request.year, m_request.month))
+{}
+
+StatisticsRun::~StatisticsRun()
+{
+    m_tx.reset();
+    closeNotice();
+}
+
+bool StatisticsRun::step()
+{
+    if (m_next == Over)
+        return false;
+    const int current = m_next++;
+    if (!make(current))
+        m_next = Over;
+    return m_next != Over;
+}
+
+void StatisticsRun::closeNotice()
+{
+    if (m_noticeOpen) {
+        m_noticeOpen = false;
+        m_host.closeWaitNotice();
+    }
+}
+
+// A failed run shows its error and no rows: never a partial report. What it
+// wrote goes with the rollback.
+bool StatisticsRun::fail(QString text)
+{
+    m_tx.reset();
+    m_grid.Reset();
+    for (const QString& name : {QStringLiteral("t_qijian"), QStringLiteral("t_qymc")}) {
+        if (const GridText* t = m_grid.layout().text(name))
+            m_grid.setText(name, t->text);
+    }
+    m_outcome = {RunOutcome::Failed, text.isEmpty() ? QStringLiteral("unknown database error") : text, 0};
+    closeNotice();
+    return false;
+}
+
+bool StatisticsRun::make(int step)
+{
+    Sqlca& sqlca = m_host.sqlca();
+    const Dialect& d = sqlca.dialect();
+    switch (RunStep(step)) {
+    case CheckInputs:
+        if (m_region.isEmpty() || m_request.scheme.isEmpty()) {
+            m_outcome = refused(m_region.isEmpty() ? kRegionMissing : kSchemeMissing);
+            return false;
+        }
+        // The database shows a scoped user nothing outside its region: a report
+        // of it would only look empty.
+        if (!regionInScope(m_host.regionScope, m_region)) {
+            m_outcome = refused(regionRefusal(m_region, m_host.regionScope));
+            return false;
+        }
+        m_host.openWaitNotice(QStringLiteral("正在统计，请稍候……"));
+        m_noticeOpen = true;
+        // The grid must read through the run's own transaction.
+        m_grid.SetTransObject(&sqlca);
+        return true;
+
+    case WorkingTable: {
+        QString error;
+        return schema::prepareWorkingTable(sqlca, &error) || fail(error);
+    }
+
+    case Refresh:
+        // The current period of a village user is brought up to date first;
+        // the host routines write H_stat as the host does, each committing its own.
+        if (refreshDue(m_host, m_period)) {
+            for (const auto& refresh : std::initializer_list<std::function<Status()>>{
+                     [&] { return m_host.uf_zzye(0); },
+                     [&] { return m_host.uf_yqmx(m_host.gs_kjqj, 0); },
+                     [&] { return m_host.uf_ysss(m_host.gs_kjqj); },
+                     [&] { return m_host.uf_allstats(m_region, m_host.gs_kjqj); },
+                 }) {
+                if (const Status s = refresh(); !s)
+                    return fail(s.error);
+            }
+        }
+        return true;
+
+    case Begin:
+        // Every statement of the run reads the same snapshot; the run writes
+        // only its own t_stat, so it takes no lock another run or user waits for.
+        m_tx = std::make_unique<TransactionGuard>(sqlca, TransactionGuard::Reads::OneSnapshot);
+        return m_tx->active() || fail(sqlca.SQLErrText);
+
+    case Empty:
+        return sqlca.execute(d.emptyOwnTable(QStringLiteral("t_stat"))) || fail(sqlca.SQLErrText);
+
+    case Fill:
+        if (!fillWorkingRows(sqlca, m_region, m_period)) {
+            const QString why = sqlca.SQLErrText;
+            if (d.isSQLite())
+                return fail(why);
+            m_tx->rollback(); // the failed statement ended the transaction's use
+            const QString beyond = figureBeyondRange(sqlca, m_region, m_period);
+            return fail(beyond.isEmpty() ? why : beyond);
+        }
+        return true;
+
+    case CheckFigures: {
+        const auto check = checkFill(sqlca, m_region, m_period);
+        if (!check)
+            return fail(sqlca.SQLErrText);
+        if (!check->notANumber.isNull()) {
+            const auto nan = figureNotANumber(sqlca, m_region, m_period, check->notANumber);
+            return fail(nan ? *nan : sqlca.SQLErrText);
+        }
+        m_noFigures = !check->anyFigure;
+        return true;
+    }
+
+    case Derive: {
+        const Status s = m_host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"),
+                                                 QStringLiteral("leiji"));
+        return s || fail(s.error);
+    }
+
+    case RoundCents:
+        // The host may write figures with more decimals; t_stat holds cents on
+        // every backend, so a figure the host left at 0.004 is zero (and blank) everywhere.
+        // (PostgreSQL's numeric(18,2) columns have rounded them already.)
+        return !d.isSQLite() ||
+               sqlca.execute(QStringLiteral("UPDATE t_stat SET qichu = %1, fasheng = %2, leiji = %3")
+                                 .arg(d.money(QStringLiteral("qichu")), d.money(QStringLiteral("fasheng")),
+                                      d.money(QStringLiteral("leiji")))) ||
+               fail(sqlca.SQLErrText);
+
+    case Trim:
+        // What the scheme switches off goes; the rest takes the scheme's row order.
+        return sqlca.execute(d.joinedDelete(QStringLiteral("t_stat"), QStringLiteral("s_zbfa"),
+                                            QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.xz = 0 "
+                                                           "AND s_zbfa.famc = ? AND s_zbfa.falx = ?")),
+                             {m_request.scheme, kReportKind}) ||
+               fail(sqlca.SQLErrText);
+
+    case Order:
+        return sqlca.execute(d.joinedUpdate(QStringLiteral("t_stat"), QStringLiteral("hh = s_zbfa.hh"),
+                                            QStringLiteral("s_zbfa"),
+                                            QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.famc = ? "
+                                                           "AND s_zbfa.falx = ?")),
+                             {m_request.scheme, kReportKind}) ||
+               fail(sqlca.SQLErrText);
+
+    case SchemeCode: {
+        // The scheme code; 0 (no rows) when the name matches no kind-1 scheme.
+        // In the same statement: whether t_stat is still the connection's own.
+        // The host routine changes the run's rows, never where they are: were
+        // t_stat dropped or renamed, the trimming went to the shared table,
+        // and the rollback takes that back.
+        const auto row = sqlca.selectRow(
+            QStringLiteral("SELECT (SELECT min(fabm) FROM s_zbfa WHERE falx = ? AND famc = ?), %1")
+                .arg(schema::workingTableInPlace(d)),
+            {kReportKind, m_request.scheme});
+        if (!row)
+            return fail(sqlca.SQLErrText);
+        if (row->at(1).toInt() != 1)
+            return fail(QStringLiteral("uf_update_report dropped or replaced this connection's working table "
+                                       "t_stat; a host routine may change its rows only"));
+        m_fabm = row->at(0).isNull() ? 0 : row->at(0).toInt();
+        return true;
+    }
+
+    case Retrieve:
+        return m_grid.Retrieve({m_fabm}) >= 0 || fail(sqlca.SQLErrText);
+
+    case Commit:
+        // The rows stay in t_stat after the commit, for this connection only,
+        // until its next run empties it.
+        if (!m_tx->commit())
+            return fail(sqlca.SQLErrText);
+        m_tx.reset();
+        m_grid.setText(QStringLiteral("t_qijian"), periodHeader(m_request.year, m_request.month));
+        m_grid.setText(QStringLiteral("t_qymc"), unitHeader(m_region, m_request.regionName));
+        m_outcome = {RunOutcome::Done, QString(), m_grid.RowCount(), m_noFigures};
+        closeNotice();
+        return false;
+
+    case Over:
+        break;
+    }
+    return false;
+}
+
 RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& request)
 {
-    const QString region = request.region.trimmed();
-    const QString period = reportPeriod(request.year, request.month);
-    if (region.isEmpty())
-        return refused(kRegionMissing);
-    if (request.scheme.isEmpty())
-        return refused(kSchemeMissing);
-    // The database shows a scoped user nothing outside its region: a report
-    // of it would only look empty.
-    if (!regionInScope(host.regionScope, region))
-        return refused(regionRefusal(region, host.regionScope));
-
-    WaitNotice notice(host);
-    Sqlca& sqlca = host.sqlca();
-    const Dialect& d = sqlca.dialect();
-    // The grid must read through the run's own transaction.
-    grid.SetTransObject(&sqlca);
-
-    // A failed run shows its error and no rows: never a partial report.
-    auto failed = [&](const QString& text) {
-        grid.Reset();
-        for (const QString& name : {QStringLiteral("t_qijian"), QStringLiteral("t_qymc")}) {
-            if (const GridText* t = grid.layout().text(name))
-                grid.setText(name, t->text);
-        }
-        return RunOutcome{RunOutcome::Failed,
-                          text.isEmpty() ? QStringLiteral("unknown database error") : text, 0};
-    };
-
-    // The current period of a village user is brought up to date first.
-    if (refreshDue(host, period)) {
-        for (const auto& refresh : std::initializer_list<std::function<Status()>>{
-                 [&] { return host.uf_zzye(0); },
-                 [&] { return host.uf_yqmx(host.gs_kjqj, 0); },
-                 [&] { return host.uf_ysss(host.gs_kjqj); },
-                 [&] { return host.uf_allstats(region, host.gs_kjqj); },
-             }) {
-            if (const Status s = refresh(); !s)
-                return failed(s.error);
-        }
+    StatisticsRun run(host, grid, request);
+    while (run.step()) {
     }
-
-    // t_stat is shared by every user: hold it exclusively from emptying it to
-    // the end of the retrieve, so each run reads exactly its own rows.
-    const bool nested = sqlca.inTransaction();
-    TransactionGuard tx(sqlca, /*exclusive*/ true);
-    if (!tx.active())
-        return failed(sqlca.SQLErrText);
-    // Inside a caller's transaction the guard only takes a savepoint: lock explicitly.
-    if (nested && !d.lockWorkingTable().isEmpty() && !sqlca.execute(d.lockWorkingTable()))
-        return failed(sqlca.SQLErrText);
-
-    if (!sqlca.execute(QStringLiteral("DELETE FROM t_stat")))
-        return failed(sqlca.SQLErrText);
-    if (!fillWorkingRows(sqlca, region, period)) {
-        const QString why = sqlca.SQLErrText;
-        if (d.isSQLite())
-            return failed(why);
-        tx.rollback(); // the failed statement ended the transaction's use
-        const QString beyond = figureBeyondRange(sqlca, region, period);
-        return failed(beyond.isEmpty() ? why : beyond);
-    }
-    const auto check = checkFill(sqlca, region, period);
-    if (!check)
-        return failed(sqlca.SQLErrText);
-    if (!check->notANumber.isNull()) {
-        const auto nan = figureNotANumber(sqlca, region, period, check->notANumber);
-        return failed(nan ? *nan : sqlca.SQLErrText);
-    }
-    const bool noFigures = !check->anyFigure;
-
-    if (const Status s =
-            host.uf_update_report(QStringLiteral("T_stat"), QStringLiteral("qichu"), QStringLiteral("leiji"));
-        !s)
-        return failed(s.error);
-    // The host may write figures with more decimals; t_stat holds cents on
-    // every backend, so a figure the host left at 0.004 is zero (and blank) everywhere.
-    // (PostgreSQL's numeric(18,2) columns have rounded them already.)
-    if (d.isSQLite() &&
-        !sqlca.execute(QStringLiteral("UPDATE t_stat SET qichu = %1, fasheng = %2, leiji = %3")
-                           .arg(d.money(QStringLiteral("qichu")), d.money(QStringLiteral("fasheng")),
-                                d.money(QStringLiteral("leiji")))))
-        return failed(sqlca.SQLErrText);
-
-    // What the scheme switches off goes; the rest takes the scheme's row order.
-    if (!sqlca.execute(d.joinedDelete(QStringLiteral("t_stat"), QStringLiteral("s_zbfa"),
-                                      QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.xz = 0 "
-                                                     "AND s_zbfa.famc = ? AND s_zbfa.falx = ?")),
-                       {request.scheme, kReportKind}))
-        return failed(sqlca.SQLErrText);
-    if (!sqlca.execute(d.joinedUpdate(QStringLiteral("t_stat"), QStringLiteral("hh = s_zbfa.hh"),
-                                      QStringLiteral("s_zbfa"),
-                                      QStringLiteral("t_stat.zbbm = s_zbfa.zbbm AND s_zbfa.famc = ? "
-                                                     "AND s_zbfa.falx = ?")),
-                       {request.scheme, kReportKind}))
-        return failed(sqlca.SQLErrText);
-
-    // The scheme code; 0 (no rows) when the name matches no kind-1 scheme.
-    const QVariant code =
-        sqlca.selectValue(QStringLiteral("SELECT min(fabm) FROM s_zbfa WHERE falx = ? AND famc = ?"),
-                          {kReportKind, request.scheme});
-    if (sqlca.SQLCode == -1)
-        return failed(sqlca.SQLErrText);
-    const int fabm = code.isNull() ? 0 : code.toInt();
-
-    const long rows = grid.Retrieve({fabm});
-    if (rows < 0)
-        return failed(sqlca.SQLErrText);
-    if (!tx.commit())
-        return failed(sqlca.SQLErrText);
-
-    grid.setText(QStringLiteral("t_qijian"), periodHeader(request.year, request.month));
-    grid.setText(QStringLiteral("t_qymc"), unitHeader(region, request.regionName));
-    return {RunOutcome::Done, QString(), grid.RowCount(), noFigures};
+    return run.outcome();
 }

@@ -3,8 +3,10 @@
 #include "foundation/host.h"
 
 #include <QString>
+#include <memory>
 
 class GridBuffer;
+class TransactionGuard;
 
 // What the report screen (or the batch command) asks of one statistics run.
 struct ReportRequest
@@ -32,9 +34,45 @@ struct RunOutcome
 
 // The statistics run: refresh (current period, village user), aggregation into
 // t_stat, the host's derived figures, trimming and ordering by the scheme,
-// the retrieve (with row tidying) and the two header lines. One exclusive
-// transaction on t_stat from emptying it to the end of the retrieve.
+// the retrieve (with row tidying) and the two header lines. t_stat is the
+// connection's own (schema::prepareWorkingTable); from emptying it to the end
+// of the retrieve the run is one transaction that reads one snapshot of the
+// database and writes only its own rows, so no run waits for another.
 RunOutcome runStatistics(Host& host, GridBuffer& grid, const ReportRequest& request);
+
+// The same run in steps of one or a few statements each, for a caller that
+// makes other work in between (two runs side by side in the tests).
+// runStatistics makes every step at once.
+class StatisticsRun final
+{
+public:
+    StatisticsRun(Host& host, GridBuffer& grid, ReportRequest request);
+    // A run left unfinished is rolled back, and its wait notice closed.
+    ~StatisticsRun();
+    StatisticsRun(const StatisticsRun&) = delete;
+    StatisticsRun& operator=(const StatisticsRun&) = delete;
+
+    // Makes the next step; false once the run is over (outcome() says how).
+    bool step();
+    const RunOutcome& outcome() const { return m_outcome; }
+
+private:
+    bool make(int step);
+    bool fail(QString text); // by value: the text may be the status the rollback resets
+    void closeNotice();
+
+    Host& m_host;
+    GridBuffer& m_grid;
+    ReportRequest m_request;
+    QString m_region;
+    QString m_period;
+    int m_next = 0;
+    bool m_noticeOpen = false;
+    bool m_noFigures = false;
+    int m_fabm = 0;
+    std::unique_ptr<TransactionGuard> m_tx;
+    RunOutcome m_outcome;
+};
 
 // The pieces of the run the screens and tests share.
 // Period YYYYMM from the year and month texts: "2008" and "9" give "200809".

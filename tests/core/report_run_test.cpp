@@ -3,6 +3,7 @@
 // two users running the report at the same time.
 #include "foundation/decimal.h"
 #include "foundation/gridbuffer.h"
+#include "host/sqlhost.h"
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
 #include "report/tidy.h"
@@ -10,9 +11,23 @@
 #include "support/seed.h"
 #include "support/testdb.h"
 
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
 #include <thread>
 
 namespace {
+
+// The host's uf_update_report runs `sql` on its connection, as a hook deriving figures does.
+void runOnUpdateReport(RecordingHost& host, Sqlca& sqlca, const QString& sql)
+{
+    host.effect = [&sqlca, sql](const QString& routine, const QStringList&) {
+        if (routine != u"uf_update_report" || sqlca.execute(sql))
+            return Status::success();
+        return Status::failure(sqlca.SQLErrText);
+    };
+}
 
 // The recording host as the real one behaves: its uf_allstats writes the
 // refreshed figures of the current period (a unit of the region, its code and
@@ -145,7 +160,7 @@ TEST_P(ReportRunTest, ChecksRefuseBeforeAnythingHappens)
     EXPECT_EQ(grid->RowCount(), 0);
 }
 
-TEST_P(ReportRunTest, TheWorkingTableKeepsTheLastRunForEveryone)
+TEST_P(ReportRunTest, TheWorkingTableKeepsTheLastRunForItsOwnConnectionOnly)
 {
     RefreshingHost host(sqlca());
     auto grid = reportGrid();
@@ -153,11 +168,9 @@ TEST_P(ReportRunTest, TheWorkingTableKeepsTheLastRunForEveryone)
     EXPECT_EQ(grid->RowCount(), 4);
     EXPECT_EQ(grid->text(QStringLiteral("t_qijian")), QStringLiteral("报表期间：2024年9月"));
     EXPECT_EQ(grid->text(QStringLiteral("t_qymc")), QStringLiteral("项目区：郑州市"));
-    // Committed: another connection sees the run's rows, in the scheme's order.
-    auto other = db->connectAgain();
-    ASSERT_TRUE(other);
+    // Committed: the connection's t_stat holds the run's rows, in the scheme's order …
     EXPECT_FALSE(sqlca().inTransaction());
-    const auto rows = other->selectAll(QStringLiteral("SELECT zbbm, hh, qichu FROM t_stat ORDER BY hh"));
+    const auto rows = sqlca().selectAll(QStringLiteral("SELECT zbbm, hh, qichu FROM t_stat ORDER BY hh"));
     ASSERT_TRUE(rows);
     ASSERT_EQ(rows->size(), 4);
     QStringList order;
@@ -166,6 +179,10 @@ TEST_P(ReportRunTest, TheWorkingTableKeepsTheLastRunForEveryone)
     EXPECT_EQ(order, (QStringList{QStringLiteral("0001 10"), QStringLiteral("0003 20"),
                                   QStringLiteral("0002 30"), QStringLiteral("0004 40")}));
     EXPECT_EQ(Decimal::fromVariant((*rows)[0][2])->toString(2), QStringLiteral("307.00"));
+    // … and nobody else's: another user's t_stat is empty.
+    auto other = db->connectAgain();
+    ASSERT_TRUE(other);
+    EXPECT_EQ(tStatRows(*other), 0);
 }
 
 TEST_P(ReportRunTest, AFailingRoutineRollsBackAndShowsItsText)
@@ -270,6 +287,269 @@ TEST_P(ReportRunTest, TwoUsersAtOnceEachGetTheirOwnRows)
     EXPECT_TRUE(seenB.isEmpty()) << seenB.join(QStringLiteral(" / ")).toStdString();
 }
 
+// The working table among several users: a small data set of its own, with a
+// second region (a village of another county) and a derived indicator whose
+// zero row the hooks fill, so each run's rows can be told apart by count and figure.
+class WorkingTableTest : public ReportRunTest
+{
+protected:
+    void SetUp() override
+    {
+        BackendTest::SetUp();
+        if (!db)
+            return;
+        db->exec(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('4101', ?), ('410102003004', ?)"),
+                 {QStringLiteral("郑州市"), QStringLiteral("杨庄村")});
+        db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES "
+                                "('0001', ?, ?, 1, 0), ('0002', ?, ?, 0, 0)"),
+                 {QStringLiteral("资金"), QStringLiteral("互助金总额"), QStringLiteral("质量"),
+                  QStringLiteral("逾期率")});
+        db->exec(
+            QStringLiteral("INSERT INTO s_zbfa (falx, fabm, famc, hh, zbbm, zblx, zbmc, xz, flag2) VALUES "
+                           "(1, 1, ?, 10, '0001', ?, ?, 1, 0), (1, 1, ?, 20, '0002', ?, ?, 1, 0)"),
+            {QStringLiteral("月报"), QStringLiteral("资金"), QStringLiteral("互助金总额"),
+             QStringLiteral("月报"), QStringLiteral("质量"), QStringLiteral("逾期率")});
+        for (const auto& [unit, value] : {std::pair{"410101000001", "10"}, std::pair{"410102003004", "20"}})
+            db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                                    "VALUES (?, '202409', '0001', ?, 1, 2)"),
+                     {QString::fromLatin1(unit), QString::fromLatin1(value)});
+    }
+};
+
+// Two users' runs on two connections, one statement after the other's: each
+// sees exactly its own rows, its hook too, whether the regions differ or not.
+TEST_P(WorkingTableTest, TwoRunsInterleavedStepByStepEachSeeOnlyTheirOwnRows)
+{
+    auto other = db->connectAgain();
+    ASSERT_TRUE(other);
+    // Neither may wait long for the other: a run that did would fail.
+    ASSERT_TRUE(sqlca().setTimeLimits(1, 0));
+    ASSERT_TRUE(other->setTimeLimits(1, 0));
+    // Each host's uf_update_report writes how many rows its t_stat holds.
+    const QString countRows =
+        QStringLiteral("UPDATE t_stat SET fasheng = (SELECT count(*) FROM t_stat) WHERE zbbm = '0002'");
+    RecordingHost hostA(sqlca());
+    RecordingHost hostB(*other);
+    runOnUpdateReport(hostA, sqlca(), countRows);
+    runOnUpdateReport(hostB, *other, countRows);
+    struct Pair
+    {
+        QString regionA, regionB, qichuA, qichuB;
+        bool aFirst;
+    };
+    for (const Pair& p : {Pair{QStringLiteral("4101"), QStringLiteral("410102003004"),
+                               QStringLiteral("30.00"), QStringLiteral("20.00"), true},
+                          Pair{QStringLiteral("4101"), QStringLiteral("4101"), QStringLiteral("30.00"),
+                               QStringLiteral("30.00"), false}}) {
+        SCOPED_TRACE((p.regionA + u' ' + p.regionB).toStdString());
+        auto gridA = reportGrid();
+        auto gridB = reportGrid();
+        StatisticsRun a(hostA, *gridA, request(p.regionA));
+        StatisticsRun b(hostB, *gridB, request(p.regionB));
+        StatisticsRun& first = p.aFirst ? a : b;
+        StatisticsRun& second = p.aFirst ? b : a;
+        int steps = 0;
+        for (bool goFirst = true, goSecond = true; goFirst || goSecond; ++steps) {
+            if (goFirst)
+                goFirst = first.step();
+            if (goSecond)
+                goSecond = second.step();
+        }
+        EXPECT_GT(steps, 8); // the runs really went side by side
+        ASSERT_EQ(a.outcome().kind, RunOutcome::Done) << a.outcome().message.toStdString();
+        ASSERT_EQ(b.outcome().kind, RunOutcome::Done) << b.outcome().message.toStdString();
+        for (const auto& [grid, qichu] :
+             {std::pair{gridA.get(), p.qichuA}, std::pair{gridB.get(), p.qichuB}}) {
+            ASSERT_EQ(grid->RowCount(), 2);
+            EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")), qichu);
+            EXPECT_EQ(grid->displayText(2, QStringLiteral("fasheng")),
+                      QStringLiteral("2.00")); // the hook's count
+        }
+        EXPECT_EQ(tStatRows(sqlca()), 2);
+        EXPECT_EQ(tStatRows(*other), 2);
+    }
+    EXPECT_EQ(Decimal::fromVariant(
+                  other->selectValue(QStringLiteral("SELECT qichu FROM t_stat WHERE zbbm = '0001'")))
+                  ->toString(2),
+              QStringLiteral("30.00"));
+    // A third user sees none of it.
+    auto third = db->connectAgain();
+    ASSERT_TRUE(third);
+    EXPECT_EQ(tStatRows(*third), 0);
+}
+
+// Writers of H_stat hold their transactions open (the host's refresh, a hook
+// that writes figures inside a run): a report goes on and reads what is committed.
+TEST_P(WorkingTableTest, ARunGoesOnWhileAnotherConnectionWritesFigures)
+{
+    ASSERT_TRUE(sqlca().setTimeLimits(1, 0));
+    RecordingHost host(sqlca());
+    auto grid = reportGrid();
+    const QString moreFigures =
+        QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                       "VALUES ('41010100000%2', '202409', '0001', %1, 0, 0)");
+
+    // A writer with an open write transaction on H_stat.
+    auto writer = db->connectAgain();
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(writer->begin(/*exclusive*/ true)) << writer->SQLErrText.toStdString();
+    ASSERT_TRUE(writer->execute(moreFigures.arg(1000).arg(8))) << writer->SQLErrText.toStdString();
+    RunOutcome o = runStatistics(host, *grid, request());
+    ASSERT_EQ(o.kind, RunOutcome::Done) << o.message.toStdString();
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")), QStringLiteral("30.00"));
+    ASSERT_TRUE(writer->commit());
+    ASSERT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done);
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")), QStringLiteral("1030.00"));
+
+    // Another user's run whose hook has written H_stat, not yet committed.
+    auto other = db->connectAgain();
+    ASSERT_TRUE(other);
+    RecordingHost writingHost(*other);
+    runOnUpdateReport(writingHost, *other, moreFigures.arg(500).arg(9));
+    auto otherGrid = reportGrid();
+    StatisticsRun paused(writingHost, *otherGrid, request());
+    while (!writingHost.calls.contains(QStringLiteral("uf_update_report(T_stat,qichu,leiji)")))
+        ASSERT_TRUE(paused.step()) << paused.outcome().message.toStdString();
+    o = runStatistics(host, *grid, request());
+    ASSERT_EQ(o.kind, RunOutcome::Done) << o.message.toStdString();
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")), QStringLiteral("1030.00"));
+    while (paused.step()) {
+    }
+    ASSERT_EQ(paused.outcome().kind, RunOutcome::Done) << paused.outcome().message.toStdString();
+    EXPECT_EQ(otherGrid->displayText(1, QStringLiteral("qichu")),
+              QStringLiteral("1030.00")); // read before its hook
+    ASSERT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done);
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")), QStringLiteral("1530.00"));
+}
+
+// The host routine works on the run's rows, and on nothing that outlives or
+// leaves the run.
+TEST_P(WorkingTableTest, AHookSeesTheRunsRowsAndCannotEscapeTheRun)
+{
+    QTemporaryDir hooks;
+    auto hook = [&](const QByteArray& sql) {
+        QFile f(hooks.filePath(QStringLiteral("uf_update_report.sql")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(sql);
+    };
+    SqlHost host(sqlca(), hooks.path());
+    auto grid = reportGrid();
+    auto other = db->connectAgain();
+    ASSERT_TRUE(other);
+
+    hook("UPDATE t_stat SET fasheng = (SELECT count(*) FROM t_stat) WHERE zbbm = '0002';\n"
+         "UPDATE t_stat SET leiji = (SELECT qichu FROM t_stat WHERE zbbm = '0001') WHERE zbbm = '0002';");
+    RunOutcome o = runStatistics(host, *grid, request());
+    ASSERT_EQ(o.kind, RunOutcome::Done) << o.message.toStdString();
+    EXPECT_EQ(grid->displayText(2, QStringLiteral("fasheng")), QStringLiteral("2.00"));
+    EXPECT_EQ(grid->displayText(2, QStringLiteral("leiji")), QStringLiteral("30.00"));
+    EXPECT_EQ(tStatRows(*other), 0); // what the hook wrote stays the run's
+
+    // A hook that ends the transaction or drops the working table is refused,
+    // and the run leaves nothing: the last run's rows stay, the next run works.
+    for (const QByteArray& escape :
+         {QByteArray("UPDATE t_stat SET qichu = 1; COMMIT;"),
+          QByteArray("UPDATE t_stat SET qichu = 1; DROP TABLE t_stat;"),
+          QByteArray("UPDATE t_stat SET qichu = 1; ALTER TABLE t_stat RENAME TO gone;")}) {
+        SCOPED_TRACE(escape.toStdString());
+        hook(escape);
+        o = runStatistics(host, *grid, request(QStringLiteral("410102003004")));
+        EXPECT_EQ(o.kind, RunOutcome::Failed);
+        EXPECT_TRUE(o.message.contains(QStringLiteral("uf_update_report"))) << o.message.toStdString();
+        EXPECT_EQ(grid->RowCount(), 0);
+        EXPECT_FALSE(sqlca().inTransaction());
+        EXPECT_EQ(Decimal::fromVariant(
+                      sqlca().selectValue(QStringLiteral("SELECT qichu FROM t_stat WHERE zbbm = '0001'")))
+                      ->toString(2),
+                  QStringLiteral("30.00"));
+        EXPECT_EQ(tStatRows(*other), 0);
+    }
+    hook("UPDATE t_stat SET qichu = qichu + 1 WHERE zbbm = '0001';");
+    ASSERT_EQ(runStatistics(host, *grid, request(QStringLiteral("410102003004"))).kind, RunOutcome::Done);
+    EXPECT_EQ(grid->displayText(1, QStringLiteral("qichu")), QStringLiteral("21.00"));
+    EXPECT_EQ(tStatRows(*other), 0);
+}
+
+// A user whose connection is cut off in the middle of a run (a crashed
+// desktop, a server that ends the session) leaves no row anywhere.
+TEST_P(WorkingTableTest, ARunCutOffMidWayLeavesNoRowsAnywhere)
+{
+    RecordingHost host(sqlca());
+    auto grid = reportGrid();
+    ASSERT_EQ(runStatistics(host, *grid, request()).kind, RunOutcome::Done);
+
+    auto cut = db->connectAgain();
+    ASSERT_TRUE(cut);
+    RecordingHost cutHost(*cut);
+    auto cutGrid = reportGrid();
+    auto run = std::make_unique<StatisticsRun>(cutHost, *cutGrid, request(QStringLiteral("410102003004")));
+    while (!cutHost.calls.contains(QStringLiteral("uf_update_report(T_stat,qichu,leiji)")))
+        ASSERT_TRUE(run->step()) << run->outcome().message.toStdString();
+    ASSERT_EQ(tStatRows(*cut), 2); // written, not committed
+
+    auto watcher = db->connectAgain();
+    ASSERT_TRUE(watcher);
+    if (GetParam() == Backend::PostgreSQL) {
+        const QVariant pid = cut->selectValue(QStringLiteral("SELECT pg_backend_pid()"));
+        const QString temp =
+            cut->selectValue(
+                   QStringLiteral("SELECT nspname FROM pg_namespace WHERE oid = pg_my_temp_schema()"))
+                .toString();
+        ASSERT_FALSE(temp.isEmpty());
+        ASSERT_TRUE(watcher->execute(QStringLiteral("SELECT pg_terminate_backend(?)"), {pid}))
+            << watcher->SQLErrText.toStdString();
+        while (run->step()) {
+        }
+        EXPECT_EQ(run->outcome().kind, RunOutcome::Failed);
+        EXPECT_FALSE(run->outcome().message.isEmpty());
+        EXPECT_EQ(cutGrid->RowCount(), 0);
+        // The server drops the session's tables as the session ends.
+        const QDeadlineTimer patience(std::chrono::seconds(30));
+        int left = 1;
+        while (left > 0 && !patience.hasExpired()) {
+            left = watcher
+                       ->selectValue(QStringLiteral("SELECT count(*) FROM pg_class c JOIN pg_namespace n "
+                                                    "ON n.oid = c.relnamespace WHERE n.nspname = ?"),
+                                     {temp})
+                       .toInt();
+            QThread::msleep(50);
+        }
+        EXPECT_EQ(left, 0);
+    }
+    run.reset(); // the desktop is gone: its connection closes
+    cut.reset();
+    EXPECT_EQ(tStatRows(*watcher), 0);
+    auto again = db->connectAgain();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(tStatRows(*again), 0);
+    EXPECT_EQ(tStatRows(sqlca()), 2); // the first user's run is still theirs
+}
+
+// The shared t_stat of a host's database must carry every column the run's
+// own table has; one that lacks one is refused before anything runs.
+TEST_P(ReportRunTest, AHostWorkingTableWithoutAColumnIsRefusedNamingIt)
+{
+    for (const QString& column : {QStringLiteral("hh"), QStringLiteral("fasheng")}) {
+        db->exec(QStringLiteral("DROP TABLE t_stat"));
+        QStringList columns = {QStringLiteral("zbbm VARCHAR(4)"), QStringLiteral("qichu NUMERIC(18,2)"),
+                               QStringLiteral("fasheng NUMERIC(18,2)"), QStringLiteral("leiji NUMERIC(18,2)"),
+                               QStringLiteral("hh INTEGER")};
+        columns.removeIf([&](const QString& c) { return c.startsWith(column + u' '); });
+        db->exec(QStringLiteral("CREATE TABLE t_stat (%1)").arg(columns.join(QStringLiteral(", "))));
+        auto user = db->connectAgain();
+        ASSERT_TRUE(user);
+        RecordingHost host(*user);
+        auto grid = reportGrid();
+        const RunOutcome o = runStatistics(host, *grid, request());
+        EXPECT_EQ(o.kind, RunOutcome::Failed);
+        EXPECT_TRUE(o.message.contains(QStringLiteral("t_stat")) &&
+                    o.message.contains(QStringLiteral("no column %1").arg(column)))
+            << o.message.toStdString();
+        EXPECT_FALSE(host.calls.contains(QStringLiteral("uf_update_report(T_stat,qichu,leiji)")));
+        EXPECT_EQ(grid->RowCount(), 0);
+    }
+}
+
 TEST_P(ReportRunTest, TidyingLeavesAnEmptyGridAlone)
 {
     auto grid = reportGrid();
@@ -350,5 +630,6 @@ TEST_P(ReportRunTest, OddlyShapedUnitCodesGiveTheFiguresOfThePlainTables)
 }
 
 ALLSTATS_ON_ALL_BACKENDS(ReportRunTest);
+ALLSTATS_ON_ALL_BACKENDS(WorkingTableTest);
 
 } // namespace
