@@ -58,15 +58,15 @@ QString connectOptions(const QStringList& parameters)
     return options.join(u';');
 }
 
-sqlite3* sqliteHandle(const QSqlDatabase& db)
+} // namespace
+
+sqlite3* sqliteHandleOf(const QSqlDatabase& db)
 {
     const QVariant handle = db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return nullptr;
     return *static_cast<sqlite3* const*>(handle.data());
 }
-
-} // namespace
 
 Sqlca::Sqlca(const QString& connectionName, Backend backend)
     : m_connectionName(connectionName), m_dialect(backend)
@@ -347,7 +347,7 @@ int Sqlca::sqliteProgress(void* self)
 
 void Sqlca::installSqliteHandlers()
 {
-    if (sqlite3* h = sqliteHandle(database())) {
+    if (sqlite3* h = sqliteHandleOf(database())) {
         sqlite3_busy_handler(h, &Sqlca::sqliteBusy, this);
         sqlite3_progress_handler(h, 10000, &Sqlca::sqliteProgress, this);
     }

@@ -3,6 +3,7 @@
 #include "foundation/sqlitefigures.h"
 
 #include "foundation/decimal.h"
+#include "foundation/sqlitefigures_p.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -61,16 +62,9 @@ void sqliteRound2(sqlite3_context* ctx, int, sqlite3_value** argv)
     resultCents(ctx, d->rounded(2).units() / (Decimal::One / 100));
 }
 
-// One figure of H_stat in whole ten-thousandths. SQLite keeps what it is
-// given: integers are exact, doubles carry 15 significant digits (read as the
-// decimal they were typed as: 12345678901.2345 stays that), and text counts
-// only when it is a plain number ('1,000' is not).
-enum class FigureRead
-{
-    Ok,
-    NotANumber,
-    OutOfRange,
-};
+} // namespace
+
+namespace sqlitefigures {
 
 FigureRead figureUnits(sqlite3_value* v, Units* out)
 {
@@ -121,6 +115,74 @@ FigureRead figureUnits(sqlite3_value* v, Units* out)
     }
 }
 
+QString refusal(FigureRead read, const QString& column, const QString& value, const QString& unit,
+                const QString& indicator, const QString& period)
+{
+    const QString where = QStringLiteral("unit %1, indicator %2, period %3").arg(unit, indicator, period);
+    return read == FigureRead::NotANumber
+               ? QStringLiteral("H_stat holds a %1 figure that is not a number (%2) for %3").arg(column, value, where)
+               : QStringLiteral("H_stat holds a %1 figure (%2) for %3 beyond the 16 integer digits the report can "
+                                "hold")
+                     .arg(column, value, where);
+}
+
+QString unitsText(Units units)
+{
+    // Whole ten-thousandths as "-123.4567": exact, whatever the size.
+    const bool negative = units < 0;
+    Units rest = negative ? -units : units;
+    char buffer[64];
+    int at = sizeof buffer;
+    buffer[--at] = '\0';
+    for (int digit = 0; digit < 4 || rest > 0 || digit < 5; ++digit) {
+        if (digit == 4)
+            buffer[--at] = '.';
+        buffer[--at] = char('0' + int(rest % 10));
+        rest /= 10;
+    }
+    if (negative)
+        buffer[--at] = '-';
+    return QString::fromLatin1(buffer + at);
+}
+
+std::optional<Units> textUnits(const char* text)
+{
+    if (!text)
+        return std::nullopt;
+    // The form unitsText writes, read straight; anything else as a decimal number.
+    const char* p = text;
+    const bool negative = *p == '-';
+    if (negative)
+        ++p;
+    Units units = 0;
+    int digits = 0;
+    int decimals = -1;
+    for (; *p; ++p) {
+        if (*p == '.' && decimals < 0) {
+            decimals = 0;
+            continue;
+        }
+        if (*p < '0' || *p > '9' || ++digits > 36)
+            break;
+        units = units * 10 + (*p - '0');
+        if (decimals >= 0)
+            ++decimals;
+    }
+    if (*p == '\0' && digits > 0 && decimals == Decimal::Scale)
+        return negative ? -units : units;
+    const auto d = Decimal::parse(QString::fromLatin1(text));
+    if (!d)
+        return std::nullopt;
+    return d->units();
+}
+
+} // namespace sqlitefigures
+
+namespace {
+
+using sqlitefigures::FigureRead;
+using sqlitefigures::figureUnits;
+
 QString argText(sqlite3_value* v)
 {
     const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
@@ -149,16 +211,9 @@ void kindFiguresStep(sqlite3_context* ctx, int, sqlite3_value** argv)
         return;
     Units x = 0;
     if (const FigureRead r = figureUnits(argv[0], &x); r != FigureRead::Ok) {
-        const QString where = QStringLiteral("unit %1, indicator %2, period %3")
-                                  .arg(argText(argv[1]), argText(argv[2]), argText(argv[3]));
-        const QString text =
-            r == FigureRead::NotANumber
-                ? QStringLiteral("H_stat holds a %1 figure that is not a number (%2) for %3")
-                      .arg(argText(argv[4]), argText(argv[0]), where)
-                : QStringLiteral("H_stat holds a %1 figure (%2) for %3 beyond the 16 integer digits "
-                                 "the report can hold")
-                      .arg(argText(argv[4]), argText(argv[0]), where);
-        const QByteArray utf8 = text.toUtf8();
+        const QByteArray utf8 = sqlitefigures::refusal(r, argText(argv[4]), argText(argv[0]), argText(argv[1]),
+                                                       argText(argv[2]), argText(argv[3]))
+                                    .toUtf8();
         sqlite3_result_error(ctx, utf8.constData(), int(utf8.size()));
         return;
     }
@@ -183,15 +238,11 @@ void kindFiguresFinal(sqlite3_context* ctx)
     sqlite3_result_blob(ctx, acc, int(sizeof(KindFigures)), SQLITE_TRANSIENT);
 }
 
-void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
+// The figure of the indicator's kind from its running figures, in cents, as
+// kind_figure and kept_figure give it; flag1, indicator and column as passed.
+void finishFigure(sqlite3_context* ctx, const KindFigures& acc, sqlite3_value* flag1, sqlite3_value* indicator,
+                  sqlite3_value* column)
 {
-    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB ||
-        sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures))) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    KindFigures acc;
-    std::memcpy(&acc, sqlite3_value_blob(argv[0]), sizeof acc);
     if (acc.count <= 0) {
         sqlite3_result_null(ctx);
         return;
@@ -200,7 +251,7 @@ void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
     const auto abs = [](Units v) { return v < 0 ? -v : v; };
     const auto cents = [&](Units units) { return sign(units) * ((abs(units) + 50) / 100); };
     Units result = 0;
-    switch (sqlite3_value_int(argv[1])) {
+    switch (sqlite3_value_int(flag1)) {
     case 1: // the sum: ten-thousandths to cents, half away from zero
         result = cents(acc.units);
         break;
@@ -221,7 +272,7 @@ void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
         const QByteArray text =
             QStringLiteral("the %1 figure of indicator %2 (%3) is beyond the 16 integer digits the report "
                            "can hold")
-                .arg(argText(argv[3]), argText(argv[2]), Decimal::fromUnits(result * 100).toString(2))
+                .arg(argText(column), argText(indicator), Decimal::fromUnits(result * 100).toString(2))
                 .toUtf8();
         sqlite3_result_error(ctx, text.constData(), int(text.size()));
         return;
@@ -230,10 +281,49 @@ void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
         const QByteArray text =
             QStringLiteral("the %1 figure of indicator %2 (%3) has more significant digits than a SQLite "
                            "database holds exactly (15); keep such figures in PostgreSQL")
-                .arg(argText(argv[3]), argText(argv[2]), Decimal::fromUnits(result * 100).toString(2))
+                .arg(argText(column), argText(indicator), Decimal::fromUnits(result * 100).toString(2))
                 .toUtf8();
         sqlite3_result_error(ctx, text.constData(), int(text.size()));
     }
+}
+
+void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB ||
+        sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures))) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    KindFigures acc;
+    std::memcpy(&acc, sqlite3_value_blob(argv[0]), sizeof acc);
+    finishFigure(ctx, acc, argv[1], argv[2], argv[3]);
+}
+
+// kept_figure(sum, count, max, min, flag1, indicator, column): the same figure
+// from the running figures the kept per-level table holds for a region (the
+// sum, maximum and minimum as exact decimal text, see sqliterollup.cpp).
+void keptFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    KindFigures acc{0, 0, 0, sqlite3_value_int64(argv[1])};
+    if (acc.count <= 0) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const auto read = [](sqlite3_value* v, Units* out) {
+        const auto units = sqlitefigures::textUnits(reinterpret_cast<const char*>(sqlite3_value_text(v)));
+        if (units)
+            *out = *units;
+        return units.has_value();
+    };
+    if (!read(argv[0], &acc.units) || !read(argv[2], &acc.max) || !read(argv[3], &acc.min)) {
+        const QByteArray text = QStringLiteral("the kept figures of indicator %1 (%2) are not readable: "
+                                               "allstats rollup rebuild makes them again")
+                                    .arg(argText(argv[5]), argText(argv[6]))
+                                    .toUtf8();
+        sqlite3_result_error(ctx, text.constData(), int(text.size()));
+        return;
+    }
+    finishFigure(ctx, acc, argv[4], argv[5], argv[6]);
 }
 
 } // namespace
@@ -252,5 +342,7 @@ bool registerSqliteFunctions(QSqlDatabase& db)
            sqlite3_create_function(h, "kind_figures", 5, flags, nullptr, nullptr, kindFiguresStep,
                                    kindFiguresFinal) == SQLITE_OK &&
            sqlite3_create_function(h, "kind_figure", 4, flags, nullptr, kindFigure, nullptr, nullptr) ==
+               SQLITE_OK &&
+           sqlite3_create_function(h, "kept_figure", 7, flags, nullptr, keptFigure, nullptr, nullptr) ==
                SQLITE_OK;
 }
