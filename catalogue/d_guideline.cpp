@@ -40,6 +40,8 @@ GridLayout d_guideline()
               << editableText(QStringLiteral("zbmc"), QStringLiteral("指标名称"), 1070, 50)
               << editableText(QStringLiteral("zbms"), QStringLiteral("指标描述"), 1719, 80);
     l.columns[0].key = true;
+    // A screen 1024 wide shows every column: the description gives way.
+    l.narrowColumn = QStringLiteral("zbms");
     l.updateTable = QStringLiteral("s_zbbm");
     l.keyColumns = {QStringLiteral("number")};
 
