@@ -1,8 +1,10 @@
 #include "foundation/ui/filedialogs.h"
 
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLocale>
+#include <QTreeView>
 
 namespace filedialogs {
 
@@ -25,7 +27,9 @@ public:
         const QLocale locale;
         switch (index.column()) {
         case 1:
-            return files->isDir(source) ? QString() : locale.formattedDataSize(files->size(source));
+            return files->isDir(source)
+                       ? QString()
+                       : locale.formattedDataSize(files->size(source), 1, QLocale::DataSizeTraditionalFormat);
         case 2:
             return files->isDir(source) ? QStringLiteral("文件夹") : QIdentityProxyModel::data(index, role);
         default:
@@ -40,8 +44,13 @@ void dress(QFileDialog& dialog)
 {
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setProxyModel(new ChineseColumns(&dialog));
-    // Room for the date column beside name, size and kind.
+    // Room for every column: name, size, kind and date modified.
     dialog.resize(820, 500);
+    if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        const QList<int> widths{300, 100, 170, 150};
+        for (int c = 0; c < widths.size(); ++c)
+            details->header()->resizeSection(c, widths[c]);
+    }
 }
 
 QString saveFile(QWidget* parent, const QString& caption, const QString& suggested, const QString& filter,
