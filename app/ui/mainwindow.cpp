@@ -10,6 +10,7 @@
 #include "foundation/places.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
+#include "foundation/ui/filedialogs.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
 #include "foundation/users.h"
@@ -21,7 +22,6 @@
 #include <QDate>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
@@ -294,6 +294,8 @@ MainWindow::MainWindow(const SessionOptions& session, std::unique_ptr<Sqlca> sql
     buildCentre();
     applyGlobals();
     refreshInfo();
+    // A screen may have added schemes or indicators, or refreshed a period's figures.
+    m_host->setScreenClosed([this] { refreshInfo(); });
     resize(900, 620);
     fitToScreen(this, false);
 }
@@ -311,8 +313,10 @@ QString MainWindow::aboutText() const
 MainWindow::~MainWindow()
 {
     // The screens use the host and its connection: they go first.
+    m_host->setScreenClosed({});
     for (const QPointer<QWidget>& w : std::as_const(m_screens))
         delete w.data();
+    qDeleteAll(findChildren<w_pack*>(Qt::FindDirectChildrenOnly));
 }
 
 void MainWindow::buildMenus()
@@ -342,6 +346,7 @@ void MainWindow::buildMenus()
         }
         auto* dialog = new w_pack(*m_host, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QObject::destroyed, this, [this] { m_host->screenClosed(); });
         dialog->show();
     });
     pack->setObjectName(QStringLiteral("m_pack"));
@@ -710,8 +715,8 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     browse->setObjectName(QStringLiteral("cb_browse"));
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString file =
-            QFileDialog::getOpenFileName(this, QStringLiteral("选择数据库"), m_db->text(),
-                                         QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
+            filedialogs::openFile(this, QStringLiteral("选择数据库"), m_db->text(),
+                                  QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
         if (!file.isEmpty())
             m_db->setText(file);
     });

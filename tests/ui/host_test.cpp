@@ -15,6 +15,8 @@
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
 #include "report/ui/regionbox.h"
+#include "report/ui/w_xmjdzl.h"
+#include "schemes/ui/w_zbfa_set.h"
 #include "support/settings.h"
 #include "support/testdb.h"
 
@@ -417,6 +419,37 @@ TEST_P(HostTest, ScreensOpenInFrontOfTheMainWindowAndMissingOnesSaySo)
     EXPECT_EQ(trend->windowTitle(), QStringLiteral("指标趋势分析"));
     EXPECT_EQ(main.host().gdw_share, shared);
     trend->close();
+    report->close();
+}
+
+TEST_P(HostTest, TheMainWindowCountsAgainWhenAScreenCloses)
+{
+    SessionOptions session;
+    session.db = db->url();
+    session.period = kPeriod;
+    MainWindow main(session, db->connectAgain());
+    main.show();
+    auto* data = main.findChild<QLabel*>(QStringLiteral("st_data"));
+    ASSERT_NE(data, nullptr);
+    ASSERT_TRUE(data->text().contains(QStringLiteral("2 个方案"))) << data->text().toStdString();
+    // A scheme added in the editor opened from the main window, and one in the
+    // editor the report's "..." opens: each counted once its screen has closed.
+    auto addScheme = [&](w_zbfa_set* editor) {
+        ASSERT_NE(editor, nullptr);
+        editor->cb_1->click();
+        box.answer(msg::Yes);
+        editor->cb_2->click();
+        ASSERT_FALSE(editor->adding());
+        editor->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    addScheme(qobject_cast<w_zbfa_set*>(main.openScreen(QStringLiteral("w_zbfa_set"))));
+    EXPECT_TRUE(data->text().contains(QStringLiteral("3 个方案"))) << data->text().toStdString();
+    auto* report = qobject_cast<w_xmjdzl*>(main.openScreen(QStringLiteral("w_xmjdzl")));
+    ASSERT_NE(report, nullptr);
+    report->cb_2->click();
+    addScheme(main.findChild<w_zbfa_set*>());
+    EXPECT_TRUE(data->text().contains(QStringLiteral("4 个方案"))) << data->text().toStdString();
     report->close();
 }
 
