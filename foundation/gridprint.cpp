@@ -7,7 +7,6 @@
 
 #include <QBuffer>
 #include <QDateTime>
-#include <QDir>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QMutex>

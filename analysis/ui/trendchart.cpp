@@ -476,12 +476,10 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
     if (doc.kind == ChartDocument::Bar) {
         // One bar series per axis. Each carries a place for every indicator, so
         // the bars of the two axes stand side by side instead of on top of each other.
-        QList<QBarSeries*> perAxis;
         for (bool ratio : {false, true}) {
             if ((ratio && !anyRatio) || (!ratio && !anyPlain))
                 continue;
             auto* bars = new QBarSeries;
-            QList<QBarSet*> hidden;
             for (int i = 0; i < doc.series.size(); ++i) {
                 const ChartSeries& s = doc.series[i];
                 auto* set = new QBarSet(nameOf(s));
@@ -492,10 +490,10 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
                         s.ratio == ratio ? plotted(s.values.value(c), s.ratio, unit.divisor) : std::nullopt;
                     set->append(p.value_or(0.0));
                 }
+                // The place of an indicator of the other axis stays empty.
                 if (s.ratio != ratio) {
                     set->setColor(Qt::transparent);
                     set->setBorderColor(Qt::transparent);
-                    hidden << set;
                 }
                 bars->append(set);
             }
@@ -503,7 +501,6 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
             chart->addSeries(bars);
             bars->attachAxis(axisX);
             bars->attachAxis(ratio ? ratioAxis : plainAxis);
-            perAxis << bars;
         }
         return;
     }
@@ -648,12 +645,9 @@ std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& loo
     chart->setBackgroundBrush(Qt::white);
     chart->setMargins(QMargins(2, 2, 2, 2));
     const QFont font = pixelFont(look.family, look.labelPixels);
+    // The ranking's one entry over its bars; the month charts have a legend of their own (LegendItem).
     chart->legend()->setFont(font);
-    // A row under the chart holds a few names; more go down its right side,
-    // one a line, where they are not cut short.
-    chart->legend()->setAlignment(doc.kind == ChartDocument::Ranking ? Qt::AlignTop
-                                  : doc.series.size() > 6            ? Qt::AlignRight
-                                                                     : Qt::AlignBottom);
+    chart->legend()->setAlignment(Qt::AlignTop);
     if (look.showTitle) {
         chart->setTitleFont(pixelFont(look.family, look.titlePixels, true));
         chart->setTitle(doc.subtitle.isEmpty() ? doc.title : doc.title + QStringLiteral("  ") + doc.subtitle);
