@@ -7,6 +7,7 @@
 #include "app/ui/w_message.h"
 #include "foundation/dbname.h"
 #include "foundation/demo.h"
+#include "foundation/gridprint.h"
 #include "foundation/places.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
@@ -530,6 +531,8 @@ void MainWindow::applyGlobals()
     // On a shared database the users table bounds the session: its region and
     // rights, narrowed (never widened) by the session's own.
     m_user = m_sqlca ? users::signIn(*m_sqlca) : users::SignIn{};
+    // The files written from now on name the signed-in user as their author.
+    setDocumentAuthor(m_sqlca ? users::authorName(*m_sqlca, m_user) : QString());
     h.signedInRole = QString();
     h.regionScope = QString();
     if (m_user.kind == users::SignIn::Scoped) {

@@ -6,9 +6,9 @@
 #include "foundation/places.h"
 #include "foundation/ui/gridview_p.h"
 #include "foundation/ui/messages.h"
+#include "foundation/ui/showfolder.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -22,7 +22,6 @@
 #include <QScrollBar>
 #include <QStackedLayout>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
@@ -270,7 +269,7 @@ int GridView::Print()
                                                  msg::Icon::Question, msg::Buttons::YesNo);
         // A folder given for tests and machines without a printer is not shown.
         if (answer == msg::Yes && g_printFolder.isEmpty())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+            showFolder(folder, this);
         emit printed(path);
         return 1;
     }
