@@ -119,7 +119,8 @@ std::optional<double> plotted(const std::optional<Decimal>& v, bool ratio, doubl
 }
 
 // Round ticks from the lowest to a little above the highest value: steps of
-// 1, 2, 2.5 or 5 times a power of ten, five to eight of them.
+// 1, 2, 2.5 or 5 times a power of ten, at most `maxSteps` of them (eight where
+// the chart has room).
 struct Ticks
 {
     double min = 0;
@@ -128,14 +129,14 @@ struct Ticks
     int decimals = 0;
 };
 
-Ticks roundTicks(double lo, double hi)
+Ticks roundTicks(double lo, double hi, int maxSteps = 8)
 {
     Ticks t;
     const double span = hi - lo;
     const double magnitude = std::pow(10.0, std::floor(std::log10(span / 6)));
-    for (const double f : {1.0, 2.0, 2.5, 5.0, 10.0}) {
+    for (const double f : {1.0, 2.0, 2.5, 5.0, 10.0, 20.0, 25.0, 50.0, 100.0}) {
         t.step = f * magnitude;
-        if (span / t.step <= 8)
+        if (span / t.step <= maxSteps)
             break;
     }
     t.min = std::floor(lo / t.step + 1e-9) * t.step;
@@ -150,7 +151,8 @@ Ticks roundTicks(double lo, double hi)
 
 // The value axis: percentages of the ratios, or figures with thousands
 // separators and the unit over them ("万元" for large amounts in 元).
-QAbstractAxis* valueAxis(const QList<double>& values, bool percent, const AxisUnit& unit, const QFont& font)
+QAbstractAxis* valueAxis(const QList<double>& values, bool percent, const AxisUnit& unit, const QFont& font,
+                         int maxSteps = 8)
 {
     double lo = 0;
     double hi = 0;
@@ -161,7 +163,7 @@ QAbstractAxis* valueAxis(const QList<double>& values, bool percent, const AxisUn
     if (hi - lo < 1e-9)
         hi = lo + (percent ? 10 : 1);
     // Room above the highest figure, so its point or bar is not cut by the frame.
-    const Ticks ticks = roundTicks(lo, hi + (hi - lo) * 0.08);
+    const Ticks ticks = roundTicks(lo, hi + (hi - lo) * 0.08, maxSteps);
     if (percent) {
         auto* axis = new QValueAxis;
         axis->setRange(ticks.min, ticks.max);
@@ -454,8 +456,13 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
         for (const auto& v : s.values)
             if (const auto p = plotted(v, s.ratio, unit.divisor))
                 (s.ratio ? ratioValues : plainValues) << *p;
-    QAbstractAxis* plainAxis = anyPlain ? valueAxis(plainValues, false, unit, font) : nullptr;
-    QAbstractAxis* ratioAxis = anyRatio ? valueAxis(ratioValues, true, {}, font) : nullptr;
+    // A short chart (the screen's) gets fewer ticks: the chart cuts a label
+    // to "…" when the room between two ticks is lower than the label.
+    const int steps = look.plotHeight > 0
+                          ? std::clamp(int(look.plotHeight * 0.55 / (look.labelPixels * 2.0)) - 1, 2, 8)
+                          : 8;
+    QAbstractAxis* plainAxis = anyPlain ? valueAxis(plainValues, false, unit, font, steps) : nullptr;
+    QAbstractAxis* ratioAxis = anyRatio ? valueAxis(ratioValues, true, {}, font, steps) : nullptr;
     if (plainAxis)
         chart->addAxis(plainAxis, Qt::AlignLeft);
     if (ratioAxis)

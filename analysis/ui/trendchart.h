@@ -63,7 +63,8 @@ struct ChartLook
     int labelPixels = 12; // axis labels and the legend
     int titlePixels = 14; // the chart's own title (empty title: none)
     bool showTitle = false;
-    qreal plotWidth = 0; // the chart's width in pixels where known: narrow months are labelled in steps
+    qreal plotWidth = 0;  // the chart's width in pixels where known: narrow months are labelled in steps
+    qreal plotHeight = 0; // the chart's height in pixels where known: a short chart has fewer value ticks
 };
 
 // The chart of a document: line or bar chart of the series over the months

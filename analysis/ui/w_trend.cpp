@@ -105,8 +105,10 @@ ChartLook screenLook(const QWidget* view)
     ChartLook look;
     look.family = QStringLiteral("宋体");
     look.labelPixels = 12;
-    if (view->isVisible())
+    if (view->isVisible()) {
         look.plotWidth = view->width();
+        look.plotHeight = view->height();
+    }
     return look;
 }
 

@@ -137,6 +137,18 @@ TEST(TrendChart, AmountsShowThousandsSeparatorsAndTheirUnit)
     EXPECT_EQ(axisOf(trendOf(2, 6, 3000000, QStringLiteral("户")), &labels), QStringLiteral("户"));
     EXPECT_TRUE(labels.contains(QStringLiteral("6,000,000"))) << labels.join(u' ').toStdString();
     EXPECT_EQ(axisOf(trendOf(2, 6, 3000000, QString()), &labels), QString());
+
+    // A short chart, as the screen shows it under its table, takes fewer ticks:
+    // the chart cuts a label lower than the room between two ticks to "…".
+    ChartLook shortLook = pictureLook();
+    shortLook.plotHeight = 230;
+    for (const double base : {20000.0, 3000000.0}) {
+        const std::unique_ptr<QChart> chart = makeChart(trendOf(2, 24, base), shortLook);
+        auto* axis = qobject_cast<QCategoryAxis*>(chart->axes(Qt::Vertical).value(0));
+        ASSERT_NE(axis, nullptr);
+        EXPECT_LE(axis->categoriesLabels().size(), 5) << axis->categoriesLabels().join(u' ').toStdString();
+        EXPECT_GE(axis->categoriesLabels().size(), 3) << axis->categoriesLabels().join(u' ').toStdString();
+    }
 }
 
 TEST(TrendChart, PagesAfterTheFirstRepeatTheTitleAndTheRegionLine)
