@@ -3,6 +3,7 @@
 #include "analysis/pack.h"
 #include "foundation/places.h"
 #include "foundation/sqlca.h"
+#include "foundation/ui/filedialogs.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/quiethost.h"
 #include "foundation/ui/showfolder.h"
@@ -13,7 +14,6 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -298,7 +298,7 @@ void w_pack::chooseFolder()
     QString start = QDir::fromNativeSeparators(sle_folder->text().trimmed());
     while (!start.isEmpty() && !QFileInfo(start).isDir() && QFileInfo(start).absolutePath() != start)
         start = QFileInfo(start).absolutePath();
-    const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("保存到"), start);
+    const QString dir = filedialogs::folder(this, QStringLiteral("保存到"), start);
     if (!dir.isEmpty())
         sle_folder->setText(QDir::toNativeSeparators(dir));
 }

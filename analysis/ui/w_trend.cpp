@@ -19,7 +19,6 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDateEdit>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -41,7 +40,6 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {

@@ -175,7 +175,9 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent, Q
         QDir().mkpath(QFileInfo(db).absolutePath());
         w_message notice(parent);
         notice.showText(QStringLiteral("正在创建演示数据库，请稍候……"));
-        const QString partial = db + QStringLiteral(".new");
+        // A name of this process's own: two first starts at once each build
+        // theirs, and the one that finishes second uses the other's.
+        const QString partial = db + QStringLiteral(".new-%1").arg(QCoreApplication::applicationPid());
         QFile::remove(partial);
         bool ok = false;
         {
@@ -185,8 +187,9 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent, Q
         notice.hide();
         QFile::remove(partial + QStringLiteral("-wal"));
         QFile::remove(partial + QStringLiteral("-shm"));
-        if (!ok || !QFile::rename(partial, db)) {
-            QFile::remove(partial);
+        const bool made = ok && (QFile::rename(partial, db) || QFileInfo::exists(db));
+        QFile::remove(partial);
+        if (!made) {
             messages().MessageBox(kNotice, QStringLiteral("无法创建演示数据库 %1：\n%2").arg(db, error),
                                   msg::Icon::Warning);
             return nullptr;

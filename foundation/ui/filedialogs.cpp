@@ -77,4 +77,16 @@ QString openFile(QWidget* parent, const QString& caption, const QString& start, 
     return dialog.selectedFiles().constFirst();
 }
 
+QString folder(QWidget* parent, const QString& caption, const QString& start)
+{
+    QFileDialog dialog(parent, caption, start);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dress(dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
 } // namespace filedialogs

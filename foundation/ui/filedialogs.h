@@ -16,6 +16,9 @@ QString saveFile(QWidget* parent, const QString& caption, const QString& suggest
 // A file to open: the chosen path, empty when cancelled.
 QString openFile(QWidget* parent, const QString& caption, const QString& start, const QString& filter);
 
+// A folder: the chosen path, empty when cancelled.
+QString folder(QWidget* parent, const QString& caption, const QString& start);
+
 // Makes a dialog one of the program's: Qt's own, sized for its columns, with
 // the sizes, dates and kinds of its list in the program's Chinese.
 void dress(QFileDialog& dialog);
