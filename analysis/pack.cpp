@@ -1,5 +1,6 @@
 #include "analysis/pack.h"
 
+#include "analysis/trend.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/gridprint.h"
 #include "foundation/safefile.h"
@@ -10,6 +11,7 @@
 #include "report/output.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QPainter>
 #include <QPdfWriter>
@@ -203,6 +205,14 @@ struct Pack::Writers
 
     // The combined file (touched on the book thread only).
     QString combinedPath;
+    // What the combined file says about itself: the report's title, the pack's
+    // region and the period (filled in from the first report).
+    QString combinedRegion;
+    QString combinedPeriod;
+    QString combinedLevel;
+    std::optional<DocumentInfo> combinedInfo;
+    std::optional<PdfStamp> stamp;
+    int binderPages = 0;
     std::unique_ptr<XlsxWorkbook> xlsx;
     SideBySide side;
     std::unique_ptr<SafeFile> pdfFile;
@@ -277,8 +287,22 @@ struct Pack::Writers
                          .arg(path, file);
     }
 
+    // Book thread: the combined file's title names the report, the pack's
+    // region and the period; subject, author and program as a single report's.
+    void noteInfo(const GridBuffer& grid)
+    {
+        if (combinedInfo)
+            return;
+        DocumentInfo info = documentInfoFor(grid);
+        info.title = QStringList{info.subject, combinedRegion, combinedPeriod}.join(u' ') +
+                     QStringLiteral(" 全部%1报表").arg(combinedLevel);
+        combinedInfo = info;
+    }
+
     // Book thread: one report into the combined PDF, starting on a new page.
-    QString addToPdf(const GridBuffer& grid)
+    // Each page's foot names the region of its report beside the report's own
+    // page number, and the page's number in the binder.
+    QString addToPdf(const GridBuffer& grid, const PackRegion& region)
     {
         const QPageLayout layout = GridPrinter::pageLayoutFor(grid);
         if (!pdf) {
@@ -289,8 +313,9 @@ struct Pack::Writers
                 return pdfFile->error();
             pdf = std::make_unique<QPdfWriter>(pdfFile.get());
             pdf->setResolution(600);
-            pdf->setCreator(QStringLiteral("allstats"));
-            pdf->setTitle(reportText(grid, QStringLiteral("t_1")));
+            noteInfo(grid);
+            stamp.emplace(*combinedInfo);
+            stamp->prepare(*pdf);
             pdf->setPageLayout(layout);
             painter = std::make_unique<QPainter>();
             if (!painter->begin(pdf.get()))
@@ -301,8 +326,18 @@ struct Pack::Writers
             return !pdfFile->error().isEmpty()
                        ? pdfFile->error()
                        : QStringLiteral("cannot write %1: the PDF cannot be drawn").arg(combinedPath);
-        const GridPrinter printer(grid);
+        GridPrinter printer(grid);
+        const int first = binderPages;
+        const QString name = region.code + u' ' + region.name;
+        printer.setFooter([name, first](int page, int pages) {
+            return QStringLiteral("%1　第 %2 页 / 共 %3 页　（合订本第 %4 页）")
+                .arg(name)
+                .arg(page)
+                .arg(pages)
+                .arg(first + page);
+        });
         const int pages = printer.pageCount(layout);
+        binderPages += pages;
         for (int page = 1; page <= pages; ++page) {
             if (pdfPages > 0) {
                 pdf->setPageLayout(layout);
@@ -334,6 +369,8 @@ struct Pack::Writers
             }
             if (const Status s = xlsx->writeTable(0, side.table(title, subtitle)); !s)
                 return s.error;
+            if (combinedInfo)
+                xlsx->setInfo(*combinedInfo);
             const Status s = xlsx->commit();
             xlsx.reset();
             return s ? QString() : s.error;
@@ -349,6 +386,17 @@ struct Pack::Writers
                 return file->error();
             if (!ended || file->size() <= 0)
                 return QStringLiteral("cannot write %1: the PDF cannot be finished").arg(combinedPath);
+            // The document information in full, appended to the finished pages.
+            QFile written(file->partialPath());
+            if (!written.open(QIODevice::ReadOnly) || !written.seek(std::max<qint64>(0, file->size() - 4096)))
+                return QStringLiteral("cannot write %1: the PDF cannot be read back").arg(combinedPath);
+            QString why;
+            const QByteArray update = stamp->update(written.readAll(), file->size(), &why);
+            if (update.isEmpty())
+                return QStringLiteral("cannot write %1: %2").arg(combinedPath, why);
+            if (file->write(update) != update.size() || !file->error().isEmpty())
+                return file->error().isEmpty() ? QStringLiteral("cannot write %1").arg(combinedPath)
+                                               : file->error();
             if (!file->commit())
                 return file->error();
         }
@@ -366,6 +414,20 @@ Pack::Pack(Host& host, PackRequest request)
                                       .filePath(packFileName(m_request.region.trimmed(), m_request.regionName,
                                                              m_period + u'-' + kCombined, m_request.format));
     m_writers->database = m_host.sqlca().sqliteFile();
+    m_writers->combinedRegion = m_request.regionName.trimmed().isEmpty() ? m_request.region.trimmed()
+                                                                         : m_request.regionName.trimmed();
+    m_writers->combinedPeriod = trendCaption(m_period);
+    m_writers->combinedLevel = packLevelCaption(m_request.codeLength);
+}
+
+QStringList Pack::plannedFiles() const
+{
+    QStringList paths;
+    for (const PackRegion& r : m_regions)
+        paths << filePath(r);
+    if (!m_writers->combinedPath.isEmpty())
+        paths << m_writers->combinedPath;
+    return paths;
 }
 
 Pack::~Pack()
@@ -402,12 +464,8 @@ Pack::Step Pack::prepare()
                              .arg(m_request.codeLength)};
     // No file of the pack may replace the database, not even through a link
     // in the folder: refused before anything is made.
-    QStringList paths;
-    for (const PackRegion& r : std::as_const(m_regions))
-        paths << filePath(r);
-    if (!m_writers->combinedPath.isEmpty())
-        paths << m_writers->combinedPath;
-    for (const QString& path : std::as_const(paths)) {
+    const QStringList paths = plannedFiles();
+    for (const QString& path : paths) {
         if (const QString refused = m_writers->refusal(path); !refused.isEmpty())
             return {TargetRefused, refused};
     }
@@ -483,6 +541,7 @@ Pack::Step Pack::next()
             if (!w->xlsx || w->combinedDone)
                 return {};
             w->side.add(region, *shared);
+            w->noteInfo(*shared);
             const int sheet = w->xlsx->newSheet(region.code + u' ' + region.name);
             if (sheet < 0)
                 return w->xlsx->error();
@@ -490,8 +549,9 @@ Pack::Step Pack::next()
             return s ? QString() : s.error;
         });
     } else if (format == u"pdf") {
-        w->submit(w->book, combined,
-                  [w, shared]() -> QString { return w->combinedDone ? QString() : w->addToPdf(*shared); });
+        w->submit(w->book, combined, [w, shared, region]() -> QString {
+            return w->combinedDone ? QString() : w->addToPdf(*shared, region);
+        });
     }
     // A few reports ahead of the writers at most, so memory stays flat.
     w->waitBelow(2 * std::max(1, QThread::idealThreadCount()) + 2);

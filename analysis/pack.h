@@ -110,6 +110,9 @@ public:
     QString writtenSoFar();
     // The combined file's path ("" for json and csv).
     QString combinedPath() const;
+    // Every file the pack writes, in its folder, once prepare() has read the
+    // regions: one per region, then the combined file.
+    QStringList plannedFiles() const;
 
 private:
     struct Writers;

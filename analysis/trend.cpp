@@ -8,6 +8,7 @@
 #include "report/statsrun.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
@@ -43,6 +44,7 @@ struct SchemeIndicator
     QString type;
     QString name;
     bool ratio = false;
+    QString unit;
 };
 
 QString maskOf(bool ratio)
@@ -56,7 +58,7 @@ QString maskOf(bool ratio)
 std::optional<QList<SchemeIndicator>> schemeIndicators(Sqlca& sqlca, const QString& scheme, bool* known)
 {
     const auto rows = sqlca.selectAll(
-        QStringLiteral("SELECT zbbm, zblx, zbmc, flag2, xz FROM s_zbfa WHERE falx = 1 AND fabm = "
+        QStringLiteral("SELECT zbbm, zblx, zbmc, flag2, xz, zbms FROM s_zbfa WHERE falx = 1 AND fabm = "
                        "(SELECT min(fabm) FROM s_zbfa WHERE falx = 1 AND famc = ?) ORDER BY hh, zbbm"),
         {scheme});
     if (!rows)
@@ -73,7 +75,7 @@ std::optional<QList<SchemeIndicator>> schemeIndicators(Sqlca& sqlca, const QStri
             continue;
         seen << code;
         out.append({code, r.value(1).toString().trimmed(), r.value(2).toString().trimmed(),
-                    !r.value(3).isNull() && r.value(3).toInt() == 1});
+                    !r.value(3).isNull() && r.value(3).toInt() == 1, indicatorUnit(r.value(5).toString())});
     }
     return out;
 }
@@ -185,6 +187,14 @@ int subRegionLength(int regionLength)
     return 0;
 }
 
+QString indicatorUnit(const QString& description)
+{
+    // "已入社的农户（户）", "财政扶持…之和（元）": the unit closes the description.
+    static const QRegularExpression unit(QStringLiteral("[（(]\\s*([^（）()\\d\\s]{1,4})\\s*[）)]\\s*$"));
+    const QRegularExpressionMatch m = unit.match(description);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
 QString formatTrendValue(const std::optional<Decimal>& value, const QString& mask)
 {
     return formatFigure(value, mask);
@@ -262,6 +272,7 @@ TrendStep Trend::prepare()
         row.type = i.type;
         row.name = i.name;
         row.ratio = i.ratio;
+        row.unit = i.ratio ? QString() : i.unit;
         row.mask = maskOf(i.ratio);
         row.values = QList<std::optional<Decimal>>(periods.size());
         m_table.rows << row;
@@ -342,6 +353,7 @@ TrendStep Rank::prepare()
     m_table.type = it->type;
     m_table.name = it->name;
     m_table.ratio = it->ratio;
+    m_table.unit = it->ratio ? QString() : it->unit;
     m_table.mask = maskOf(it->ratio);
     m_table.level = level;
     m_table.levelName = packLevelCaption(level);

@@ -39,6 +39,7 @@ struct TrendRow
     QString name; // the scheme's indicator name (项目)
     QString mask; // the report's mask: "###%" for a ratio, else "0.00"
     bool ratio = false;
+    QString unit; // what the figures count ("元", "户"), from the description; "" when it names none
     QList<std::optional<Decimal>> values; // one per period; empty: no figure
 };
 
@@ -88,6 +89,7 @@ struct RankTable
     QString name;
     QString mask; // "###%" or "0.00"
     bool ratio = false;
+    QString unit;       // as TrendRow's
     int level = 0;      // code length of the sub-regions: 4, 6, 9 or 12
     QString levelName;  // 市级, 县级, 乡镇级, 村级
     QString periodLine; // "报表期间：2025年7月"
@@ -120,6 +122,9 @@ QStringList trendPeriods(const QString& from, const QString& to);
 // The code length of the level below a region code: the smallest of 4, 6, 9,
 // 12 above it; 0 below a village (units of 13 characters are no level).
 int subRegionLength(int regionLength);
+// The unit an indicator's description names at its end: "元" for "…之和（元）",
+// "户" for "…农户（户）"; empty when it names none.
+QString indicatorUnit(const QString& description);
 // A value by the report's mask; the empty text for no value.
 QString formatTrendValue(const std::optional<Decimal>& value, const QString& mask);
 

@@ -41,6 +41,20 @@ XlsxCell textCell(const QString& text)
     return c;
 }
 
+// A whole number such as a row number or a rank, stored as a number; blank for none.
+XlsxCell countCell(int n)
+{
+    XlsxCell c;
+    c.numeric = true;
+    c.mask = QStringLiteral("0");
+    c.centred = true;
+    if (n > 0) {
+        c.text = QString::number(n);
+        c.number = n;
+    }
+    return c;
+}
+
 XlsxCell figureCell(const std::optional<Decimal>& value, const QString& mask)
 {
     XlsxCell c;
@@ -104,23 +118,27 @@ Status writeTrendXlsx(const TrendTable& table, const QString& path, bool bars, Q
     book.nameColumn = 2;
     book.firstValueColumn = 3;
     book.landscape = table.periods.size() > 6;
+    book.onePageWide = true;
     book.documentTitle =
         table.title + u' ' + table.regionName + u' ' + table.captions.value(0) +
         (table.captions.size() > 1 ? QStringLiteral("至") + table.captions.last() : QString());
     book.subject = table.title;
     QList<int> amounts;
     QList<int> ratios;
+    QStringList amountUnits;
     QString lastType;
     for (int i = 0; i < table.rows.size(); ++i) {
         const TrendRow& r = table.rows[i];
         // The type only on the first row of a run, as the report shows it.
-        QList<XlsxCell> cells{textCell(QString::number(i + 1)),
-                              textCell(r.type == lastType ? QString() : r.type), textCell(r.name)};
+        QList<XlsxCell> cells{countCell(i + 1), textCell(r.type == lastType ? QString() : r.type),
+                              textCell(r.name)};
         lastType = r.type;
         for (const auto& v : r.values)
             cells << figureCell(v, r.mask);
         book.rows << cells;
         (r.ratio ? ratios : amounts) << i;
+        if (!r.ratio)
+            amountUnits << r.unit;
     }
     // Amounts and ratios differ in scale by millions: each kind gets a chart of its own.
     const ChartBookChart::Kind kind = bars ? ChartBookChart::Column : ChartBookChart::Line;
@@ -131,6 +149,7 @@ Status writeTrendXlsx(const TrendTable& table, const QString& path, bool bars, Q
         c.title = name + QStringLiteral(" 指标趋势");
         c.mask = QStringLiteral("0.00");
         c.rows = amounts;
+        c.units = amountUnits;
         book.charts << c;
     }
     if (!ratios.isEmpty()) {
@@ -192,14 +211,15 @@ Status writeRankXlsx(const RankTable& table, const QString& path, QByteArray* by
     book.documentTitle = table.title + u' ' + table.regionName + u' ' + table.name + u' ' + table.caption;
     book.subject = table.title;
     for (const RankRow& r : table.rows)
-        book.rows << QList<XlsxCell>{textCell(r.rank > 0 ? QString::number(r.rank) : QString()),
-                                     textCell(r.code), textCell(r.name), figureCell(r.value, table.mask)};
+        book.rows << QList<XlsxCell>{countCell(r.rank), textCell(r.code), textCell(r.name),
+                                     figureCell(r.value, table.mask)};
     ChartBookChart c;
     c.kind = ChartBookChart::Bar;
     c.title = QStringLiteral("%1 %2区域 %3 %4")
                   .arg(table.regionName.isEmpty() ? table.region : table.regionName, table.levelName,
                        table.name, table.caption);
     c.mask = table.mask;
+    c.units = {table.unit};
     c.seriesInRows = false;
     c.valueColumn = 3;
     book.charts << c;

@@ -1,8 +1,12 @@
 #include "catalogue/d_guideline.h"
 
+#include "catalogue/zbbmstore.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/sqlca.h"
 
 #include <QHash>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -36,6 +40,8 @@ GridLayout d_guideline()
               << editableText(QStringLiteral("zbmc"), QStringLiteral("指标名称"), 1070, 50)
               << editableText(QStringLiteral("zbms"), QStringLiteral("指标描述"), 1719, 80);
     l.columns[0].key = true;
+    // A screen 1024 wide shows every column: the description gives way.
+    l.narrowColumn = QStringLiteral("zbms");
     l.updateTable = QStringLiteral("s_zbbm");
     l.keyColumns = {QStringLiteral("number")};
 
@@ -83,7 +89,32 @@ QString guidelineCodeProblem(const GridBuffer& grid)
     return {};
 }
 
-void attachGuidelineChecks(GridBuffer& grid)
+void attachGuidelineChecks(GridBuffer& grid, std::function<bool()> namesFollow)
 {
-    grid.updateStart = [&grid] { return guidelineCodeProblem(grid); };
+    // The schemes' copies to rewrite in this save, decided before it begins.
+    auto follow = std::make_shared<QList<zbbm::Renamed>>();
+    grid.updateStart = [&grid, namesFollow = std::move(namesFollow), follow] {
+        follow->clear();
+        if (QString why = guidelineCodeProblem(grid); !why.isEmpty())
+            return why;
+        Sqlca* sqlca = grid.transObject();
+        if (!sqlca)
+            return QString();
+        if (QString why = zbbm::codeChangeRefusal(*sqlca, grid); !why.isEmpty())
+            return why;
+        const auto renamed = zbbm::renamedInSchemes(*sqlca, grid);
+        if (!renamed)
+            return sqlca->SQLErrText;
+        // Asked once for the whole save, before anything is written.
+        if (!renamed->isEmpty() && namesFollow && namesFollow())
+            *follow = *renamed;
+        return QString();
+    };
+    grid.updateWritten = [&grid, follow] {
+        const QList<zbbm::Renamed> copies = std::exchange(*follow, {});
+        Sqlca* sqlca = grid.transObject();
+        if (copies.isEmpty() || !sqlca || zbbm::copyIntoSchemes(*sqlca, copies))
+            return QString();
+        return sqlca->SQLErrText;
+    };
 }

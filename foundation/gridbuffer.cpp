@@ -504,6 +504,12 @@ int GridBuffer::Update()
             return -1;
         }
     }
+    if (updateWritten) {
+        if (const QString why = updateWritten(); !why.isEmpty()) {
+            m_sqlca->setError(why);
+            return -1; // the guard rolls the rows back too
+        }
+    }
     if (!tx.commit())
         return -1;
     for (const RowPtr& r : std::as_const(m_rows)) {

@@ -107,6 +107,11 @@ public:
     // Before Update writes anything: a non-empty text refuses the update and
     // becomes sqlca's error text (the screen's own checks, such as duplicate codes).
     std::function<QString()> updateStart;
+    // Inside Update's transaction, after the changed rows are written and before
+    // the commit: the writes that belong to the same save (the scheme copies of a
+    // renamed indicator). A non-empty text rolls everything back, keeps every
+    // edit and becomes sqlca's error text.
+    std::function<QString()> updateWritten;
     // Installed by the view: stores the value of the cell being edited; false
     // when the typed value was refused.
     std::function<bool()> acceptTextHandler;

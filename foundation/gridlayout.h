@@ -80,6 +80,13 @@ struct GridLayout
     QStringList keyColumns;
     QStringList matchColumns;
 
+    // On screen, the column (grid name) that gives way when the grid is
+    // narrower than the layout: it narrows, down to a third of its width, so
+    // the rows fit without a horizontal scroll bar (a cut text shows whole in
+    // its tip and its editor). Empty: every column keeps its width. Paper and
+    // exports keep the layout's widths.
+    QString narrowColumn;
+
     // The order Tab walks the editable cells of a row, by grid column name;
     // editable columns not named follow in column order. Empty: the column order.
     QStringList tabOrder;

@@ -7,9 +7,9 @@
 
 #include <QBuffer>
 #include <QDateTime>
-#include <QDir>
 #include <QFontMetricsF>
 #include <QImage>
+#include <QMutex>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <map>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -400,7 +402,8 @@ void GridPrinter::paintPage(QPainter& painter, int page, const QRectF& contentRe
     painter.setPen(kFooterText);
     painter.drawText(QRectF(0, p.content.height() - kFooterHeight + 6, p.content.width(), kFooterHeight - 6),
                      Qt::AlignHCenter | Qt::AlignBottom,
-                     QStringLiteral("第 %1 页 / 共 %2 页").arg(page).arg(pages));
+                     m_footer ? m_footer(page, pages)
+                              : QStringLiteral("第 %1 页 / 共 %2 页").arg(page).arg(pages));
     painter.restore();
 }
 
@@ -576,35 +579,37 @@ QByteArray xmpPacket(const DocumentInfo& info, const QDateTime& when, bool archi
 // Qt's PDF writer sets only a title and a creator in the document information.
 // The whole set (with subject, author and dates equal to the XMP packet's, as
 // PDF/A asks) is appended as an incremental update that replaces the
-// information dictionary; the pages stay as written.
-bool appendDocumentInfo(QByteArray& all, const DocumentInfo& info, const QDateTime& when, QString* why)
+// information dictionary; the pages stay as written. `tail` is the end of the
+// file (its trailer at least), `size` the file's size.
+QByteArray documentInfoUpdate(const QByteArray& tail, qint64 size, const DocumentInfo& info,
+                              const QDateTime& when, QString* why)
 {
-    const qsizetype trailerAt = all.lastIndexOf("trailer");
+    const qsizetype trailerAt = tail.lastIndexOf("trailer");
     if (trailerAt < 0) {
         *why = QStringLiteral("the PDF has no trailer");
-        return false;
+        return {};
     }
-    const QByteArray trailer = all.mid(trailerAt);
+    const QByteArray trailer = tail.mid(trailerAt);
     auto number = [&](const char* pattern) {
         const QRegularExpressionMatch m =
             QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromLatin1(trailer));
         return m.hasMatch() ? m.captured(1).toLongLong() : -1LL;
     };
-    const qint64 size = number("/Size\\s+(\\d+)");
+    const qint64 objects = number("/Size\\s+(\\d+)");
     const qint64 infoObject = number("/Info\\s+(\\d+)\\s+0\\s+R");
     const qint64 root = number("/Root\\s+(\\d+)\\s+0\\s+R");
     const qint64 previous = number("startxref\\s+(\\d+)");
     const QRegularExpressionMatch id =
         QRegularExpression(QStringLiteral("/ID\\s*\\[[^\\]]*\\]")).match(QString::fromLatin1(trailer));
-    if (size < 0 || infoObject < 0 || root < 0 || previous < 0) {
+    if (objects < 0 || infoObject < 0 || root < 0 || previous < 0) {
         *why = QStringLiteral("the PDF's trailer cannot be read");
-        return false;
+        return {};
     }
 
     QByteArray update;
-    if (!all.endsWith('\n'))
+    if (!tail.endsWith('\n'))
         update += '\n';
-    const qint64 objectAt = all.size() + update.size();
+    const qint64 objectAt = size + update.size();
     update += QByteArray::number(infoObject) + " 0 obj\n<<\n";
     update += "/Title " + pdfText(info.title) + "\n";
     update += "/Subject " + pdfText(info.subject) + "\n";
@@ -614,17 +619,19 @@ bool appendDocumentInfo(QByteArray& all, const DocumentInfo& info, const QDateTi
     update += "/CreationDate " + pdfDate(when) + "\n";
     update += "/ModDate " + pdfDate(when) + "\n";
     update += ">>\nendobj\n";
-    const qint64 xrefAt = all.size() + update.size();
+    const qint64 xrefAt = size + update.size();
     update += "xref\n0 1\n0000000000 65535 f \n";
     update += QByteArray::number(infoObject) + " 1\n";
     update += QByteArray::number(objectAt).rightJustified(10, '0') + " 00000 n \n";
-    update += "trailer\n<<\n/Size " + QByteArray::number(size) + "\n/Info " + QByteArray::number(infoObject) +
-              " 0 R\n/Root " + QByteArray::number(root) + " 0 R\n" +
+    update += "trailer\n<<\n/Size " + QByteArray::number(objects) + "\n/Info " +
+              QByteArray::number(infoObject) + " 0 R\n/Root " + QByteArray::number(root) + " 0 R\n" +
               (id.hasMatch() ? id.captured(0).toLatin1() + '\n' : QByteArray()) + "/Prev " +
               QByteArray::number(previous) + "\n>>\nstartxref\n" + QByteArray::number(xrefAt) + "\n%%EOF\n";
-    all += update;
-    return true;
+    return update;
 }
+
+QMutex g_authorMutex;
+QString g_author; // empty: the login name
 
 } // namespace
 
@@ -651,25 +658,67 @@ DocumentInfo documentInfoFor(const GridBuffer& grid)
     }
     info.title = parts.join(u' ');
     info.subject = title;
-    for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
-        info.author = qEnvironmentVariable(variable).trimmed();
-        if (!info.author.isEmpty())
-            break;
-    }
-    if (info.author.isEmpty())
-        info.author = QDir::home().dirName();
+    info.author = documentAuthor();
     info.creator = allstatsNameAndVersion();
     return info;
+}
+
+QString systemLoginName()
+{
+    const uid_t uid = ::getuid();
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    QByteArray buffer(int(size > 0 ? size : 16384), Qt::Uninitialized);
+    struct passwd entry = {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), size_t(buffer.size()), &found) == 0 && found &&
+        found->pw_name && *found->pw_name)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
+}
+
+QString documentAuthor()
+{
+    {
+        QMutexLocker lock(&g_authorMutex);
+        if (!g_author.isEmpty())
+            return g_author;
+    }
+    static const QString login = systemLoginName();
+    return login;
+}
+
+void setDocumentAuthor(const QString& name)
+{
+    QMutexLocker lock(&g_authorMutex);
+    g_author = name.trimmed();
+}
+
+PdfStamp::PdfStamp(DocumentInfo info, bool archival) : m_info(std::move(info)), m_archival(archival)
+{
+    // Whole seconds with the zone's offset: the dictionary and the XMP packet
+    // must name the same instant.
+    const QDateTime now = QDateTime::currentDateTime();
+    m_when = now.addMSecs(-now.time().msec()).toOffsetFromUtc(now.offsetFromUtc());
+}
+
+void PdfStamp::prepare(QPdfWriter& writer) const
+{
+    if (m_archival)
+        writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+    writer.setTitle(m_info.title);
+    writer.setCreator(m_info.creator);
+    writer.setDocumentXmpMetadata(xmpPacket(m_info, m_when, m_archival));
+}
+
+QByteArray PdfStamp::update(const QByteArray& tail, qint64 size, QString* why) const
+{
+    return documentInfoUpdate(tail, size, m_info, m_when, why);
 }
 
 bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const PdfOptions& options,
               QByteArray* into)
 {
-    const DocumentInfo info = options.info ? *options.info : documentInfoFor(grid);
-    // Whole seconds with the zone's offset: the dictionary and the XMP packet
-    // must name the same instant.
-    QDateTime when = QDateTime::currentDateTime();
-    when = when.addMSecs(-when.time().msec()).toOffsetFromUtc(when.offsetFromUtc());
+    const PdfStamp stamp(options.info ? *options.info : documentInfoFor(grid), options.archival);
     QString why;
     // Made in memory, then written whole or not at all.
     QByteArray bytes;
@@ -678,11 +727,7 @@ bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter writer(&buffer);
         writer.setResolution(600);
-        if (options.archival)
-            writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
-        writer.setTitle(info.title);
-        writer.setCreator(info.creator);
-        writer.setDocumentXmpMetadata(xmpPacket(info, when, options.archival));
+        stamp.prepare(writer);
         if (!GridPrinter(grid).print(writer, &why)) {
             if (error)
                 *error = QStringLiteral("cannot write %1: %2").arg(path, why);
@@ -694,10 +739,12 @@ bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const
             *error = QStringLiteral("cannot write %1: the PDF is empty").arg(path);
         return false;
     }
-    if (!appendDocumentInfo(bytes, info, when, &why)) {
+    const QByteArray update = stamp.update(bytes.right(4096), bytes.size(), &why);
+    if (update.isEmpty()) {
         if (error)
             *error = QStringLiteral("cannot write %1: %2").arg(path, why);
         return false;
     }
+    bytes += update;
     return finishFile(path, bytes, into, error);
 }

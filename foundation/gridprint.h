@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFont>
 #include <QList>
 #include <QPageLayout>
@@ -13,6 +14,7 @@ class GridBuffer;
 class QFontMetricsF;
 class QPagedPaintDevice;
 class QPainter;
+class QPdfWriter;
 
 // Prints `pageCount(layout)` pages on a paged device set to `layout`, one
 // painter unit a point, a new page before each but the first; false with
@@ -62,6 +64,10 @@ public:
     // the device cannot be painted on.
     bool print(QPagedPaintDevice& device, QString* error) const;
 
+    // The line at the foot of each page; "第 N 页 / 共 M 页" unless given
+    // (a binder of many reports names the report beside its page number).
+    void setFooter(std::function<QString(int page, int pages)> footer) { m_footer = std::move(footer); }
+
 private:
     struct Column
     {
@@ -97,6 +103,7 @@ private:
     QFont fontFor(const QString& family, qreal points, bool bold, const QPainter* painter) const;
 
     const GridBuffer& m_grid;
+    std::function<QString(int page, int pages)> m_footer;
     mutable std::optional<Plan> m_plan;
     mutable quint64 m_planRevision = 0;
 };
@@ -107,9 +114,20 @@ struct DocumentInfo
 {
     QString title;   // "项目进度及借款质量表 青禾省 2024年3月"
     QString subject; // the kind of report: its title text
-    QString author;  // who made the file: the login name
+    QString author;  // who made the file: documentAuthor()
     QString creator; // "allstats 0.1"
 };
+
+// The author the written files name: the signed-in user's name, which the
+// session sets once it knows who signed in (the display name of the users
+// table, else the database role); until then, and on a SQLite file, the login
+// name the system's user database gives the process's user. Never a folder's name.
+QString documentAuthor();
+// A name for documentAuthor(); empty: the login name again.
+void setDocumentAuthor(const QString& name);
+// The login name of the process's user (getpwuid), or its user number when the
+// system's user database does not know it.
+QString systemLoginName();
 
 // The grid's document information: the title text (the largest text of the
 // title band) followed by the unit (t_qymc) and the period (t_qijian) without
@@ -130,3 +148,24 @@ struct PdfOptions
 // path then only names it in messages).
 bool writePdf(const GridBuffer& grid, const QString& path, QString* error, const PdfOptions& options = {},
               QByteArray* bytes = nullptr);
+
+// The document information of a PDF written by a QPdfWriter of the caller's
+// own (a binder, a chart): made with a moment, set on the writer before the
+// first page (title, creator and the XMP packet), and, once the writer is
+// finished, completed by bytes appended to the file (Qt's writer keeps only
+// the title and the creator in the document information).
+class PdfStamp final
+{
+public:
+    explicit PdfStamp(DocumentInfo info, bool archival = false);
+    const DocumentInfo& info() const { return m_info; }
+    void prepare(QPdfWriter& writer) const;
+    // The bytes to append to a finished PDF of `size` bytes whose last bytes
+    // (its trailer at least) are `tail`. Empty with *why when the trailer cannot be read.
+    QByteArray update(const QByteArray& tail, qint64 size, QString* why) const;
+
+private:
+    DocumentInfo m_info;
+    QDateTime m_when;
+    bool m_archival = false;
+};

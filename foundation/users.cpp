@@ -390,6 +390,15 @@ SignIn signIn(Sqlca& sqlca)
     return result;
 }
 
+QString authorName(const Sqlca& sqlca, const SignIn& who)
+{
+    if (sqlca.backend() != Backend::PostgreSQL)
+        return {};
+    if (who.kind == SignIn::Scoped && !who.user.name.isEmpty())
+        return who.user.name;
+    return sqlca.signedInRole();
+}
+
 Status stillAUser(Sqlca& sqlca, const QString& role)
 {
     const QString removed =

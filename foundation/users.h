@@ -61,6 +61,11 @@ struct SignIn
 };
 SignIn signIn(Sqlca& sqlca);
 
+// The name the files of the session name as their author (setDocumentAuthor):
+// on a server the display name of the role's row, else the role; empty on a
+// SQLite file, whose files name the system's login name.
+QString authorName(const Sqlca& sqlca, const SignIn& who);
+
 // The role's row is still there and the role still exists (an administrator
 // may remove a user who is signed in). The refusal is said in Chinese.
 Status stillAUser(Sqlca& sqlca, const QString& role);

@@ -634,8 +634,10 @@ Status XlsxWorkbook::writeTable(int sheet, const XlsxTable& table)
     TextMeasure measure;
     QList<double> widths(table.headers.size(), kMinWidth);
     lxw_row_t row = 0;
-    // Title lines over the first columns at most, so a wide table shows them on its first page.
-    const int lastTitleColumn = std::min(lastColumn, table.frozenColumns + 4);
+    // Title lines over the first columns at most, so a wide table shows them on
+    // its first page; over the whole table when it prints one page wide.
+    const int lastTitleColumn =
+        table.onePageWide ? lastColumn : std::min(lastColumn, table.frozenColumns + 4);
     auto line = [&](const QString& text, lxw_format* f, double height) {
         const QByteArray s = utf8(text);
         worksheet_set_row(ws, row, height, nullptr);
@@ -672,7 +674,9 @@ Status XlsxWorkbook::writeTable(int sheet, const XlsxTable& table)
                     worksheet_write_string(ws, row, lxw_col_t(c), utf8(cell.text).constData(), f);
                 continue;
             }
-            lxw_format* f = formats.cell(numberFormat(cell.mask), Qt::AlignRight, qRgb(255, 255, 255), false);
+            lxw_format* f =
+                formats.cell(numberFormat(cell.mask), cell.centred ? Qt::AlignHCenter : Qt::AlignRight,
+                             qRgb(255, 255, 255), false);
             if (cell.number)
                 worksheet_write_number(ws, row, lxw_col_t(c), *cell.number, f);
             else
@@ -682,12 +686,28 @@ Status XlsxWorkbook::writeTable(int sheet, const XlsxTable& table)
         ++row;
     }
     for (int c = 0; c <= lastColumn; ++c)
-        worksheet_set_column(ws, lxw_col_t(c), lxw_col_t(c),
-                             std::ceil(std::min(widths[c], kMaxTextWidth) * 4) / 4, nullptr);
+        widths[c] = std::min(widths[c], kMaxTextWidth);
+    // The title lines whole in their merged cells: the columns under them widen when they do not fit.
+    const auto fit = [&](const QString& text, double points, bool bold) {
+        const double need = unitsFor(measure.pixels(text, kSong, points, bold)) + 2;
+        double have = 0;
+        for (int c = 0; c <= lastTitleColumn; ++c)
+            have += widths[c];
+        if (text.isEmpty() || have <= 0 || have >= need)
+            return;
+        for (int c = 0; c <= lastTitleColumn; ++c)
+            widths[c] *= need / have;
+    };
+    fit(table.title, 16, true);
+    fit(table.subtitle, kCellPoints, false);
+    for (int c = 0; c <= lastColumn; ++c)
+        worksheet_set_column(ws, lxw_col_t(c), lxw_col_t(c), std::ceil(widths[c] * 4) / 4, nullptr);
     // The header row and the text columns stay in view while scrolling.
     worksheet_freeze_panes(ws, headerRow + 1, lxw_col_t(std::max(0, table.frozenColumns)));
-    // Up to a dozen columns fit a page's width; wider tables keep their size.
-    setUpSheetPrinting(ws, {table.landscape, int(headerRow) + 1, lastColumn >= 12 ? table.frozenColumns : 0});
+    // Up to a dozen columns fit a page's width; wider tables keep their size
+    // unless they are to print one page wide.
+    setUpSheetPrinting(ws, {table.landscape, int(headerRow) + 1,
+                            !table.onePageWide && lastColumn >= 12 ? table.frozenColumns : 0});
     return Status::success();
 }
 

@@ -21,6 +21,7 @@ struct XlsxCell
     QString text;                 // the text, or the figure as shown (for the column width)
     std::optional<double> number; // empty: a blank cell
     QString mask;                 // "0.00", "###%", ...
+    bool centred = false;         // a short number such as a rank, centred in its column
 };
 
 // A plain table sheet: a title line, a second line, the column headers and the rows.
@@ -32,6 +33,9 @@ struct XlsxTable
     QList<QList<XlsxCell>> rows;
     int frozenColumns = 0; // leading columns that stay in view
     bool landscape = false;
+    // Printed one page wide however many columns, the title lines across the
+    // whole table; else a table of a dozen columns or more goes across pages.
+    bool onePageWide = false;
 };
 
 // How every sheet the program writes prints: A4 in the given orientation, all
@@ -80,7 +84,8 @@ public:
     // Fills a sheet from newSheet() with a grid, as addSheet() does.
     Status writeGrid(int sheet, const GridBuffer& grid);
     // Fills a sheet from newSheet() with a plain table; the title lines stay
-    // over the first columns, so a wide table shows them on its first page.
+    // over the first columns, so a wide table shows them on its first page
+    // (over every column of a table printed one page wide, widened to hold them).
     // The table's first row is at `tableRow(table)` (for charts of it).
     Status writeTable(int sheet, const XlsxTable& table);
     static int tableRow(const XlsxTable& table);

@@ -82,7 +82,7 @@ void m_guide_set::save()
         return;
     QString error;
     if (!writeChanges(m_host, *grid, &error)) {
-        messages().MessageBox(QString(), error);
+        messages().MessageBox(QString(), error, msg::Icon::Warning);
         return;
     }
     messages().MessageBox(QString(), QStringLiteral("保存成功"));

@@ -1,5 +1,6 @@
 #include "report/batchsession.h"
 
+#include "foundation/gridprint.h"
 #include "foundation/host.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
@@ -218,6 +219,8 @@ int openReportSession(ReportSession& s)
         }
         break;
     }
+    // The files the command writes name the signed-in user as their author.
+    setDocumentAuthor(users::authorName(*s.sqlca, who));
 
     // The region as the region box gives it: a code of s_qybm, shown by its name.
     const QString region = s.value("region").trimmed();

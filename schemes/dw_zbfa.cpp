@@ -62,6 +62,9 @@ GridLayout dw_zbfa()
                       QStringLiteral("zbbm"),        QStringLiteral("s_zbfa_zblx"),
                       QStringLiteral("s_zbfa_zbmc"), QStringLiteral("s_zbfa_zbms")};
 
+    // A screen 1024 wide shows every column: the description gives way.
+    l.narrowColumn = QStringLiteral("s_zbfa_zbms");
+
     l.updateTable = QStringLiteral("s_zbfa");
     l.keyColumns = {QStringLiteral("zbbm"), QStringLiteral("hh")};
     l.matchColumns = {QStringLiteral("falx"), QStringLiteral("fabm")};

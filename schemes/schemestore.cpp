@@ -57,6 +57,14 @@ int lookUp(Sqlca& sqlca, const QString& famc, int falx)
     return row->first().toInt();
 }
 
+bool isDefault(Sqlca& sqlca, const QString& famc, int falx)
+{
+    return sqlca
+               .selectValue(QStringLiteral("SELECT max(deffa) FROM s_zbfa WHERE falx = ? AND famc = ?"),
+                            {falx, famc})
+               .toInt() == 1;
+}
+
 int kindRows(Sqlca& sqlca, int falx)
 {
     return sqlca

@@ -23,6 +23,10 @@ QStringList names(Sqlca& sqlca, int falx);
 // -1 failed (also when the name stands for several codes).
 int lookUp(Sqlca& sqlca, const QString& famc, int falx);
 
+// Whether the scheme of this name carries the kind's default mark (false when
+// the look-up fails).
+bool isDefault(Sqlca& sqlca, const QString& famc, int falx);
+
 // The number of rows the kind holds, 0 when the count fails.
 int kindRows(Sqlca& sqlca, int falx);
 

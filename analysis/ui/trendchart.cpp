@@ -5,19 +5,22 @@
 #include "foundation/gridprint.h"
 #include "foundation/safefile.h"
 #include "foundation/version.h"
+#include "host/chartbook.h"
 
 #include <QBarCategoryAxis>
-#include <QBarLegendMarker>
 #include <QBarSeries>
 #include <QBarSet>
 #include <QBuffer>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QFontMetricsF>
+#include <QGraphicsLayout>
+#include <QGraphicsObject>
 #include <QGraphicsScene>
 #include <QHorizontalBarSeries>
 #include <QImage>
-#include <QLegendMarker>
 #include <QLineSeries>
+#include <QLocale>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
@@ -38,7 +41,9 @@ constexpr qreal kHeaderHeight = 20;
 constexpr qreal kFooterHeight = 22;
 constexpr qreal kPadding = 4;
 constexpr qreal kBlockGap = 10;
-constexpr int kChartLabelPixels = 8; // 8 pt on paper: the size of a printed table's small print
+constexpr int kChartLabelPixels = 8;       // 8 pt on paper: the size of a printed table's small print
+constexpr qreal kBandHeight = 26 + 18 + 6; // the title, the region line and a gap, on every page
+const QSize kPictureSize(1200, 675);       // the PNG's chart, before it is scaled up
 
 const QColor kRule(0, 128, 128);
 const QColor kHeaderFill(234, 244, 244);
@@ -47,14 +52,52 @@ const QColor kFooterText(90, 90, 90);
 const QString kSong = QStringLiteral("宋体");
 const QString kKai = QStringLiteral("楷体_GB2312");
 
-// Distinct colours that stay apart in print and for the colour-blind.
-const QList<QColor>& palette()
+QColor colourOf(const SeriesLook& look)
 {
-    static const QList<QColor> colours = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
-                                          QColor(0x2c, 0xa0, 0x2c), QColor(0xff, 0x7f, 0x0e),
-                                          QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b),
-                                          QColor(0xe3, 0x77, 0xc2), QColor(0x7f, 0x7f, 0x7f)};
-    return colours;
+    return QColor::fromRgb(QRgb(look.rgb));
+}
+
+Qt::PenStyle penStyleOf(SeriesLook::Stroke stroke)
+{
+    switch (stroke) {
+    case SeriesLook::Solid:
+        break;
+    case SeriesLook::Dashed:
+        return Qt::DashLine;
+    case SeriesLook::Dotted:
+        return Qt::DotLine;
+    case SeriesLook::DashDot:
+        return Qt::DashDotLine;
+    case SeriesLook::DashDotDot:
+        return Qt::DashDotDotLine;
+    }
+    return Qt::SolidLine;
+}
+
+// A bar's fill: the colour, hatched past the first ten (as the workbook's patterns).
+QBrush barBrush(const SeriesLook& look)
+{
+    switch (look.stroke) {
+    case SeriesLook::Solid:
+        break;
+    case SeriesLook::Dashed:
+        return QBrush(colourOf(look), Qt::BDiagPattern);
+    case SeriesLook::Dotted:
+        return QBrush(colourOf(look), Qt::FDiagPattern);
+    case SeriesLook::DashDot:
+        return QBrush(colourOf(look), Qt::CrossPattern);
+    case SeriesLook::DashDotDot:
+        return QBrush(colourOf(look), Qt::Dense4Pattern);
+    }
+    return QBrush(colourOf(look));
+}
+
+QPen linePen(const SeriesLook& look, const ChartLook& chartLook)
+{
+    QPen pen(colourOf(look));
+    pen.setStyle(penStyleOf(look.stroke));
+    pen.setWidthF(chartLook.labelPixels / 6.0);
+    return pen;
 }
 
 void ensureFonts()
@@ -66,17 +109,51 @@ void ensureFonts()
     Q_UNUSED(done);
 }
 
-// What the chart plots for a figure: ratios in percent, the rest as they are.
-std::optional<double> plotted(const std::optional<Decimal>& v, bool ratio)
+// What the chart plots for a figure: ratios in percent, the rest in the
+// axis's unit (万元: divided by 10,000).
+std::optional<double> plotted(const std::optional<Decimal>& v, bool ratio, double divisor = 1)
 {
     if (!v)
         return std::nullopt;
-    return ratio ? v->toDouble() * 100.0 : v->toDouble();
+    return ratio ? v->toDouble() * 100.0 : v->toDouble() / divisor;
 }
 
-QValueAxis* valueAxis(const QList<double>& values, bool percent, const QFont& font)
+// Round ticks from the lowest to a little above the highest value: steps of
+// 1, 2, 2.5 or 5 times a power of ten, at most `maxSteps` of them (eight where
+// the chart has room).
+struct Ticks
 {
-    auto* axis = new QValueAxis;
+    double min = 0;
+    double max = 1;
+    double step = 1;
+    int decimals = 0;
+};
+
+Ticks roundTicks(double lo, double hi, int maxSteps = 8)
+{
+    Ticks t;
+    const double span = hi - lo;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(span / 6)));
+    for (const double f : {1.0, 2.0, 2.5, 5.0, 10.0, 20.0, 25.0, 50.0, 100.0}) {
+        t.step = f * magnitude;
+        if (span / t.step <= maxSteps)
+            break;
+    }
+    t.min = std::floor(lo / t.step + 1e-9) * t.step;
+    t.max = std::ceil(hi / t.step - 1e-9) * t.step;
+    // As many decimals as the step has: 250 none, 2.5 one, 0.25 two.
+    const int power = int(std::floor(std::log10(t.step) + 1e-9));
+    t.decimals = std::max(0, -power);
+    if (power <= 0 && std::abs(t.step / std::pow(10.0, power) - 2.5) < 1e-9)
+        ++t.decimals;
+    return t;
+}
+
+// The value axis: percentages of the ratios, or figures with thousands
+// separators and the unit over them ("万元" for large amounts in 元).
+QAbstractAxis* valueAxis(const QList<double>& values, bool percent, const AxisUnit& unit, const QFont& font,
+                         int maxSteps = 8)
+{
     double lo = 0;
     double hi = 0;
     for (double v : values) {
@@ -86,18 +163,54 @@ QValueAxis* valueAxis(const QList<double>& values, bool percent, const QFont& fo
     if (hi - lo < 1e-9)
         hi = lo + (percent ? 10 : 1);
     // Room above the highest figure, so its point or bar is not cut by the frame.
-    axis->setRange(lo, hi + (hi - lo) * 0.08);
-    axis->applyNiceNumbers();
-    const double span = axis->max() - axis->min();
-    const double largest = std::max(std::abs(axis->min()), std::abs(axis->max()));
-    if (percent)
-        axis->setLabelFormat(span < 5 ? QStringLiteral("%.1f%%") : QStringLiteral("%.0f%%"));
-    else
-        // Figures carry two decimals; round ticks of large amounts need none.
-        axis->setLabelFormat(largest >= 1000 ? QStringLiteral("%.0f") : QStringLiteral("%.2f"));
+    const Ticks ticks = roundTicks(lo, hi + (hi - lo) * 0.08, maxSteps);
+    if (percent) {
+        auto* axis = new QValueAxis;
+        axis->setRange(ticks.min, ticks.max);
+        axis->setTickCount(int(std::lround((ticks.max - ticks.min) / ticks.step)) + 1);
+        axis->setLabelFormat(QStringLiteral("%.") + QString::number(ticks.decimals) + QStringLiteral("f%%"));
+        axis->setLabelsFont(font);
+        axis->setGridLineColor(QColor(220, 220, 220));
+        return axis;
+    }
+    // Labels of their own, at the ticks, with the separators the value axis's format lacks.
+    auto* axis = new QCategoryAxis;
+    axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    axis->setStartValue(ticks.min);
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    const int count = int(std::lround((ticks.max - ticks.min) / ticks.step));
+    for (int i = 0; i <= count; ++i) {
+        double v = ticks.min + i * ticks.step;
+        if (std::abs(v) < ticks.step * 1e-6)
+            v = 0;
+        axis->append(chinese.toString(v, 'f', ticks.decimals), v);
+    }
+    axis->setRange(ticks.min, ticks.max);
     axis->setLabelsFont(font);
     axis->setGridLineColor(QColor(220, 220, 220));
+    if (!unit.title.isEmpty()) {
+        axis->setTitleText(unit.title);
+        axis->setTitleFont(font);
+    }
     return axis;
+}
+
+// The unit of the figures of the series of one axis (not the ratios').
+AxisUnit unitOf(const ChartDocument& doc, bool ratio)
+{
+    if (ratio)
+        return {};
+    QStringList units;
+    double largest = 0;
+    for (const ChartSeries& s : doc.series) {
+        if (s.ratio)
+            continue;
+        units << s.unit;
+        for (const auto& v : s.values)
+            if (v)
+                largest = std::max(largest, std::abs(v->toDouble()));
+    }
+    return axisUnit(units, largest);
 }
 
 QFont pixelFont(const QString& family, int pixels, bool bold = false)
@@ -109,11 +222,180 @@ QFont pixelFont(const QString& family, int pixels, bool bold = false)
     return f;
 }
 
-void hideMarker(QChart* chart, QAbstractSeries* series)
+// The legend of a month chart: every indicator, in rows under the plot, as
+// many to a row as the chart's width takes (each column as wide as its
+// longest name), so none is cut off however many there are; a long list is
+// set a little smaller before it takes more than two fifths of the chart. The
+// chart leaves room for it below and lays it out again when its size changes.
+class LegendItem final : public QGraphicsObject
 {
-    for (QLegendMarker* m : chart->legend()->markers(series))
-        m->setVisible(false);
-}
+public:
+    struct Entry
+    {
+        QString name;
+        SeriesLook look;
+    };
+
+    LegendItem(QChart* chart, QList<Entry> entries, const QFont& font, bool bars, const ChartLook& look)
+        : QGraphicsObject(chart), m_chart(chart), m_entries(std::move(entries)), m_font(font), m_bars(bars),
+          m_look(look)
+    {
+        QObject::connect(chart, &QGraphicsWidget::geometryChanged, this, &LegendItem::follow);
+    }
+
+    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), m_size); }
+
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override
+    {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->setFont(m_drawn);
+        ChartLook look = m_look;
+        look.labelPixels = m_drawn.pixelSize();
+        for (int i = 0; i < m_entries.size() && i < m_rects.size(); ++i) {
+            const QRectF r = m_rects[i];
+            const SeriesLook& style = m_entries[i].look;
+            const QRectF sample(r.left(), r.top(), m_sample, r.height());
+            if (m_bars) {
+                const qreal side = r.height() * 0.55;
+                const QRectF box(sample.left() + (sample.width() - side * 1.6) / 2,
+                                 sample.center().y() - side / 2, side * 1.6, side);
+                painter->fillRect(box, Qt::white);
+                painter->fillRect(box, barBrush(style));
+                painter->setPen(QPen(colourOf(style), 1));
+                painter->drawRect(box);
+            } else {
+                painter->setPen(linePen(style, look));
+                painter->drawLine(QPointF(sample.left(), sample.center().y()),
+                                  QPointF(sample.right(), sample.center().y()));
+                painter->setPen(Qt::NoPen);
+                painter->setBrush(colourOf(style));
+                const qreal dot = look.labelPixels / 4.0;
+                painter->drawEllipse(sample.center(), dot, dot);
+            }
+            painter->setPen(Qt::black);
+            painter->drawText(
+                QRectF(sample.right() + m_gap, r.top(), r.width() - m_sample - m_gap, r.height()),
+                Qt::AlignLeft | Qt::AlignVCenter, m_names[i]);
+        }
+        painter->restore();
+    }
+
+    // Where each entry stands, in the chart's coordinates.
+    QList<QPair<QString, QRectF>> entries() const
+    {
+        QList<QPair<QString, QRectF>> out;
+        for (int i = 0; i < m_entries.size() && i < m_rects.size(); ++i)
+            out.append({m_entries[i].name, m_rects[i].translated(pos())});
+        return out;
+    }
+
+private:
+    struct Layout
+    {
+        QList<QRectF> rects;
+        QStringList names;
+        QSizeF size;
+    };
+
+    // The entries in the font `font` across `width`: the most columns that fit.
+    Layout arrange(const QFont& font, qreal width) const
+    {
+        const QFontMetricsF fm(font);
+        const qreal pixels = font.pixelSize();
+        const qreal sample = pixels * 2.6;
+        const qreal gap = pixels * 0.4;
+        const qreal spacing = pixels * 1.2;
+        const qreal lineHeight = fm.height() * 1.35;
+        const int n = int(m_entries.size());
+        QList<qreal> widths;
+        for (const Entry& e : m_entries)
+            widths << sample + gap + fm.horizontalAdvance(e.name) + 1;
+        int columns = 1;
+        QList<qreal> columnWidths;
+        for (int c = std::max(1, n); c >= 1; --c) {
+            QList<qreal> w(c, 0);
+            for (int i = 0; i < n; ++i)
+                w[i % c] = std::max(w[i % c], widths[i]);
+            qreal total = (c - 1) * spacing;
+            for (qreal x : w)
+                total += x;
+            columns = c;
+            columnWidths = w;
+            if (total <= width)
+                break;
+        }
+        // One column still too wide: its names are shortened, none is left out.
+        if (columns == 1 && !columnWidths.isEmpty())
+            columnWidths[0] = std::min(columnWidths[0], width);
+        Layout out;
+        QList<qreal> lefts;
+        qreal x = 0;
+        for (qreal w : columnWidths) {
+            lefts << x;
+            x += w + spacing;
+        }
+        for (int i = 0; i < n; ++i) {
+            const int c = i % columns;
+            out.rects << QRectF(lefts[c], (i / columns) * lineHeight, columnWidths[c], lineHeight);
+            out.names << fm.elidedText(m_entries[i].name, Qt::ElideMiddle, columnWidths[c] - sample - gap);
+        }
+        const int rows = (n + columns - 1) / columns;
+        out.size = QSizeF(std::max<qreal>(0, x - spacing), rows * lineHeight);
+        return out;
+    }
+
+    // Lays the entries out across the chart's width and keeps room for them under the plot.
+    void follow()
+    {
+        // Within the chart's background, which its layout sets inside the chart's frame.
+        qreal left = 0;
+        qreal top = 0;
+        qreal right = 0;
+        qreal bottom = 0;
+        if (QGraphicsLayout* layout = m_chart->layout())
+            layout->getContentsMargins(&left, &top, &right, &bottom);
+        const qreal margin = 2;
+        const qreal width = std::max<qreal>(40, m_chart->size().width() - left - right - 2 * margin);
+        const qreal room = (m_chart->size().height() - top - bottom) * 0.4;
+        Layout chosen;
+        for (const qreal scale : {1.0, 0.85, 0.75}) {
+            m_drawn = m_font;
+            m_drawn.setPixelSize(std::max(6, int(std::lround(m_font.pixelSize() * scale))));
+            chosen = arrange(m_drawn, width);
+            if (chosen.size.height() <= room)
+                break;
+        }
+        m_sample = m_drawn.pixelSize() * 2.6;
+        m_gap = m_drawn.pixelSize() * 0.4;
+        prepareGeometryChange();
+        m_rects = chosen.rects;
+        m_names = chosen.names;
+        m_size = chosen.size;
+        setPos(left + margin + std::max<qreal>(0, (width - m_size.width()) / 2),
+               m_chart->size().height() - bottom - margin - m_size.height());
+        const QMargins kept = m_chart->margins();
+        m_chart->setMargins(
+            QMargins(kept.left(), kept.top(), kept.right(), int(std::ceil(m_size.height())) + 4));
+        // Laid out now, not at the next turn of the event loop: a picture or a
+        // page is painted at once.
+        if (QGraphicsLayout* layout = m_chart->layout())
+            layout->activate();
+        update();
+    }
+
+    QChart* m_chart;
+    QList<Entry> m_entries;
+    QFont m_font;
+    QFont m_drawn; // m_font, or smaller for a long list
+    bool m_bars;
+    ChartLook m_look;
+    qreal m_sample = 0;
+    qreal m_gap = 0;
+    QList<QRectF> m_rects;
+    QStringList m_names;
+    QSizeF m_size;
+};
 
 // The month axis: "M月", with the year under the first month of each year
 // shown; where months are too narrow for their labels every step-th month is
@@ -154,8 +436,8 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
     // A label wants about three characters' room ("12月" and the gaps beside it).
     int step = 1;
     if (look.plotWidth > 0 && !doc.categories.isEmpty()) {
-        // The axes take about an eighth of the width; a legend down the side a fifth more.
-        const qreal plot = look.plotWidth * (doc.series.size() > 6 ? 0.68 : 0.88);
+        // The axes take about an eighth of the width.
+        const qreal plot = look.plotWidth * 0.88;
         const qreal perMonth = plot / doc.categories.size();
         step = std::max(1, int(std::ceil(look.labelPixels * 3.0 / perMonth)));
     }
@@ -167,14 +449,20 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
     axisX->setGridLineVisible(false);
     chart->addAxis(axisX, Qt::AlignBottom);
 
+    const AxisUnit unit = unitOf(doc, false);
     QList<double> plainValues;
     QList<double> ratioValues;
     for (const ChartSeries& s : doc.series)
         for (const auto& v : s.values)
-            if (const auto p = plotted(v, s.ratio))
+            if (const auto p = plotted(v, s.ratio, unit.divisor))
                 (s.ratio ? ratioValues : plainValues) << *p;
-    QValueAxis* plainAxis = anyPlain ? valueAxis(plainValues, false, font) : nullptr;
-    QValueAxis* ratioAxis = anyRatio ? valueAxis(ratioValues, true, font) : nullptr;
+    // A short chart (the screen's) gets fewer ticks: the chart cuts a label
+    // to "…" when the room between two ticks is lower than the label.
+    const int steps = look.plotHeight > 0
+                          ? std::clamp(int(look.plotHeight * 0.55 / (look.labelPixels * 2.0)) - 1, 2, 8)
+                          : 8;
+    QAbstractAxis* plainAxis = anyPlain ? valueAxis(plainValues, false, unit, font, steps) : nullptr;
+    QAbstractAxis* ratioAxis = anyRatio ? valueAxis(ratioValues, true, {}, font, steps) : nullptr;
     if (plainAxis)
         chart->addAxis(plainAxis, Qt::AlignLeft);
     if (ratioAxis)
@@ -185,29 +473,34 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
     const auto nameOf = [&](const ChartSeries& s) {
         return twoAxes && s.ratio ? s.name + QStringLiteral("（右轴）") : s.name;
     };
+    // The chart's own legend would cut a long list short: the legend below has every indicator.
+    chart->legend()->setVisible(false);
+    QList<LegendItem::Entry> entries;
+    for (int i = 0; i < doc.series.size(); ++i)
+        entries.append({nameOf(doc.series[i]), seriesLook(i)});
+    new LegendItem(chart, entries, font, doc.kind == ChartDocument::Bar, look);
 
     if (doc.kind == ChartDocument::Bar) {
         // One bar series per axis. Each carries a place for every indicator, so
         // the bars of the two axes stand side by side instead of on top of each other.
-        QList<QBarSeries*> perAxis;
         for (bool ratio : {false, true}) {
             if ((ratio && !anyRatio) || (!ratio && !anyPlain))
                 continue;
             auto* bars = new QBarSeries;
-            QList<QBarSet*> hidden;
             for (int i = 0; i < doc.series.size(); ++i) {
                 const ChartSeries& s = doc.series[i];
                 auto* set = new QBarSet(nameOf(s));
-                set->setColor(palette()[i % palette().size()]);
-                set->setBorderColor(palette()[i % palette().size()]);
+                set->setBrush(barBrush(seriesLook(i)));
+                set->setBorderColor(colourOf(seriesLook(i)));
                 for (int c = 0; c < doc.categories.size(); ++c) {
-                    const auto p = s.ratio == ratio ? plotted(s.values.value(c), s.ratio) : std::nullopt;
+                    const auto p =
+                        s.ratio == ratio ? plotted(s.values.value(c), s.ratio, unit.divisor) : std::nullopt;
                     set->append(p.value_or(0.0));
                 }
+                // The place of an indicator of the other axis stays empty.
                 if (s.ratio != ratio) {
                     set->setColor(Qt::transparent);
                     set->setBorderColor(Qt::transparent);
-                    hidden << set;
                 }
                 bars->append(set);
             }
@@ -215,17 +508,14 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
             chart->addSeries(bars);
             bars->attachAxis(axisX);
             bars->attachAxis(ratio ? ratioAxis : plainAxis);
-            for (QLegendMarker* m : chart->legend()->markers(bars))
-                if (auto* bm = qobject_cast<QBarLegendMarker*>(m); bm && hidden.contains(bm->barset()))
-                    m->setVisible(false);
-            perAxis << bars;
         }
         return;
     }
 
     for (int i = 0; i < doc.series.size(); ++i) {
         const ChartSeries& s = doc.series[i];
-        const QColor colour = palette()[i % palette().size()];
+        const SeriesLook style = seriesLook(i);
+        const QColor colour = colourOf(style);
         // A month without a figure is a gap in the line, not a fall to zero.
         bool first = true;
         QLineSeries* line = nullptr;
@@ -235,13 +525,11 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
             chart->addSeries(line);
             line->attachAxis(axisX);
             line->attachAxis(s.ratio ? ratioAxis : plainAxis);
-            if (!first)
-                hideMarker(chart, line);
             first = false;
             line = nullptr;
         };
         for (int c = 0; c < doc.categories.size(); ++c) {
-            const auto p = plotted(s.values.value(c), s.ratio);
+            const auto p = plotted(s.values.value(c), s.ratio, unit.divisor);
             if (!p) {
                 finish();
                 continue;
@@ -249,15 +537,11 @@ void makeMonthChart(QChart* chart, const ChartDocument& doc, const QFont& font, 
             if (!line) {
                 line = new QLineSeries;
                 line->setName(nameOf(s));
-                QPen pen(colour);
-                // Past the palette the colours come round again, dashed.
-                if (i >= palette().size())
-                    pen.setStyle(Qt::DashLine);
-                pen.setWidthF(look.labelPixels / 6.0);
-                line->setPen(pen);
+                line->setPen(linePen(style, look));
                 line->setColor(colour);
                 line->setPointsVisible(true);
-                line->setMarkerSize(look.labelPixels / 2.0);
+                // Smaller points where many lines meet, so their strokes show between them.
+                line->setMarkerSize(look.labelPixels / (doc.series.size() > 10 ? 3.0 : 2.0));
             }
             line->append(c, *p);
         }
@@ -279,14 +563,15 @@ void makeRankingChart(QChart* chart, const ChartDocument& doc, const QFont& font
     auto* bars = new QHorizontalBarSeries;
     const ChartSeries s = doc.series.value(0);
     auto* set = new QBarSet(s.name);
-    set->setColor(palette()[0]);
-    set->setBorderColor(palette()[0]);
+    set->setColor(colourOf(seriesLook(0)));
+    set->setBorderColor(colourOf(seriesLook(0)));
+    const AxisUnit unit = unitOf(doc, s.ratio);
     // The first place on top: the category axis runs bottom-up.
     QStringList categories;
     QList<double> values;
     for (qsizetype c = doc.categories.size() - 1; c >= 0; --c) {
         categories << doc.categories[c];
-        const double v = plotted(s.values.value(c), s.ratio).value_or(0.0);
+        const double v = plotted(s.values.value(c), s.ratio, unit.divisor).value_or(0.0);
         set->append(v);
         values << v;
     }
@@ -299,7 +584,7 @@ void makeRankingChart(QChart* chart, const ChartDocument& doc, const QFont& font
     axisY->setGridLineVisible(false);
     chart->addAxis(axisY, Qt::AlignLeft);
     bars->attachAxis(axisY);
-    QValueAxis* axisX = valueAxis(values, s.ratio, font);
+    QAbstractAxis* axisX = valueAxis(values, s.ratio, unit, font);
     chart->addAxis(axisX, Qt::AlignBottom);
     bars->attachAxis(axisX);
 }
@@ -336,6 +621,27 @@ void paintChart(QPainter& painter, std::unique_ptr<QChart> chart, const QRectF& 
 
 } // namespace
 
+QList<LegendEntry> chartLegend(const QChart& chart)
+{
+    QList<LegendEntry> out;
+    for (QGraphicsItem* child : chart.childItems())
+        if (auto* legend = dynamic_cast<LegendItem*>(child))
+            for (const auto& [name, rect] : legend->entries())
+                out.append({name, rect});
+    return out;
+}
+
+ChartLook pictureLook()
+{
+    ChartLook look;
+    look.family = kSong;
+    look.labelPixels = 12;
+    look.titlePixels = 16;
+    look.plotWidth = kPictureSize.width();
+    look.showTitle = true;
+    return look;
+}
+
 std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& look)
 {
     ensureFonts();
@@ -346,12 +652,9 @@ std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& loo
     chart->setBackgroundBrush(Qt::white);
     chart->setMargins(QMargins(2, 2, 2, 2));
     const QFont font = pixelFont(look.family, look.labelPixels);
+    // The ranking's one entry over its bars; the month charts have a legend of their own (LegendItem).
     chart->legend()->setFont(font);
-    // A row under the chart holds a few names; more go down its right side,
-    // one a line, where they are not cut short.
-    chart->legend()->setAlignment(doc.kind == ChartDocument::Ranking ? Qt::AlignTop
-                                  : doc.series.size() > 6            ? Qt::AlignRight
-                                                                     : Qt::AlignBottom);
+    chart->legend()->setAlignment(Qt::AlignTop);
     if (look.showTitle) {
         chart->setTitleFont(pixelFont(look.family, look.titlePixels, true));
         chart->setTitle(doc.subtitle.isEmpty() ? doc.title : doc.title + QStringLiteral("  ") + doc.subtitle);
@@ -378,7 +681,7 @@ QPageLayout ChartPrinter::pageLayout() const
 ChartPrinter::Plan ChartPrinter::plan(const QSizeF& content) const
 {
     Plan p;
-    p.chartTop = 26 + 18 + 6;
+    p.chartTop = kBandHeight;
     const QFontMetricsF fm(printFont(kSong, kCellPoints, false, referenceDevice()), referenceDevice());
     const int lead = std::clamp(m_doc.leadColumns, 0, int(m_doc.columns.size()));
     for (int c = 0; c < lead; ++c) {
@@ -423,14 +726,16 @@ ChartPrinter::Plan ChartPrinter::plan(const QSizeF& content) const
             columns << c;
         int row = 0;
         // A block that fits a page is not split over two.
-        if (y > 0 && y + blockHeight - kBlockGap > bottom && blockHeight - kBlockGap <= bottom) {
+        // Every page starts under the title and the region line, which each page repeats.
+        if (y > kBandHeight && y + blockHeight - kBlockGap > bottom &&
+            kBandHeight + blockHeight - kBlockGap <= bottom) {
             ++page;
-            y = 0;
+            y = kBandHeight;
         }
         do {
             if (y + kHeaderHeight + (rows > row ? kRowHeight : 0) > bottom) {
                 ++page;
-                y = 0;
+                y = kBandHeight;
             }
             const int fit = std::max(1, int((bottom - y - kHeaderHeight) / kRowHeight));
             const int take = std::min(fit, rows - row);
@@ -459,7 +764,8 @@ void ChartPrinter::paintPage(QPainter& painter, int page, const QRectF& content)
     painter.setRenderHint(QPainter::TextAntialiasing, true);
     const QPaintDevice* device = painter.device();
 
-    if (page == 1) {
+    {
+        // The title and the region line on every page.
         painter.setPen(Qt::black);
         painter.setFont(printFont(kKai, kTitlePoints, true, device));
         QRectF drawn;
@@ -476,7 +782,8 @@ void ChartPrinter::paintPage(QPainter& painter, int page, const QRectF& content)
         painter.setFont(printFont(kSong, kSubtitlePoints, false, device));
         painter.drawText(QRectF(0, 28, content.width(), 18), Qt::AlignHCenter | Qt::AlignVCenter,
                          m_doc.subtitle);
-
+    }
+    if (page == 1) {
         ChartLook look;
         look.family = printFamily(kSong);
         look.labelPixels = kChartLabelPixels;
@@ -572,8 +879,8 @@ bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error
 {
     // Drawn at 1200×675 and stored at 1.6 times that (1920×1080), sharp on a
     // projector and in a document, with room for 24 months of labels.
-    constexpr int kWidth = 1200;
-    constexpr int kHeight = 675;
+    const int kWidth = kPictureSize.width();
+    const int kHeight = kPictureSize.height();
     constexpr qreal kScale = 1.6;
     QImage image(qRound(kWidth * kScale), qRound(kHeight * kScale), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::white);
@@ -582,13 +889,7 @@ bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setRenderHint(QPainter::TextAntialiasing, true);
         painter.scale(kScale, kScale);
-        ChartLook look;
-        look.family = kSong;
-        look.labelPixels = 12;
-        look.titlePixels = 16;
-        look.plotWidth = kWidth;
-        look.showTitle = true;
-        paintChart(painter, makeChart(doc, look), QRectF(0, 0, kWidth, kHeight));
+        paintChart(painter, makeChart(doc, pictureLook()), QRectF(0, 0, kWidth, kHeight));
     }
     // Made in memory, then written whole or not at all.
     QByteArray bytes;
@@ -605,6 +906,15 @@ bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error
 bool writeChartPdf(const ChartDocument& doc, const QString& path, QString* error,
                    QPageLayout::Orientation orientation, QByteArray* into)
 {
+    // Title, subject, author and program, as the report's PDF carries them.
+    DocumentInfo info;
+    info.title = !doc.documentTitle.isEmpty() ? doc.documentTitle
+                 : doc.subtitle.isEmpty()     ? doc.title
+                                              : doc.title + u' ' + doc.subtitle;
+    info.subject = doc.title;
+    info.author = documentAuthor();
+    info.creator = allstatsNameAndVersion();
+    const PdfStamp stamp(info);
     QString why;
     // Made in memory, then written whole or not at all.
     QByteArray bytes;
@@ -613,8 +923,7 @@ bool writeChartPdf(const ChartDocument& doc, const QString& path, QString* error
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter writer(&buffer);
         writer.setResolution(600);
-        writer.setTitle(doc.subtitle.isEmpty() ? doc.title : doc.title + QStringLiteral(" ") + doc.subtitle);
-        writer.setCreator(allstatsNameAndVersion());
+        stamp.prepare(writer);
         if (!ChartPrinter(doc, orientation).print(writer, &why)) {
             if (error)
                 *error = QStringLiteral("cannot write %1: %2").arg(path, why);
@@ -626,6 +935,13 @@ bool writeChartPdf(const ChartDocument& doc, const QString& path, QString* error
             *error = QStringLiteral("cannot write %1: the PDF is empty").arg(path);
         return false;
     }
+    const QByteArray update = stamp.update(bytes.right(4096), bytes.size(), &why);
+    if (update.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("cannot write %1: %2").arg(path, why);
+        return false;
+    }
+    bytes += update;
     return finishFile(path, bytes, into, error);
 }
 
@@ -635,12 +951,18 @@ ChartDocument trendDocument(const TrendTable& table, bool bars)
     doc.kind = bars ? ChartDocument::Bar : ChartDocument::Line;
     doc.title = table.title;
     doc.subtitle = table.unitLine + QStringLiteral("    ") + table.periodLine;
+    doc.documentTitle =
+        QStringList{table.title, table.regionName.isEmpty() ? table.region : table.regionName,
+                    table.captions.value(0) + (table.captions.size() > 1
+                                                   ? QStringLiteral("至") + table.captions.last()
+                                                   : QString())}
+            .join(u' ');
     doc.categories = table.periods;
     doc.columns << QStringLiteral("指标");
     doc.columns << table.captions;
     doc.leadColumns = 1;
     for (const TrendRow& r : table.rows) {
-        doc.series << ChartSeries{r.name, r.ratio, r.values};
+        doc.series << ChartSeries{r.name, r.ratio, r.values, r.unit};
         QStringList cells{r.name};
         for (const auto& v : r.values)
             cells << formatTrendValue(v, r.mask);
@@ -656,9 +978,12 @@ ChartDocument rankDocument(const RankTable& table)
     doc.title = table.title;
     doc.subtitle = table.unitLine + QStringLiteral("    ") + table.periodLine + QStringLiteral("    指标：") +
                    table.name;
+    doc.documentTitle = QStringList{table.title, table.regionName.isEmpty() ? table.region : table.regionName,
+                                    table.name, table.caption}
+                            .join(u' ');
     doc.columns = {QStringLiteral("名次"), QStringLiteral("代码"), QStringLiteral("名称"), table.name};
     doc.leadColumns = 3;
-    ChartSeries series{table.name, table.ratio, {}};
+    ChartSeries series{table.name, table.ratio, {}, table.unit};
     for (const RankRow& r : table.rows) {
         // Two sub-regions of one name stay two bars.
         QString label = r.name.trimmed();

@@ -27,6 +27,7 @@ struct ChartSeries
     QString name;                         // the indicator's name
     bool ratio = false;                   // a ratio indicator: drawn in percent on the right-hand axis
     QList<std::optional<Decimal>> values; // one per category; empty: no figure
+    QString unit;                         // "元", "户", …; "" when the indicator names none
 };
 
 struct ChartDocument
@@ -40,6 +41,7 @@ struct ChartDocument
     Kind kind = Line;
     QString title;          // "指标趋势分析" / "指标排名"
     QString subtitle;       // region and period: "石桥市 2024年1月—2025年12月"
+    QString documentTitle;  // the file's title: "指标趋势分析 石桥市 2024年1月至2025年12月"
     QStringList categories; // the months (YYYYMM) of a trend, the sub-regions' names of a ranking
     QList<ChartSeries> series;
 
@@ -61,18 +63,35 @@ struct ChartLook
     int labelPixels = 12; // axis labels and the legend
     int titlePixels = 14; // the chart's own title (empty title: none)
     bool showTitle = false;
-    qreal plotWidth = 0; // the chart's width in pixels where known: narrow months are labelled in steps
+    qreal plotWidth = 0;  // the chart's width in pixels where known: narrow months are labelled in steps
+    qreal plotHeight = 0; // the chart's height in pixels where known: a short chart has fewer value ticks
 };
 
 // The chart of a document: line or bar chart of the series over the months
 // (ratios in percent on an axis of their own, on the right, when figures of
-// both kinds are shown), or the ranking's horizontal bars. The caller owns it;
-// it needs a QApplication.
+// both kinds are shown), or the ranking's horizontal bars. Amounts are shown
+// with thousands separators and their unit (元, or 万元 for large ones); each
+// series has a look of its own (seriesLook), and a month chart's legend under
+// the plot lists every series, in as many rows as it needs. The caller owns
+// it; it needs a QApplication.
 std::unique_ptr<QChart> makeChart(const ChartDocument& doc, const ChartLook& look);
+
+// A month chart's legend entries and the rectangle each takes, in the chart's
+// coordinates (once the chart has its size).
+struct LegendEntry
+{
+    QString name;
+    QRectF rect;
+};
+QList<LegendEntry> chartLegend(const QChart& chart);
+
+// The look of the PNG picture's chart, drawn 1200×675 before it is scaled up.
+ChartLook pictureLook();
 
 // Lays a chart document out on A4 paper: the title and the subtitle, the chart,
 // then the table (split into blocks of months when it is wider than the page),
-// "第 N 页 / 共 M 页" at the foot. Geometry in points, the report's print
+// "第 N 页 / 共 M 页" at the foot; the pages after the first repeat the title
+// and the subtitle over the table's continuation. Geometry in points, the report's print
 // families, so the preview shows what the printer prints.
 class ChartPrinter final
 {
@@ -119,8 +138,9 @@ private:
 // not at all. False with *error set. With `bytes` the image comes back there instead.
 bool writeChartPng(const ChartDocument& doc, const QString& path, QString* error,
                    QByteArray* bytes = nullptr);
-// Writes the printed pages (chart and table) as a PDF file whose title is the
-// document's title and subtitle, whole or not at all. False with *error set.
+// Writes the printed pages (chart and table) as a PDF file whose document
+// information names the document (its documentTitle), the subject, the author
+// and the program, as the report's PDF does, whole or not at all. False with *error set.
 // With `bytes` the PDF comes back there instead.
 bool writeChartPdf(const ChartDocument& doc, const QString& path, QString* error,
                    QPageLayout::Orientation orientation = QPageLayout::Landscape,

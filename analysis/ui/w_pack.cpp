@@ -3,25 +3,28 @@
 #include "analysis/pack.h"
 #include "foundation/places.h"
 #include "foundation/sqlca.h"
+#include "foundation/ui/filedialogs.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/quiethost.h"
+#include "foundation/ui/showfolder.h"
 #include "foundation/ui/uihost.h"
+#include "report/statsrun.h"
 #include "report/ui/regionbox.h"
 
 #include <QComboBox>
 #include <QDate>
-#include <QDesktopServices>
 #include <QDir>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -39,9 +42,38 @@ struct Format
 {
     const char16_t* caption;
     const char* suffix;
+    const char16_t* note; // what the pack writes in this format
 };
 constexpr Format kFormats[] = {
-    {u"PDF（另附合订本）", "pdf"}, {u"Excel（另附汇总工作簿）", "xlsx"}, {u"CSV", "csv"}, {u"JSON", "json"}};
+    {u"Excel 表格 (.xlsx)", "xlsx",
+     u"每个区域一个 Excel 表格，另附汇总表格“…-全部.xlsx”（首页并列各区域的累计数）"},
+    {u"PDF 文件 (.pdf)", "pdf", u"每个区域一个 PDF 文件，另附合订本“…-全部.pdf”（各区域的报表依次排列）"},
+    {u"CSV 文本 (.csv)", "csv", u"每个区域一个 CSV 文本文件，可用表格程序打开"},
+    {u"JSON 数据 (.json)", "json", u"每个区域一个 JSON 数据文件，供其他程序读取"},
+};
+
+// The settings the dialog remembers.
+const QString kLevelKey = QStringLiteral("pack/level");
+const QString kFormatKey = QStringLiteral("pack/format");
+const QString kBaseKey = QStringLiteral("pack/folderBase");
+
+// A part of a folder name: the characters file systems refuse become "_".
+QString folderPart(const QString& text)
+{
+    QString s = text.trimmed();
+    for (QChar& c : s)
+        if (c.unicode() < 0x20 || QStringLiteral("/\\:*?\"<>|").contains(c))
+            c = u'_';
+    while (s.endsWith(u'.'))
+        s.chop(1);
+    return s;
+}
+
+QString documentsFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return documents.isEmpty() ? QDir::homePath() : documents;
+}
 
 } // namespace
 
@@ -49,7 +81,7 @@ w_pack::w_pack(UiHost& host, QWidget* parent) : QDialog(parent), m_host(host)
 {
     setObjectName(QStringLiteral("w_pack"));
     setWindowTitle(QStringLiteral("批量报表"));
-    openFolder = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+    openFolder = [this](const QString& folder) { showFolder(folder, this); };
 
     ddlb_scheme = new QComboBox(this);
     ddlb_scheme->setObjectName(QStringLiteral("ddlb_scheme"));
@@ -67,6 +99,9 @@ w_pack::w_pack(UiHost& host, QWidget* parent) : QDialog(parent), m_host(host)
     ddlb_level->setObjectName(QStringLiteral("ddlb_level"));
     ddlb_format = new QComboBox(this);
     ddlb_format->setObjectName(QStringLiteral("ddlb_format"));
+    st_format = new QLabel(this);
+    st_format->setObjectName(QStringLiteral("st_format"));
+    st_format->setForegroundRole(QPalette::PlaceholderText);
     sle_folder = new QLineEdit(this);
     sle_folder->setObjectName(QStringLiteral("sle_folder"));
     cb_folder = new QPushButton(QStringLiteral("浏览…"), this);
@@ -104,6 +139,7 @@ w_pack::w_pack(UiHost& host, QWidget* parent) : QDialog(parent), m_host(host)
     form->addRow(QStringLiteral("汇总区域："), region);
     form->addRow(QStringLiteral("逐个报出："), ddlb_level);
     form->addRow(QStringLiteral("文件格式："), ddlb_format);
+    form->addRow(QString(), st_format);
     form->addRow(QStringLiteral("保存到："), folder);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -143,18 +179,28 @@ w_pack::w_pack(UiHost& host, QWidget* parent) : QDialog(parent), m_host(host)
         ddlb_month->setCurrentText(QString::number(month));
     em_region->loadCodeTable(sqlca, host.regionScope);
     em_region->setText(host.gs_userqybm);
-    for (const Level& l : kLevels)
-        ddlb_level->addItem(QString::fromUtf16(l.caption), l.length);
-    // The level below the user's region, villages by default.
-    setLevelBelow(int(host.gs_userqybm.trimmed().size()));
-    // A region chosen at or below the level shown moves it to the level below the region.
-    connect(em_region, &QComboBox::currentTextChanged, this, &w_pack::followRegion);
-    for (const Format& f : kFormats)
+    // The choices of the last pack: level, format, and where its dated folder went.
+    const QSettings remembered = userSettings(SettingsUse::Read);
+    m_preferredLevel = remembered.value(kLevelKey).toInt();
+    m_base = remembered.value(kBaseKey).toString();
+    if (m_base.isEmpty() || !QFileInfo(m_base).isDir())
+        m_base = documentsFolder();
+    // Only the levels below the region; the one remembered, else the level just below.
+    setLevels(int(em_region->GetData().trimmed().size()));
+    for (const Format& f : kFormats) {
         ddlb_format->addItem(QString::fromUtf16(f.caption), QString::fromLatin1(f.suffix));
-    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (documents.isEmpty() || !QDir(documents).exists())
-        documents = outputDir();
-    sle_folder->setText(QDir::toNativeSeparators(documents));
+        ddlb_format->setItemData(ddlb_format->count() - 1, QString::fromUtf16(f.note), Qt::ToolTipRole);
+    }
+    if (const int at = ddlb_format->findData(remembered.value(kFormatKey).toString()); at >= 0)
+        ddlb_format->setCurrentIndex(at);
+    showFormatNote();
+    followChoices();
+
+    connect(em_region, &QComboBox::currentTextChanged, this, &w_pack::followRegion);
+    connect(ddlb_scheme, &QComboBox::currentTextChanged, this, &w_pack::followChoices);
+    connect(ddlb_year, &QComboBox::currentTextChanged, this, &w_pack::followChoices);
+    connect(ddlb_month, &QComboBox::currentTextChanged, this, &w_pack::followChoices);
+    connect(ddlb_format, &QComboBox::currentIndexChanged, this, &w_pack::showFormatNote);
 
     connect(cb_region, &QPushButton::clicked, this, &w_pack::pickRegion);
     connect(cb_folder, &QPushButton::clicked, this, &w_pack::chooseFolder);
@@ -165,7 +211,7 @@ w_pack::w_pack(UiHost& host, QWidget* parent) : QDialog(parent), m_host(host)
         else
             reject();
     });
-    resize(560, sizeHint().height());
+    resize(600, sizeHint().height());
 }
 
 w_pack::~w_pack()
@@ -185,27 +231,135 @@ void w_pack::pickRegion()
     }
 }
 
-void w_pack::setLevelBelow(int regionLength)
+void w_pack::setLevels(int regionLength)
 {
-    for (int i = int(std::size(kLevels)) - 1; i >= 0; --i)
-        if (kLevels[i].length > regionLength) {
-            ddlb_level->setCurrentIndex(i);
+    const int current = ddlb_level->currentData().toInt();
+    const QSignalBlocker quiet(ddlb_level);
+    ddlb_level->clear();
+    for (const Level& l : kLevels)
+        if (l.length > regionLength)
+            ddlb_level->addItem(QString::fromUtf16(l.caption), l.length);
+    // The level shown before, else the one remembered, else the one just below the region.
+    for (const int wanted : {current, m_preferredLevel})
+        if (const int at = ddlb_level->findData(wanted); wanted > 0 && at >= 0) {
+            ddlb_level->setCurrentIndex(at);
             return;
         }
+    ddlb_level->setCurrentIndex(ddlb_level->count() - 1);
 }
 
 void w_pack::followRegion()
 {
-    const int length = int(em_region->GetData().trimmed().size());
-    if (length >= ddlb_level->currentData().toInt())
-        setLevelBelow(length);
+    setLevels(int(em_region->GetData().trimmed().size()));
+    followChoices();
+}
+
+QString w_pack::regionName() const
+{
+    const QString code = em_region->GetData().trimmed();
+    for (const auto& [name, c] : em_region->codeTable())
+        if (c == code)
+            return name;
+    return em_region->text().trimmed();
+}
+
+QString w_pack::datedPart() const
+{
+    const QString period = reportPeriod(ddlb_year->currentText(), ddlb_month->currentText());
+    const QString scheme = folderPart(ddlb_scheme->currentText());
+    const QString region = folderPart(regionName());
+    QString dated = region.isEmpty() ? period : period + u'-' + region;
+    return scheme.isEmpty() ? dated : scheme + u'/' + dated;
+}
+
+QString w_pack::proposedFolder() const
+{
+    return QDir::cleanPath(m_base + u'/' + datedPart());
+}
+
+void w_pack::followChoices()
+{
+    // The proposal follows the choices until the user types or chooses a folder of their own.
+    const QString shown = QDir::fromNativeSeparators(sle_folder->text().trimmed());
+    if (!shown.isEmpty() && QDir::cleanPath(shown) != m_proposed)
+        return;
+    m_proposed = proposedFolder();
+    sle_folder->setText(QDir::toNativeSeparators(m_proposed));
+}
+
+void w_pack::showFormatNote()
+{
+    st_format->setText(ddlb_format->currentData(Qt::ToolTipRole).toString());
 }
 
 void w_pack::chooseFolder()
 {
-    const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("保存到"), sle_folder->text());
+    // The dialog opens at the nearest folder that exists.
+    QString start = QDir::fromNativeSeparators(sle_folder->text().trimmed());
+    while (!start.isEmpty() && !QFileInfo(start).isDir() && QFileInfo(start).absolutePath() != start)
+        start = QFileInfo(start).absolutePath();
+    const QString dir = filedialogs::folder(this, QStringLiteral("保存到"), start);
     if (!dir.isEmpty())
         sle_folder->setText(QDir::toNativeSeparators(dir));
+}
+
+bool w_pack::folderReady(const QString& folder)
+{
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return true;
+    const QString shown = QDir::toNativeSeparators(folder);
+    if (info.exists()) {
+        messages().MessageBox(kNotice, QStringLiteral("“%1”不是文件夹，请另选保存的位置。").arg(shown),
+                              msg::Icon::Warning);
+        return false;
+    }
+    if (messages().MessageBox(kNotice, QStringLiteral("文件夹不存在：\n%1\n\n创建该文件夹吗？").arg(shown),
+                              msg::Icon::Question, msg::Buttons::YesNo) != msg::Yes)
+        return false;
+    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir()) {
+        messages().MessageBox(kNotice, QStringLiteral("无法创建文件夹：\n%1").arg(shown), msg::Icon::Warning);
+        return false;
+    }
+    return true;
+}
+
+bool w_pack::mayReplace(const QStringList& files)
+{
+    QStringList there;
+    for (const QString& f : files)
+        if (QFileInfo::exists(f))
+            there << QFileInfo(f).fileName();
+    if (there.isEmpty())
+        return true;
+    constexpr int kNamed = 5;
+    QString names = there.mid(0, kNamed).join(u'\n');
+    if (there.size() > kNamed)
+        names += QStringLiteral("\n……等 %1 个文件").arg(there.size());
+    return messages().MessageBox(
+               kNotice,
+               QStringLiteral(
+                   "文件夹中已有 %1 个同名的文件（以前的批量报表）：\n%2\n\n用这次的报表替换它们吗？")
+                   .arg(there.size())
+                   .arg(names),
+               msg::Icon::Question, msg::Buttons::YesNo) == msg::Yes;
+}
+
+void w_pack::remember(const QString& folder)
+{
+    // The dated folder's base: where the folder proposed would have gone, or
+    // the folder above one of the user's own.
+    const QString clean = QDir::cleanPath(folder);
+    const QString dated = u'/' + datedPart();
+    m_base = clean.endsWith(dated) ? clean.chopped(dated.size()) : QFileInfo(clean).absolutePath();
+    if (m_base.isEmpty())
+        m_base = QStringLiteral("/");
+    m_preferredLevel = ddlb_level->currentData().toInt();
+    QSettings settings = userSettings(SettingsUse::Write);
+    settings.setValue(kLevelKey, m_preferredLevel);
+    settings.setValue(kFormatKey, ddlb_format->currentData().toString());
+    settings.setValue(kBaseKey, m_base);
+    m_proposed = clean;
 }
 
 void w_pack::setRunning(bool on)
@@ -243,10 +397,6 @@ bool w_pack::start()
         messages().MessageBox(kNotice, QStringLiteral("请选择指标方案"));
         return false;
     }
-    if (request.folder.isEmpty() || !QDir(request.folder).exists()) {
-        messages().MessageBox(kNotice, QStringLiteral("文件夹不存在：%1").arg(sle_folder->text()));
-        return false;
-    }
     // The region must be one of s_qybm: a typed code that names nothing is refused.
     const auto known = m_host.sqlca().selectValue(
         QStringLiteral("SELECT count(*) FROM s_qybm WHERE trim(qybm) = ?"), {request.region});
@@ -258,7 +408,19 @@ bool w_pack::start()
         messages().MessageBox(kNotice, may.error);
         return false;
     }
-    if (request.regionName == request.region)
+    if (ddlb_level->count() == 0 || request.codeLength <= 0) {
+        messages().MessageBox(kNotice, QStringLiteral("“%1”下没有可以逐个报出的下级区域，请另选汇总区域。")
+                                           .arg(em_region->text().trimmed()));
+        return false;
+    }
+    if (request.folder.isEmpty()) {
+        messages().MessageBox(kNotice, QStringLiteral("请选择保存报表的文件夹"));
+        return false;
+    }
+    if (!folderReady(request.folder))
+        return false;
+    request.regionName = regionName();
+    if (request.regionName.isEmpty() || request.regionName == request.region)
         request.regionName =
             m_host.sqlca()
                 .selectValue(QStringLiteral("SELECT min(trim(qymc)) FROM s_qybm WHERE trim(qybm) = ?"),
@@ -274,6 +436,12 @@ bool w_pack::start()
         messages().MessageBox(prepared.kind == Pack::Refused ? kNotice : QString(), prepared.message);
         return false;
     }
+    if (!mayReplace(m_pack->plannedFiles())) {
+        m_pack.reset();
+        st_progress->setText(QStringLiteral("未开始：文件夹中已有的文件保持不变。"));
+        return false;
+    }
+    remember(request.folder);
     hpb_progress->setRange(0, int(m_pack->regions().size()));
     hpb_progress->setValue(0);
     hpb_progress->setTextVisible(true);

@@ -7,6 +7,7 @@
 #include "analysis/ui/w_trend_p.h"
 #include "foundation/places.h"
 #include "foundation/sqlca.h"
+#include "foundation/ui/filedialogs.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/quiethost.h"
 #include "report/statsrun.h"
@@ -18,9 +19,7 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDateEdit>
-#include <QDesktopServices>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -41,7 +40,6 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -105,8 +103,10 @@ ChartLook screenLook(const QWidget* view)
     ChartLook look;
     look.family = QStringLiteral("宋体");
     look.labelPixels = 12;
-    if (view->isVisible())
+    if (view->isVisible()) {
         look.plotWidth = view->width();
+        look.plotHeight = view->height();
+    }
     return look;
 }
 
@@ -122,7 +122,7 @@ w_trend::w_trend(UiHost& host, QWidget* parent)
     setDesignSize(3717, 1960);
     chooseSaveFile = [](QWidget* parent, const QString& caption, const QString& suggested,
                         const QString& filter) {
-        return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
+        return filedialogs::saveFile(parent, caption, suggested, filter);
     };
 
     m_stack = new QStackedWidget(client());
@@ -497,7 +497,9 @@ bool w_trend::startTrend()
     m_trendRun = std::make_unique<Trend>(*m_quiet, request);
     if (const TrendStep prepared = m_trendRun->prepare(); !prepared) {
         m_trendRun.reset();
-        messages().MessageBox(prepared.kind == TrendStep::Refused ? kNotice : QString(), prepared.message);
+        const bool refused = prepared.kind == TrendStep::Refused;
+        messages().MessageBox(refused ? kNotice : QString(), prepared.message,
+                              refused ? msg::Icon::Information : msg::Icon::Warning);
         return false;
     }
     m_cancelled = false;
@@ -560,7 +562,8 @@ void w_trend::endRun(const QString& status, const QString& error, bool refused)
     st_progress->setText(status);
     refreshPreview();
     if (!error.isEmpty())
-        messages().MessageBox(refused ? kNotice : QString(), error);
+        messages().MessageBox(refused ? kNotice : QString(), error,
+                              refused ? msg::Icon::Information : msg::Icon::Warning);
     emit runFinished();
 }
 

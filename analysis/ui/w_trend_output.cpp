@@ -7,6 +7,7 @@
 #include "foundation/sqlca.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/quiethost.h"
+#include "foundation/ui/showfolder.h"
 #include "report/statsrun.h"
 #include "report/ui/regionbox.h"
 
@@ -16,7 +17,6 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDateEdit>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -39,7 +39,6 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -219,7 +218,7 @@ int w_trend::Print()
                                                      QStringLiteral("\n\n打开所在的文件夹吗？"),
                                                  msg::Icon::Question, msg::Buttons::YesNo);
         if (answer == msg::Yes && g_printFolder.isEmpty())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+            showFolder(folder, this);
         return 1;
     }
     QPrinter printer(printerInfo, QPrinter::HighResolution);

@@ -39,7 +39,9 @@ bool w_trend::startRank()
     m_rankRun = std::make_unique<Rank>(*m_quiet, request);
     if (const TrendStep prepared = m_rankRun->prepare(); !prepared) {
         m_rankRun.reset();
-        messages().MessageBox(prepared.kind == TrendStep::Refused ? kNotice : QString(), prepared.message);
+        const bool refused = prepared.kind == TrendStep::Refused;
+        messages().MessageBox(refused ? kNotice : QString(), prepared.message,
+                              refused ? msg::Icon::Information : msg::Icon::Warning);
         return false;
     }
     m_cancelled = false;

@@ -5,6 +5,7 @@
 #include "app/ui/w_xmqxz.h"
 #include "foundation/places.h"
 #include "foundation/sqlca.h"
+#include "foundation/ui/filedialogs.h"
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
@@ -13,7 +14,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
@@ -27,9 +27,8 @@ const QString kNotice = QStringLiteral("提示信息");
 QString defaultSaveFile(QWidget* parent, const QString& suggested)
 {
     // The host asks about replacing a file itself, after the suffix is added.
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("保存为Excel文件"), suggested,
-                                        QStringLiteral("Excel 工作簿 (*.xlsx)"), nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    return filedialogs::saveFile(parent, QStringLiteral("保存为Excel文件"), suggested,
+                                 QStringLiteral("Excel 工作簿 (*.xlsx)"), QFileDialog::DontConfirmOverwrite);
 }
 
 } // namespace
@@ -313,6 +312,10 @@ QWidget* DesktopHost::openScreen(const QString& name, QWidget* parent)
     }
     if (!window)
         return nullptr;
+    QObject::connect(window, &QObject::destroyed, [told = std::weak_ptr(m_screenClosed)] {
+        if (const auto hook = told.lock(); hook && *hook)
+            (*hook)();
+    });
     fitToScreen(window, true);
     window->show();
     window->raise();

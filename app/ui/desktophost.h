@@ -61,6 +61,15 @@ public:
     void closeWaitNotice() override;
     w_message* waitNotice() const;
 
+    // Told when a screen it opened has closed (the main window counts again
+    // what the screen may have changed); never after the host is gone.
+    void setScreenClosed(std::function<void()> told) { *m_screenClosed = std::move(told); }
+    void screenClosed() const
+    {
+        if (*m_screenClosed)
+            (*m_screenClosed)();
+    }
+
     // The save dialog of the export; tests put a path here instead.
     std::function<QString(QWidget* parent, const QString& suggestedPath)> chooseSaveFile;
 
@@ -72,5 +81,6 @@ private:
     QString m_noticeText; // the notice's own text while it tells of a busy database
     QString m_hooksDir;
     QPointer<w_message> m_notice;
+    std::shared_ptr<std::function<void()>> m_screenClosed = std::make_shared<std::function<void()>>();
     int m_noticeDepth = 0;
 };

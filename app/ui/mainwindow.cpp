@@ -7,9 +7,11 @@
 #include "app/ui/w_message.h"
 #include "foundation/dbname.h"
 #include "foundation/demo.h"
+#include "foundation/gridprint.h"
 #include "foundation/places.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
+#include "foundation/ui/filedialogs.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
 #include "foundation/users.h"
@@ -21,7 +23,6 @@
 #include <QDate>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
@@ -174,7 +175,9 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent, Q
         QDir().mkpath(QFileInfo(db).absolutePath());
         w_message notice(parent);
         notice.showText(QStringLiteral("正在创建演示数据库，请稍候……"));
-        const QString partial = db + QStringLiteral(".new");
+        // A name of this process's own: two first starts at once each build
+        // theirs, and the one that finishes second uses the other's.
+        const QString partial = db + QStringLiteral(".new-%1").arg(QCoreApplication::applicationPid());
         QFile::remove(partial);
         bool ok = false;
         {
@@ -184,8 +187,9 @@ std::unique_ptr<Sqlca> openDesktopDatabase(const QString& db, QWidget* parent, Q
         notice.hide();
         QFile::remove(partial + QStringLiteral("-wal"));
         QFile::remove(partial + QStringLiteral("-shm"));
-        if (!ok || !QFile::rename(partial, db)) {
-            QFile::remove(partial);
+        const bool made = ok && (QFile::rename(partial, db) || QFileInfo::exists(db));
+        QFile::remove(partial);
+        if (!made) {
             messages().MessageBox(kNotice, QStringLiteral("无法创建演示数据库 %1：\n%2").arg(db, error),
                                   msg::Icon::Warning);
             return nullptr;
@@ -294,6 +298,8 @@ MainWindow::MainWindow(const SessionOptions& session, std::unique_ptr<Sqlca> sql
     buildCentre();
     applyGlobals();
     refreshInfo();
+    // A screen may have added schemes or indicators, or refreshed a period's figures.
+    m_host->setScreenClosed([this] { refreshInfo(); });
     resize(900, 620);
     fitToScreen(this, false);
 }
@@ -311,8 +317,10 @@ QString MainWindow::aboutText() const
 MainWindow::~MainWindow()
 {
     // The screens use the host and its connection: they go first.
+    m_host->setScreenClosed({});
     for (const QPointer<QWidget>& w : std::as_const(m_screens))
         delete w.data();
+    qDeleteAll(findChildren<w_pack*>(Qt::FindDirectChildrenOnly));
 }
 
 void MainWindow::buildMenus()
@@ -342,6 +350,7 @@ void MainWindow::buildMenus()
         }
         auto* dialog = new w_pack(*m_host, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QObject::destroyed, this, [this] { m_host->screenClosed(); });
         dialog->show();
     });
     pack->setObjectName(QStringLiteral("m_pack"));
@@ -525,6 +534,8 @@ void MainWindow::applyGlobals()
     // On a shared database the users table bounds the session: its region and
     // rights, narrowed (never widened) by the session's own.
     m_user = m_sqlca ? users::signIn(*m_sqlca) : users::SignIn{};
+    // The files written from now on name the signed-in user as their author.
+    setDocumentAuthor(m_sqlca ? users::authorName(*m_sqlca, m_user) : QString());
     h.signedInRole = QString();
     h.regionScope = QString();
     if (m_user.kind == users::SignIn::Scoped) {
@@ -710,8 +721,8 @@ SessionDialog::SessionDialog(const SessionOptions& session, DesktopHost* host, Q
     browse->setObjectName(QStringLiteral("cb_browse"));
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString file =
-            QFileDialog::getOpenFileName(this, QStringLiteral("选择数据库"), m_db->text(),
-                                         QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
+            filedialogs::openFile(this, QStringLiteral("选择数据库"), m_db->text(),
+                                  QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
         if (!file.isEmpty())
             m_db->setText(file);
     });

@@ -23,6 +23,7 @@ protected:
     GridView* dw_1() const override { return m_dw_1; }
     Menu* createMenu() override;
     void start() override;
-    // Unsaved edits are not dropped without a word: save, discard or stay.
+    // Unsaved edits are not dropped without a word: yes saves, no drops them,
+    // cancel stays, as in the scheme editor.
     int closeQuery() override;
 };

@@ -6,9 +6,9 @@
 #include "foundation/places.h"
 #include "foundation/ui/gridview_p.h"
 #include "foundation/ui/messages.h"
+#include "foundation/ui/showfolder.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -22,8 +22,8 @@
 #include <QScrollBar>
 #include <QStackedLayout>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -128,9 +128,15 @@ void GridView::fitColumns()
         designTotal += m_model->designWidth(c) * kColumnScale;
     const int available = m_table->viewport()->width();
     const double factor = designTotal > 0 && available > designTotal ? available / designTotal : 1.0;
+    // Narrower than the layout: the column that gives way takes the difference.
+    const int narrow = m_model->modelColumn(m_buffer->layout().narrowColumn);
+    int shortBy = 0;
+    if (narrow >= 0 && available > 0 && designTotal > available)
+        shortBy = std::min(int(designTotal) - available + 1,
+                           int(m_model->designWidth(narrow) * kColumnScale * 2 / 3));
     int used = 0;
     for (int c = 0; c < columns; ++c) {
-        int w = qMax(28, int(m_model->designWidth(c) * kColumnScale * factor));
+        int w = qMax(28, int(m_model->designWidth(c) * kColumnScale * factor) - (c == narrow ? shortBy : 0));
         if (c == columns - 1 && factor > 1.0)
             w = qMax(28, available - used); // no sliver left at the right edge
         m_table->setColumnWidth(c, w);
@@ -263,7 +269,7 @@ int GridView::Print()
                                                  msg::Icon::Question, msg::Buttons::YesNo);
         // A folder given for tests and machines without a printer is not shown.
         if (answer == msg::Yes && g_printFolder.isEmpty())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+            showFolder(folder, this);
         emit printed(path);
         return 1;
     }

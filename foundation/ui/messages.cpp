@@ -1,11 +1,17 @@
 #include "foundation/ui/messages.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 
 namespace {
 MessageService* g_service = nullptr;
+
+// The title bar's own icon, buttons and margins beside the title, in pixels.
+constexpr int kTitleBarAllowance = 160;
 
 DialogMessageService& defaultService()
 {
@@ -18,7 +24,9 @@ int DialogMessageService::MessageBox(const QString& title, const QString& text, 
                                      msg::Buttons buttons)
 {
     QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(title);
+    // An empty title stays empty on screen: the window system would put the
+    // program's name there ("allstats") instead.
+    box.setWindowTitle(title.isEmpty() ? QStringLiteral(" ") : title);
     box.setText(text);
     box.setIcon(icon == msg::Icon::Question  ? QMessageBox::Question
                 : icon == msg::Icon::Warning ? QMessageBox::Warning
@@ -36,13 +44,6 @@ int DialogMessageService::MessageBox(const QString& title, const QString& text, 
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Yes);
         break;
-    case msg::Buttons::SaveDiscardCancel:
-        box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Save);
-        box.button(QMessageBox::Save)->setText(QStringLiteral("保存"));
-        box.button(QMessageBox::Discard)->setText(QStringLiteral("不保存"));
-        box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
-        break;
     }
     if (buttons == msg::Buttons::YesNo || buttons == msg::Buttons::YesNoCancel) {
         box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
@@ -50,10 +51,14 @@ int DialogMessageService::MessageBox(const QString& title, const QString& text, 
         if (buttons == msg::Buttons::YesNoCancel)
             box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
     }
+    // Wide enough for the title beside the title bar's icon and buttons (the
+    // box is laid out anew by the calls above, so this comes last).
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()); grid && !title.isEmpty()) {
+        const int width = QFontMetrics(QApplication::font()).horizontalAdvance(title) + kTitleBarAllowance;
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
     switch (box.exec()) {
-    case QMessageBox::Save:
-        return msg::Yes;
-    case QMessageBox::Discard:
     case QMessageBox::No:
         return msg::No;
     case QMessageBox::Cancel:
@@ -63,10 +68,9 @@ int DialogMessageService::MessageBox(const QString& title, const QString& text, 
         return msg::Yes;
     default:
         // Closed with Escape or the title bar: the answer that changes least.
-        return buttons == msg::Buttons::YesNoCancel || buttons == msg::Buttons::SaveDiscardCancel
-                   ? msg::Cancel
-               : buttons == msg::Buttons::YesNo ? msg::No
-                                                : msg::Ok;
+        return buttons == msg::Buttons::YesNoCancel ? msg::Cancel
+               : buttons == msg::Buttons::YesNo     ? msg::No
+                                                    : msg::Ok;
     }
 }
 

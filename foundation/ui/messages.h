@@ -19,8 +19,7 @@ enum class Buttons
 {
     Ok, // the default
     YesNo,
-    YesNoCancel,
-    SaveDiscardCancel, // "保存", "不保存", "取消": answered 1, 2, 3 like yes, no, cancel
+    YesNoCancel, // the question before unsaved edits are closed away, on every screen
 };
 // Answers: 1 yes or OK, 2 no, 3 cancel.
 constexpr int Yes = 1;

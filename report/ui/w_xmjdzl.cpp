@@ -14,10 +14,12 @@
 #include <QDate>
 #include <QDir>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
 #include <algorithm>
@@ -32,6 +34,50 @@ QFont songti()
 }
 
 } // namespace
+
+NoFiguresLine::NoFiguresLine(QTableView* table) : QLabel(table->viewport()), m_table(table)
+{
+    QFont f(QStringLiteral("宋体"));
+    f.setPointSize(11);
+    setFont(f);
+    setStyleSheet(QStringLiteral("color: #8a4b00; background: transparent;"));
+    setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    hide();
+    table->viewport()->installEventFilter(this);
+    // Under the last row, wherever the rows end.
+    QAbstractItemModel* model = table->model();
+    connect(model, &QAbstractItemModel::modelReset, this, &NoFiguresLine::place);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &NoFiguresLine::place);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &NoFiguresLine::place);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &NoFiguresLine::place);
+    connect(table->verticalHeader(), &QHeaderView::sectionResized, this, &NoFiguresLine::place);
+    connect(table->verticalScrollBar(), &QScrollBar::valueChanged, this, &NoFiguresLine::place);
+}
+
+void NoFiguresLine::say(const QString& text)
+{
+    setText(text);
+    setVisible(!text.isEmpty());
+    place();
+}
+
+void NoFiguresLine::place()
+{
+    if (text().isEmpty())
+        return;
+    QWidget* area = m_table->viewport();
+    const int rowsEnd = m_table->verticalHeader()->length() - m_table->verticalHeader()->offset();
+    const int height = fontMetrics().height() + 16;
+    setGeometry(0, std::max(0, rowsEnd) + 24, area->width(), height);
+}
+
+bool NoFiguresLine::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_table->viewport() && event->type() == QEvent::Resize)
+        place();
+    return QLabel::eventFilter(watched, event);
+}
 
 w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
     : ModuleWindow(host, QStringLiteral("w_xmjdzl"), kRightsPosition, ShareOrder::MenuThenShare, parent)
@@ -74,6 +120,8 @@ w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
     st_status = new QLabel(this);
     st_status->setObjectName(QStringLiteral("st_status"));
     statusBar()->addWidget(st_status, 1);
+    st_nodata = new NoFiguresLine(m_dw_1->table());
+    st_nodata->setObjectName(QStringLiteral("st_nodata"));
 
     for (QWidget* w :
          {static_cast<QWidget*>(st_3), static_cast<QWidget*>(ddlb_3), static_cast<QWidget*>(cb_2),
@@ -97,7 +145,8 @@ w_xmjdzl::w_xmjdzl(UiHost& host, QWidget* parent)
     place(ddlb_1, 3074, 572, 300, 84);
     place(ddlb_2, 3390, 572, 240, 84);
     place(st_1, 3074, 90, 420, 64);
-    place(em_1, 3074, 162, 556, 84);
+    // The box ends where the picker's button starts, so its drop-down arrow shows.
+    place(em_1, 3074, 162, 466, 84);
     place(cb_qy, 3548, 162, 82, 84);
     place(cb_1, 3150, 740, 400, 100);
     place(cb_3, 3150, 870, 400, 100);
@@ -203,6 +252,7 @@ void w_xmjdzl::query()
 {
     const ReportRequest r = request();
     st_status->clear();
+    st_nodata->say(QString());
     // A region s_qybm does not hold (a code typed by hand, say) would only give
     // an empty report under its code: say so instead.
     if (const QString region = r.region.trimmed(); !region.isEmpty()) {
@@ -228,17 +278,20 @@ void w_xmjdzl::query()
         m_dw_1->setFileTitle(
             reportFileStem(m_dw_1->title(), r.regionName,
                            QStringLiteral("%1年%2月").arg(r.year.trimmed()).arg(r.month.trimmed().toInt())));
-        if (outcome.noFigures)
-            st_status->setText(QStringLiteral("%1年%2月没有“%3”的统计数据")
-                                   .arg(r.year.trimmed(), QString::number(r.month.trimmed().toInt()),
-                                        r.regionName.trimmed()));
+        if (outcome.noFigures) {
+            const QString month =
+                QStringLiteral("%1年%2月").arg(r.year.trimmed()).arg(r.month.trimmed().toInt());
+            st_status->setText(QStringLiteral("%1没有“%2”的统计数据").arg(month, r.regionName.trimmed()));
+            // Said where the figures would be, not only in the status bar.
+            st_nodata->say(QStringLiteral("%1 %2 没有统计数据").arg(month, r.regionName.trimmed()));
+        }
         break;
     case RunOutcome::Refused:
         messages().MessageBox(QStringLiteral("提示信息"), outcome.message);
         break;
     case RunOutcome::Failed:
         // The database's own text, as the other commands show their errors.
-        messages().MessageBox(QString(), outcome.message);
+        messages().MessageBox(QString(), outcome.message, msg::Icon::Warning);
         break;
     }
 }
@@ -256,6 +309,8 @@ void w_xmjdzl::openSchemeEditor()
 {
     host().message.clear();
     host().message.numberParm = 1;
+    // The editor opens on the scheme chosen here.
+    host().message.stringParm = ddlb_3->currentText();
     QWidget* editor = host().openScreen(QStringLiteral("w_zbfa_set"), parentWidget() ? parentWidget() : this);
     // The editor renames and deletes schemes: when it closes the list follows,
     // keeping the chosen scheme while it still exists.

@@ -2,13 +2,35 @@
 
 #include "foundation/ui/modulewindow.h"
 
+#include <QLabel>
+
 class QComboBox;
 class QGroupBox;
-class QLabel;
 class QPushButton;
+class QTableView;
 class GridView;
 class RegionBox;
 struct ReportRequest;
+
+// A line in the report area itself, under the report's rows: what a query
+// found missing (a month without figures of the region). Hidden while empty.
+class NoFiguresLine final : public QLabel
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(NoFiguresLine)
+
+public:
+    explicit NoFiguresLine(QTableView* table);
+    // Shows the text under the rows; the empty text hides the line.
+    void say(const QString& text);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void place();
+    QTableView* m_table;
+};
 
 // The screen of the report "项目进度及借款质量表": the report grid on the left,
 // the query column on the right (region, scheme, year and month, "查询").
@@ -36,7 +58,8 @@ public:
     QPushButton* cb_1;
     QPushButton* cb_3;
     GridView* m_dw_1;
-    QLabel* st_status; // the status bar line of the last query
+    QLabel* st_status;        // the status bar line of the last query
+    NoFiguresLine* st_nodata; // the same in the report area, under the rows
 
     // The query button: the statistics run on the screen's choices.
     void query();

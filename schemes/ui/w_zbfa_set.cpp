@@ -34,9 +34,10 @@ bool confirmed(const QString& question)
     return messages().MessageBox(kNotice, question, msg::Icon::Question, msg::Buttons::YesNo) == msg::Yes;
 }
 
+// The database's text, with the empty title of database errors.
 void showError(const QString& text)
 {
-    messages().MessageBox(QString(), text);
+    messages().MessageBox(QString(), text, msg::Icon::Warning);
 }
 
 } // namespace
@@ -117,10 +118,7 @@ w_zbfa_set::w_zbfa_set(UiHost& host, QWidget* parent)
     setTabOrder(cb_4, cb_5);
 
     GridBuffer& grid = m_dw_1->buffer();
-    grid.retrieveStart = [this] {
-        m_dw_1->buffer().setText(QStringLiteral("t_biaoti"),
-                                 ddlb_1->currentText().trimmed() + QStringLiteral("统计指标"));
-    };
+    grid.retrieveStart = [this] { setTitle(); };
     grid.itemChanged = [this](long, const QString& column, const QVariant&, const QVariant&) {
         return rowOrderEdited(column);
     };
@@ -151,8 +149,23 @@ void w_zbfa_set::beforeBind()
 void w_zbfa_set::start()
 {
     uf_restfamc();
+    // Opened from the report on the scheme chosen there: that scheme, loaded
+    // as a choice from the list loads it.
+    if (const QString chosen = openMessage().stringParm; !chosen.isEmpty()) {
+        if (const int index = ddlb_1->findText(chosen, Qt::MatchExactly); index >= 0) {
+            ddlb_1->setCurrentIndex(index);
+            chooseScheme();
+            return;
+        }
+    }
     if (ddlb_1->count() > 0)
         uf_firstfa();
+}
+
+void w_zbfa_set::setTitle()
+{
+    m_dw_1->buffer().setText(QStringLiteral("t_biaoti"),
+                             ddlb_1->currentText().trimmed() + QStringLiteral("统计指标"));
 }
 
 bool w_zbfa_set::adding() const
@@ -288,6 +301,8 @@ void w_zbfa_set::save()
     m_pending = 0;
     uf_restfamc();
     ddlb_1->setCurrentIndex(ddlb_1->findText(ls_famc, Qt::MatchExactly));
+    // The grid is not read again, but its title names the scheme as saved.
+    setTitle();
 }
 
 void w_zbfa_set::deleteScheme()
@@ -301,9 +316,13 @@ void w_zbfa_set::deleteScheme()
         messages().MessageBox(kNotice, QStringLiteral("请选择删除方案组"));
         return;
     }
-    if (!confirmed(QStringLiteral("确认删除当前方案信息吗?")))
-        return;
     Sqlca& sqlca = host().sqlca();
+    // Which scheme goes, and whether the report loses its default with it.
+    const QString which = zbfa::isDefault(sqlca, famc, li_falx)
+                              ? QStringLiteral("%1（默认方案）").arg(famc.trimmed())
+                              : famc.trimmed();
+    if (!confirmed(QStringLiteral("确认删除当前方案信息吗?\n\n方案：%1").arg(which)))
+        return;
     const int li_fabm = zbfa::lookUp(sqlca, famc, li_falx);
     if (sqlca.SQLCode == -1) {
         showError(sqlca.SQLErrText);
@@ -322,9 +341,10 @@ void w_zbfa_set::defaultGroup()
         return;
     const QString famc = ddlb_1->currentText();
     if (const Status s = zbfa::makeDefault(host().sqlca(), li_falx, famc); !s)
-        messages().MessageBox(kNotice, s.error);
+        messages().MessageBox(kNotice, s.error, msg::Icon::Warning);
     else
         messages().MessageBox(kNotice, famc + QStringLiteral("已设置为默认方案组"));
+    setTitle();
 }
 
 void w_zbfa_set::exitCommand()

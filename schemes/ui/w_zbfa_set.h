@@ -61,6 +61,8 @@ protected:
     int closeQuery() override;
 
 private:
+    // The grid's title t_biaoti: the scheme list's name followed by "统计指标".
+    void setTitle();
     void addOrCancel();
     void add();
     void cancel();

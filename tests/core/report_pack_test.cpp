@@ -12,7 +12,11 @@
 #include "support/testdb.h"
 
 #include <QDir>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -171,6 +175,71 @@ TEST_P(PackTest, DemoVillagesOfATownEqualTheirSingleReports)
         const QString code = file.section(u'-', 0, 0);
         EXPECT_EQ(readFile(out.filePath(file)), single(code)) << file.toStdString();
     }
+}
+
+// The pack's combined files say what they hold as the single files do: the
+// report, the pack's region and the period in the title, the subject, the
+// signed-in user as author (on SQLite the system's login name, whatever the
+// home folder is called) and the program; the binder's pages name the region
+// of their report beside its page number, and their place in the binder.
+TEST_P(PackTest, CombinedFilesSayWhatTheyHoldAndWhoMadeThem)
+{
+    seed::monthlyReport(*db);
+    // A session without a login name in its environment and a home folder of another name.
+    QTemporaryDir home;
+    const QString folderName = QStringLiteral("家目录");
+    ASSERT_TRUE(QDir(home.path()).mkdir(folderName));
+    QList<QPair<const char*, QByteArray>> saved;
+    for (const char* name : {"USER", "LOGNAME", "USERNAME", "HOME"})
+        saved.append({name, qgetenv(name)});
+    const auto restore = qScopeGuard([&] {
+        for (const auto& [name, value] : saved)
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    });
+    for (const char* name : {"USER", "LOGNAME", "USERNAME"})
+        qunsetenv(name);
+    qputenv("HOME", QFile::encodeName(QDir(home.path()).filePath(folderName)));
+    const passwd* user = getpwuid(getuid());
+    ASSERT_NE(user, nullptr);
+    const QString author =
+        GetParam() == Backend::PostgreSQL ? sqlca().signedInRole() : QString::fromLocal8Bit(user->pw_name);
+    ASSERT_NE(author, folderName);
+
+    QTemporaryDir out;
+    ASSERT_EQ(runPack(pack(QStringLiteral("41"), QStringLiteral("village"), out.path(),
+                           QStringLiteral("xlsx,pdf"))),
+              ExitDone);
+    const QString title = QStringLiteral("项目进度及借款质量表 河南省 2024年9月 全部村级报表");
+    const QString binder = out.filePath(QStringLiteral("41-河南省-202409-全部.pdf"));
+    const QString book = out.filePath(QStringLiteral("41-河南省-202409-全部.xlsx"));
+    const QString single = out.filePath(QStringLiteral("410101001002-金塬村-202409.pdf"));
+
+    const auto info = [](const QString& pdf) {
+        const ToolRun r = runTool(QStringLiteral("pdfinfo"), {pdf});
+        EXPECT_TRUE(QString::fromUtf8(r.err).trimmed().isEmpty()) << r.err.toStdString();
+        QHash<QString, QString> fields;
+        for (const QString& line : QString::fromUtf8(r.out).split(u'\n'))
+            fields.insert(line.section(u':', 0, 0).trimmed(), line.section(u':', 1).trimmed());
+        return fields;
+    };
+    const auto combined = info(binder);
+    EXPECT_EQ(combined.value(QStringLiteral("Title")), title);
+    EXPECT_EQ(combined.value(QStringLiteral("Subject")), QStringLiteral("项目进度及借款质量表"));
+    EXPECT_EQ(combined.value(QStringLiteral("Author")), author);
+    EXPECT_TRUE(combined.value(QStringLiteral("Creator")).startsWith(QStringLiteral("allstats ")));
+    EXPECT_EQ(info(single).value(QStringLiteral("Author")), author);
+
+    const QString core = QString::fromUtf8(zipPart(book, QStringLiteral("docProps/core.xml")));
+    EXPECT_TRUE(core.contains(QStringLiteral("<dc:title>%1</dc:title>").arg(title))) << core.toStdString();
+    EXPECT_TRUE(core.contains(QStringLiteral("<dc:subject>项目进度及借款质量表</dc:subject>")));
+    EXPECT_TRUE(core.contains(QStringLiteral("<dc:creator>%1</dc:creator>").arg(author)))
+        << core.toStdString();
+
+    // The second report's page: its region, its own page number and its place in the binder.
+    QString second = pdfText(binder).section(QChar(u'\f'), 1, 1);
+    second.remove(QRegularExpression(QStringLiteral("\\s")));
+    EXPECT_TRUE(second.contains(QStringLiteral("410101001002金塬村第1页/共1页（合订本第2页）")))
+        << second.toStdString();
 }
 
 } // namespace

@@ -268,6 +268,65 @@ TEST_P(TrendTest, SpreadsheetHoldsTypedFiguresAndALiveChartOfThem)
     EXPECT_TRUE(bars.contains(QStringLiteral("$D$4:$D$7")));
 }
 
+// The workbooks as a spreadsheet program prints and draws them: the trend's
+// table one page wide across the paper, its title and region line over the
+// whole table and repeated on every page; 序号 and 名次 stored as numbers; the
+// charts' value axes starting at 0, amounts with thousands separators under
+// their unit (万元 once they are large), and each series in a colour of its own.
+TEST_P(TrendTest, WorkbooksPrintOnePageWideAndChartFromZeroInTheirUnit)
+{
+    // Amounts in 元, large enough for 万元.
+    db->exec(QStringLiteral("UPDATE s_zbfa SET zbms = ? WHERE zbbm IN ('0101', '0501')"),
+             {QStringLiteral("各项资金之和（元）")});
+    db->exec(QStringLiteral("UPDATE H_stat SET leiji = leiji * 100 WHERE zbbm = '0101'"));
+    const QString out = tmp.filePath(QStringLiteral("trend.xlsx"));
+    // A year: three text columns and twelve months.
+    ASSERT_EQ(runTrend(trend(kTown, QStringLiteral("202401"), QStringLiteral("202412"), out)), ExitDone);
+    const QString sheet = QString::fromUtf8(zipPart(out, QStringLiteral("xl/worksheets/sheet1.xml")));
+    const QString workbook = QString::fromUtf8(zipPart(out, QStringLiteral("xl/workbook.xml")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<pageSetUpPr fitToPage=\"1\"/>"))) << sheet.toStdString();
+    EXPECT_TRUE(sheet.contains(QStringLiteral("fitToHeight=\"0\"")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("orientation=\"landscape\"")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<mergeCell ref=\"A1:O1\"/>")));
+    EXPECT_TRUE(sheet.contains(QStringLiteral("<mergeCell ref=\"A2:O2\"/>")));
+    EXPECT_TRUE(workbook.contains(QStringLiteral("'指标趋势分析'!$1:$3</definedName>")))
+        << workbook.toStdString();
+    EXPECT_FALSE(workbook.contains(QStringLiteral("$A:$"))) << "no columns repeated across pages";
+    auto cell = [](const QString& xml, const QString& ref) {
+        const QRegularExpression re(QStringLiteral("<c r=\"%1\"[^>]*?(/>|>.*?</c>)").arg(ref));
+        return re.match(xml).captured(0);
+    };
+    EXPECT_TRUE(cell(sheet, QStringLiteral("A4")).contains(QStringLiteral("<v>1</v>")));
+    EXPECT_FALSE(cell(sheet, QStringLiteral("A4")).contains(QStringLiteral("t=\"s\"")));
+    EXPECT_TRUE(cell(sheet, QStringLiteral("A6")).contains(QStringLiteral("<v>3</v>")));
+
+    const QString amounts = QString::fromUtf8(zipPart(out, QStringLiteral("xl/charts/chart1.xml")));
+    const QString ratios = QString::fromUtf8(zipPart(out, QStringLiteral("xl/charts/chart2.xml")));
+    const QString amountAxis =
+        amounts.section(QStringLiteral("<c:valAx>"), 1).section(QStringLiteral("</c:valAx>"), 0, 0);
+    EXPECT_TRUE(amountAxis.contains(QStringLiteral("<c:min val=\"0\"/>"))) << amountAxis.toStdString();
+    EXPECT_TRUE(amountAxis.contains(QStringLiteral("<a:t>万元</a:t>")));
+    EXPECT_TRUE(amountAxis.contains(QStringLiteral("#\\,##0\\.0,")));
+    EXPECT_TRUE(amounts.contains(QStringLiteral("1F77B4")) && amounts.contains(QStringLiteral("D62728")));
+    EXPECT_TRUE(
+        ratios.section(QStringLiteral("<c:valAx>"), 1).contains(QStringLiteral("<c:min val=\"0\"/>")));
+
+    // The ranking: 名次 numbers, a blank for the village without a figure, bars from 0.
+    const QString ranked = tmp.filePath(QStringLiteral("rank.xlsx"));
+    ASSERT_EQ(runRank(rank(kTown, QStringLiteral("1"), QStringLiteral("0501"), ranked)), ExitDone);
+    const QString rankSheet = QString::fromUtf8(zipPart(ranked, QStringLiteral("xl/worksheets/sheet1.xml")));
+    EXPECT_TRUE(cell(rankSheet, QStringLiteral("A4")).contains(QStringLiteral("<v>1</v>")));
+    EXPECT_FALSE(cell(rankSheet, QStringLiteral("A4")).contains(QStringLiteral("t=\"s\"")));
+    EXPECT_FALSE(cell(rankSheet, QStringLiteral("A7")).contains(QStringLiteral("<v>")))
+        << "寿溪村 has no figure";
+    const QString bars = QString::fromUtf8(zipPart(ranked, QStringLiteral("xl/charts/chart1.xml")));
+    const QString barAxis =
+        bars.section(QStringLiteral("<c:valAx>"), 1).section(QStringLiteral("</c:valAx>"), 0, 0);
+    EXPECT_TRUE(barAxis.contains(QStringLiteral("<c:min val=\"0\"/>"))) << barAxis.toStdString();
+    EXPECT_TRUE(barAxis.contains(QStringLiteral("<a:t>元</a:t>")));
+    EXPECT_TRUE(barAxis.contains(QStringLiteral("formatCode=\"#,##0\"")));
+}
+
 TEST_P(TrendTest, EachStepIsAWholeRunAndTheStepsStopWhereTheyAreLeft)
 {
     // A village user in March: March's run refreshes the village first, as the report's would.

@@ -10,6 +10,7 @@
 #include "host/sqlhost.h"
 #include "host/usercommand.h"
 #include "report/batch.h"
+#include "support/files.h"
 #include "support/testdb.h"
 #include "support/testroles.h"
 
@@ -235,6 +236,14 @@ TEST_P(UsersTest, TheCommandsKeepARoleWithinItsRegionAndRights)
     EXPECT_TRUE(written().contains(QStringLiteral("300.00"))) << written().toStdString();
     ASSERT_EQ(runReport(report(roles->url(county), kCounty)), ExitDone);
     EXPECT_TRUE(written().contains(QStringLiteral("700.00"))) << written().toStdString();
+    // The files name the user by the name the users table gives, not by the role or the login.
+    QStringList asXlsx = report(roles->url(town), kTown);
+    const QString book = hooks.filePath(QStringLiteral("r.xlsx"));
+    asXlsx[asXlsx.indexOf(QStringLiteral("--format")) + 1] = QStringLiteral("xlsx");
+    asXlsx[asXlsx.indexOf(QStringLiteral("--out")) + 1] = book;
+    ASSERT_EQ(runReport(asXlsx), ExitDone);
+    EXPECT_TRUE(zipPart(book, QStringLiteral("docProps/core.xml")).contains("<dc:creator>town</dc:creator>"))
+        << zipPart(book, QStringLiteral("docProps/core.xml")).toStdString();
 
     // Outside its region: refused before any run.
     QFile::remove(out());

@@ -29,6 +29,10 @@ public:
     {
         Sqlca& s = m_db.sqlca();
         s.rollback();
+        // As init-db --roles does: one at a time, for the database's privileges
+        // are one catalogue row that a GRANT of another test updates too.
+        TransactionGuard tx(s);
+        s.executeImmediate(s.dialect().schemaChangeLock());
         for (const QString& role : std::as_const(m_roles))
             s.executeImmediate(QStringLiteral("DROP ROLE IF EXISTS %1").arg(quote(role)));
         const QString groups =
@@ -36,6 +40,7 @@ public:
                 QStringLiteral(", "));
         s.executeImmediate(QStringLiteral("DROP OWNED BY %1").arg(groups));
         s.executeImmediate(QStringLiteral("DROP ROLE IF EXISTS %1").arg(groups));
+        tx.commit();
     }
     TestRoles(const TestRoles&) = delete;
     TestRoles& operator=(const TestRoles&) = delete;

@@ -10,6 +10,7 @@
 #include "testwindows.h"
 
 #include <QDir>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -175,6 +176,33 @@ TEST_P(CatalogueScreenTest, TypingStopsAtTheLimitsAndLongDescriptionsSurviveAVis
     EXPECT_EQ(t->currentIndex().row(), 1) << "on to the next row";
 }
 
+TEST_P(CatalogueScreenTest, OnAScreen1024WideEveryColumnShowsAndTabKeepsTheCodeInView)
+{
+    fill(30);
+    w_guide_set* w = open();
+    ASSERT_NE(w, nullptr);
+    // What the window gets of a 1024 by 768 screen.
+    w->resize(1016, 700);
+    QCoreApplication::processEvents();
+    QTableView* t = w->m_dw_1->table();
+    EXPECT_EQ(t->horizontalScrollBar()->maximum(), 0) << "no horizontal scroll";
+    QAbstractItemModel* m = t->model();
+    for (int c = 0; c < m->columnCount(); ++c)
+        EXPECT_TRUE(t->viewport()->rect().contains(t->visualRect(m->index(0, c))))
+            << m->headerData(c, Qt::Horizontal).toString().toStdString();
+    // From the description of one row, Tab goes on to the code of the next, in view.
+    t->setCurrentIndex(m->index(2, 4));
+    t->edit(m->index(2, 4));
+    auto* editor = t->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClick(editor, Qt::Key_Tab);
+    processDeletes();
+    EXPECT_EQ(t->currentIndex(), m->index(3, 1));
+    EXPECT_TRUE(t->viewport()->rect().contains(t->visualRect(t->currentIndex())));
+    // The long descriptions are whole in their tips.
+    EXPECT_EQ(m->index(1, 4).data(Qt::ToolTipRole).toString(), kLong);
+}
+
 TEST_P(CatalogueScreenTest, SavedEditsAreThereOnReopenAndFailedSavesWriteNothing)
 {
     fill(5);
@@ -233,7 +261,7 @@ TEST_P(CatalogueScreenTest, SavedEditsAreThereOnReopenAndFailedSavesWriteNothing
     EXPECT_EQ(grid(w).ModifiedCount(), 2);
 }
 
-TEST_P(CatalogueScreenTest, ClosingWithUnsavedEditsAsksSaveDiscardOrCancel)
+TEST_P(CatalogueScreenTest, ClosingWithUnsavedEditsAsksYesNoOrCancelAsTheSchemeEditorDoes)
 {
     fill(4);
     w_guide_set* w = open();
@@ -250,11 +278,11 @@ TEST_P(CatalogueScreenTest, ClosingWithUnsavedEditsAsksSaveDiscardOrCancel)
     EXPECT_EQ(box.shown()[0].title, QString());
     EXPECT_EQ(box.shown()[0].text, QStringLiteral("统计指标已修改，请确认是否保存？"));
     EXPECT_EQ(box.shown()[0].icon, msg::Icon::Question);
-    EXPECT_EQ(box.shown()[0].buttons, msg::Buttons::SaveDiscardCancel);
+    EXPECT_EQ(box.shown()[0].buttons, msg::Buttons::YesNoCancel);
     ASSERT_TRUE(alive && alive->isVisible());
     EXPECT_EQ(grid(w).ModifiedCount(), 1);
 
-    // 保存 with a save that fails: the database's text, the window stays, nothing written.
+    // 是 with a save that fails: the database's text, the window stays, nothing written.
     const long r2 = rowOf(w, QStringLiteral("0002"));
     ASSERT_EQ(grid(w).SetText(r2, QStringLiteral("number"), QStringLiteral("0001")), 1);
     box.answer(msg::Yes);
@@ -266,7 +294,7 @@ TEST_P(CatalogueScreenTest, ClosingWithUnsavedEditsAsksSaveDiscardOrCancel)
     ASSERT_TRUE(alive && alive->isVisible());
     EXPECT_EQ(stored(QStringLiteral("zbmc"), QStringLiteral("0001")).toString(), QStringLiteral("指标1"));
 
-    // 保存 that succeeds: written, committed, closed without a further word.
+    // 是 that succeeds: written, committed, closed without a further word.
     ASSERT_EQ(grid(w).SetText(r2, QStringLiteral("number"), QStringLiteral("0002")), 1);
     box.answer(msg::Yes);
     w->close();
@@ -280,7 +308,7 @@ TEST_P(CatalogueScreenTest, ClosingWithUnsavedEditsAsksSaveDiscardOrCancel)
                   .toString(),
               QStringLiteral("未保存"));
 
-    // 不保存: closed, the edit dropped.
+    // 否: closed, the edit dropped.
     w = open();
     alive = w;
     ASSERT_EQ(

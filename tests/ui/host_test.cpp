@@ -14,7 +14,11 @@
 #include "foundation/ui/gridview.h"
 #include "foundation/ui/messages.h"
 #include "foundation/ui/modulewindow.h"
+#include "foundation/ui/showfolder.h"
 #include "report/ui/regionbox.h"
+#include "report/ui/w_xmjdzl.h"
+#include "schemes/ui/w_zbfa_set.h"
+#include "support/files.h"
 #include "support/settings.h"
 #include "support/testdb.h"
 
@@ -28,6 +32,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -420,6 +425,37 @@ TEST_P(HostTest, ScreensOpenInFrontOfTheMainWindowAndMissingOnesSaySo)
     report->close();
 }
 
+TEST_P(HostTest, TheMainWindowCountsAgainWhenAScreenCloses)
+{
+    SessionOptions session;
+    session.db = db->url();
+    session.period = kPeriod;
+    MainWindow main(session, db->connectAgain());
+    main.show();
+    auto* data = main.findChild<QLabel*>(QStringLiteral("st_data"));
+    ASSERT_NE(data, nullptr);
+    ASSERT_TRUE(data->text().contains(QStringLiteral("2 个方案"))) << data->text().toStdString();
+    // A scheme added in the editor opened from the main window, and one in the
+    // editor the report's "..." opens: each counted once its screen has closed.
+    auto addScheme = [&](w_zbfa_set* editor) {
+        ASSERT_NE(editor, nullptr);
+        editor->cb_1->click();
+        box.answer(msg::Yes);
+        editor->cb_2->click();
+        ASSERT_FALSE(editor->adding());
+        editor->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    addScheme(qobject_cast<w_zbfa_set*>(main.openScreen(QStringLiteral("w_zbfa_set"))));
+    EXPECT_TRUE(data->text().contains(QStringLiteral("3 个方案"))) << data->text().toStdString();
+    auto* report = qobject_cast<w_xmjdzl*>(main.openScreen(QStringLiteral("w_xmjdzl")));
+    ASSERT_NE(report, nullptr);
+    report->cb_2->click();
+    addScheme(main.findChild<w_zbfa_set*>());
+    EXPECT_TRUE(data->text().contains(QStringLiteral("4 个方案"))) << data->text().toStdString();
+    report->close();
+}
+
 TEST_P(HostTest, SessionChangesReachTheGlobalsAndTheSettings)
 {
     SessionOptions session;
@@ -736,6 +772,160 @@ TEST_P(HostTest, PackDialogWritesEveryVillageAndStopsOnCancel)
         EXPECT_TRUE(f.endsWith(QStringLiteral(".pdf")) && !f.contains(QStringLiteral("全部")))
             << f.toStdString();
     EXPECT_TRUE(dialog->isVisible());
+    dialog->close();
+}
+
+// 批量报表's folder and files as a clerk meets them: only the levels below the
+// region, the formats in words, a dated folder of the pack's own under the
+// documents folder that follows the choices, made only when the user agrees;
+// the files of an earlier pack replaced only when the user agrees; level,
+// format and the folder the dated folders go into remembered; and where no
+// file manager opens the folder, its path in text the user can select.
+TEST_P(HostTest, PackDialogProposesItsOwnFolderAndAsksBeforeMakingOrReplacing)
+{
+    SessionOptions session;
+    session.db = db->url();
+    session.period = kPeriod;
+    session.userRegion = QStringLiteral("450121");
+    MainWindow main(session, db->connectAgain());
+    main.show();
+    QAction* entry = main.findChild<QAction*>(QStringLiteral("m_pack"));
+    entry->trigger();
+    auto* dialog = main.findChild<w_pack*>();
+    ASSERT_NE(dialog, nullptr);
+    QString opened;
+    dialog->openFolder = [&](const QString& folder) { opened = folder; };
+    auto* region = dialog->findChild<RegionBox*>(QStringLiteral("em_region"));
+    auto* level = dialog->findChild<QComboBox*>(QStringLiteral("ddlb_level"));
+    auto* format = dialog->findChild<QComboBox*>(QStringLiteral("ddlb_format"));
+    auto* month = dialog->findChild<QComboBox*>(QStringLiteral("ddlb_month"));
+    auto* folder = dialog->findChild<QLineEdit*>(QStringLiteral("sle_folder"));
+    // A region chosen from the box's list, as the user does.
+    const auto choose = [](RegionBox* box, const QString& code) {
+        box->setCurrentIndex(box->findData(code));
+    };
+    const auto items = [](const QComboBox* box) {
+        QStringList texts;
+        for (int i = 0; i < box->count(); ++i)
+            texts << box->itemText(i);
+        return texts;
+    };
+
+    // The levels below the region only.
+    EXPECT_EQ(items(level), (QStringList{QStringLiteral("村"), QStringLiteral("乡镇")}));
+    choose(region, QStringLiteral("4501"));
+    EXPECT_EQ(items(level),
+              (QStringList{QStringLiteral("村"), QStringLiteral("乡镇"), QStringLiteral("县")}));
+    choose(region, QStringLiteral("450121101"));
+    EXPECT_EQ(items(level), QStringList{QStringLiteral("村")});
+    EXPECT_EQ(items(format),
+              (QStringList{QStringLiteral("Excel 表格 (.xlsx)"), QStringLiteral("PDF 文件 (.pdf)"),
+                           QStringLiteral("CSV 文本 (.csv)"), QStringLiteral("JSON 数据 (.json)")}));
+    format->setCurrentIndex(format->findData(QStringLiteral("json")));
+
+    // A dated folder of its own under the documents folder, following the period and the region.
+    const QString documents = settings.documents();
+    const QString dated = documents + QStringLiteral("/预设方案/202403-白沙镇");
+    EXPECT_EQ(QDir::fromNativeSeparators(folder->text()), dated);
+    month->setCurrentText(QStringLiteral("2"));
+    EXPECT_EQ(QDir::fromNativeSeparators(folder->text()),
+              documents + QStringLiteral("/预设方案/202402-白沙镇"));
+    month->setCurrentText(QStringLiteral("3"));
+    EXPECT_EQ(QDir::fromNativeSeparators(folder->text()), dated);
+
+    int written = -1;
+    QObject::connect(dialog, &w_pack::finished, [&](int n) { written = n; });
+    const auto run = [&] {
+        written = -1;
+        for (int i = 0; i < 2000 && written < 0; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    };
+
+    // A missing folder is made only when the user agrees.
+    box.clear();
+    box.answer(msg::No);
+    EXPECT_FALSE(dialog->start());
+    ASSERT_EQ(box.shown().size(), 1);
+    EXPECT_EQ(box.shown()[0].buttons, msg::Buttons::YesNo);
+    EXPECT_TRUE(box.shown()[0].text.contains(QStringLiteral("创建"))) << box.shown()[0].text.toStdString();
+    EXPECT_TRUE(box.shown()[0].text.contains(QDir::toNativeSeparators(dated)));
+    EXPECT_FALSE(QFileInfo::exists(dated));
+    box.clear();
+    box.answer(msg::Yes); // make it
+    box.answer(msg::No);  // do not open it at the end
+    ASSERT_TRUE(dialog->start());
+    run();
+    const QStringList files = filesIn(dated);
+    ASSERT_GT(written, 2);
+    EXPECT_EQ(files.size(), written);
+
+    // A second pack into that folder asks before it replaces the earlier files.
+    const QString earlier = QDir(dated).filePath(files.first());
+    writeFile(earlier, "the earlier pack");
+    box.clear();
+    box.answer(msg::No);
+    EXPECT_FALSE(dialog->start());
+    ASSERT_EQ(box.shown().size(), 1);
+    EXPECT_EQ(box.shown()[0].buttons, msg::Buttons::YesNo);
+    EXPECT_TRUE(box.shown()[0].text.contains(files.first())) << box.shown()[0].text.toStdString();
+    EXPECT_TRUE(box.shown()[0].text.contains(QString::number(files.size())));
+    EXPECT_EQ(readFile(earlier), QByteArray("the earlier pack"));
+    box.clear();
+    box.answer(msg::Yes); // replace them
+    box.answer(msg::No);
+    ASSERT_TRUE(dialog->start());
+    run();
+    EXPECT_EQ(written, files.size());
+    EXPECT_NE(readFile(earlier), QByteArray("the earlier pack"));
+
+    // A folder of the user's own: the dated folders go beside it from now on.
+    QTemporaryDir own;
+    folder->setText(QDir::toNativeSeparators(own.filePath(QStringLiteral("报表/十二月"))));
+    box.clear();
+    box.answer(msg::Yes);
+    box.answer(msg::No);
+    ASSERT_TRUE(dialog->start());
+    run();
+    EXPECT_EQ(filesIn(own.filePath(QStringLiteral("报表/十二月"))).size(), files.size());
+    dialog->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // Opened again: the level, the format and the base remembered, the region the user's.
+    entry->trigger();
+    dialog = main.findChild<w_pack*>();
+    ASSERT_NE(dialog, nullptr);
+    level = dialog->findChild<QComboBox*>(QStringLiteral("ddlb_level"));
+    format = dialog->findChild<QComboBox*>(QStringLiteral("ddlb_format"));
+    folder = dialog->findChild<QLineEdit*>(QStringLiteral("sle_folder"));
+    EXPECT_EQ(level->currentData().toInt(), 12) << "remembered, not the level just below the county";
+    EXPECT_EQ(format->currentData().toString(), QStringLiteral("json"));
+    EXPECT_EQ(QDir::fromNativeSeparators(folder->text()),
+              own.filePath(QStringLiteral("报表/预设方案/202403-云溪县")));
+
+    // No file manager: the folder's path in a notice whose text can be selected.
+    setFolderOpener([](const QString&) { return false; });
+    QString notice;
+    bool selectable = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            notice = shown->text();
+            selectable = shown->textInteractionFlags().testFlag(Qt::TextSelectableByMouse);
+            shown->accept();
+        }
+    });
+    watch.start(20);
+    auto* town = dialog->findChild<RegionBox*>(QStringLiteral("em_region"));
+    choose(town, QStringLiteral("450121101"));
+    const QString next = QDir::fromNativeSeparators(folder->text());
+    box.clear();
+    box.answer(msg::Yes); // make the folder
+    box.answer(msg::Yes); // and open it at the end
+    ASSERT_TRUE(dialog->start());
+    run();
+    setFolderOpener(nullptr);
+    EXPECT_TRUE(notice.contains(QDir::toNativeSeparators(next))) << notice.toStdString();
+    EXPECT_TRUE(selectable);
     dialog->close();
 }
 

@@ -8,9 +8,12 @@
 #include "report/ui/w_xmjdzl.h"
 #include "support/fakehost.h"
 #include "support/testdb.h"
+#include "testwindows.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDate>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -144,9 +147,9 @@ TEST_P(ReportScreenTest, TwoRegionsOfOneNameAreToldApartAndEachGivesItsOwnFigure
         if (box->itemText(i) == QStringLiteral("东坡村"))
             dongpo << i;
     ASSERT_EQ(dongpo.size(), 2);
-    EXPECT_EQ(box->itemLabel(dongpo[0]), QStringLiteral("东坡村（城关镇 450101001001）"));
-    EXPECT_EQ(box->itemLabel(dongpo[1]), QStringLiteral("东坡村（河口镇 450102001001）"));
-    EXPECT_EQ(box->itemLabel(box->findData(QStringLiteral("4501"))), QStringLiteral("北岭市"));
+    EXPECT_EQ(box->itemLabel(dongpo[0]), QStringLiteral("东坡村 · 城关镇 450101001001"));
+    EXPECT_EQ(box->itemLabel(dongpo[1]), QStringLiteral("东坡村 · 河口镇 450102001001"));
+    EXPECT_EQ(box->itemLabel(box->findData(QStringLiteral("4501"))), QStringLiteral("北岭市 · 青山省 4501"));
 
     GridBuffer& grid = child<GridView>("dw_1")->buffer();
     auto figureOf = [&] {
@@ -181,6 +184,73 @@ TEST_P(ReportScreenTest, TwoRegionsOfOneNameAreToldApartAndEachGivesItsOwnFigure
     EXPECT_EQ(figureOf(), QStringLiteral("7.00"));
 }
 
+TEST_P(ReportScreenTest, TypingFiltersTheRegionListByCodeOrNameInTheTreesOrder)
+{
+    db->exec(
+        QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES ('4502', '南岭市'), ('450101', '城关镇')"));
+    open();
+    window->show();
+    auto* box = child<RegionBox>("em_1");
+    ASSERT_TRUE(box);
+    // Every region under the one above it, named with it and its code.
+    QStringList labels;
+    for (int i = 0; i < box->count(); ++i)
+        labels << box->itemLabel(i);
+    EXPECT_EQ(labels, (QStringList{QStringLiteral("青山省 45"), QStringLiteral("北岭市 · 青山省 4501"),
+                                   QStringLiteral("城关镇 · 北岭市 450101"),
+                                   QStringLiteral("东坡村 · 城关镇 450101001001"),
+                                   QStringLiteral("西坡村 · 城关镇 450101001002"),
+                                   QStringLiteral("南岭市 · 青山省 4502")}));
+
+    // Typing opens the list of the regions it leaves: by any part of the name, or by the code's start.
+    QLineEdit* edit = box->lineEdit();
+    box->setFocus();
+    QAbstractItemView* list = box->completer()->popup();
+    auto typed = [&](const QString& text) {
+        edit->clear();
+        typeText(edit, text);
+        QStringList codes;
+        const QAbstractItemModel* m = box->completer()->completionModel();
+        for (int r = 0; r < m->rowCount(); ++r)
+            codes << m->index(r, 0).data(Qt::UserRole).toString();
+        EXPECT_TRUE(list->isVisible()) << text.toStdString();
+        return codes;
+    };
+    EXPECT_EQ(typed(QStringLiteral("坡")),
+              (QStringList{QStringLiteral("450101001001"), QStringLiteral("450101001002")}));
+    EXPECT_EQ(typed(QStringLiteral("45010")),
+              (QStringList{QStringLiteral("450101"), QStringLiteral("450101001001"),
+                           QStringLiteral("450101001002")}));
+    EXPECT_EQ(typed(QStringLiteral("岭")), (QStringList{QStringLiteral("4501"), QStringLiteral("4502")}));
+
+    // Chosen from it, the second of "坡": its name shows, its code is what the box yields.
+    typed(QStringLiteral("坡"));
+    list->setCurrentIndex(list->model()->index(1, 0));
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(box->text(), QStringLiteral("西坡村"));
+    EXPECT_EQ(box->GetData(), QStringLiteral("450101001002"));
+
+    // Part of a name that leaves one region chooses it on leaving the box; a code still shows its name.
+    typed(QStringLiteral("南岭"));
+    emit edit->editingFinished();
+    EXPECT_EQ(box->text(), QStringLiteral("南岭市"));
+    EXPECT_EQ(box->GetData(), QStringLiteral("4502"));
+    typed(QStringLiteral("450101"));
+    emit edit->editingFinished();
+    EXPECT_EQ(box->text(), QStringLiteral("城关镇"));
+
+    // A user's region bounds the list; the region above it is still named.
+    box->loadCodeTable(sqlca(), QStringLiteral("4501"));
+    labels.clear();
+    for (int i = 0; i < box->count(); ++i)
+        labels << box->itemLabel(i);
+    EXPECT_EQ(labels,
+              (QStringList{QStringLiteral("北岭市 · 青山省 4501"), QStringLiteral("城关镇 · 北岭市 450101"),
+                           QStringLiteral("东坡村 · 城关镇 450101001001"),
+                           QStringLiteral("西坡村 · 城关镇 450101001002")}));
+    EXPECT_EQ(typed(QStringLiteral("岭")), QStringList{QStringLiteral("4501")});
+}
+
 TEST_P(ReportScreenTest, UnknownRegionIsRefusedAndAPeriodWithoutFiguresIsSaid)
 {
     open();
@@ -210,11 +280,22 @@ TEST_P(ReportScreenTest, UnknownRegionIsRefusedAndAPeriodWithoutFiguresIsSaid)
     EXPECT_EQ(grid.RowCount(), 1); // the zero row of 逾期率
     EXPECT_EQ(grid.text(QStringLiteral("t_qymc")), QStringLiteral("项目区：北岭市"));
     EXPECT_EQ(status->text(), QStringLiteral("2024年7月没有“北岭市”的统计数据"));
-    // A period with figures clears the line.
+    // The report area says so too, under the rows.
+    window->show();
+    QCoreApplication::processEvents();
+    auto* line = child<QLabel>("st_nodata");
+    ASSERT_TRUE(line);
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_EQ(line->text(), QStringLiteral("2024年7月 北岭市 没有统计数据"));
+    QTableView* table = child<GridView>("dw_1")->table();
+    EXPECT_EQ(line->parentWidget(), table->viewport());
+    EXPECT_GT(line->geometry().top(), table->visualRect(table->model()->index(0, 0)).bottom());
+    // A period with figures clears both.
     child<QComboBox>("ddlb_2")->setCurrentText(QStringLiteral("9"));
     child<QPushButton>("cb_1")->click();
     EXPECT_EQ(grid.RowCount(), 4);
     EXPECT_TRUE(status->text().isEmpty());
+    EXPECT_FALSE(line->isVisible());
 }
 
 TEST_P(ReportScreenTest, ReportGridTabsThroughTheFiguresBeforeTypeAndItem)
@@ -380,9 +461,12 @@ TEST_P(ReportScreenTest, RefreshRunsOnlyForTheCurrentPeriodOfAVillageUser)
 TEST_P(ReportScreenTest, SchemeButtonOpensTheEditorWithKindOne)
 {
     open();
+    child<QComboBox>("ddlb_3")->setCurrentText(QStringLiteral("预设方案"));
     child<QPushButton>("cb_2")->click();
     EXPECT_EQ(host->opened, QStringList{QStringLiteral("w_zbfa_set")});
     EXPECT_EQ(host->message.numberParm.toInt(), 1);
+    // On the scheme chosen here.
+    EXPECT_EQ(host->message.stringParm, QStringLiteral("预设方案"));
 }
 
 TEST_P(ReportScreenTest, HidingTheQueryAreaCoversItAndGivesTheWidthBack)

@@ -249,6 +249,59 @@ TEST_P(SchemeEditorTest, AddNameSaveAndAddCancelWalkBetweenTheTwoStates)
               4);
 }
 
+TEST_P(SchemeEditorTest, TheTitleAndTheDeleteQuestionNameTheSchemeOnScreen)
+{
+    w_zbfa_set& w = open(7);
+    // A new scheme saved under a name of its own: the title follows the name.
+    w.cb_1->click();
+    EXPECT_EQ(grid().text(QStringLiteral("t_biaoti")), QStringLiteral("方案1统计指标"));
+    w.ddlb_1->setEditText(QStringLiteral(" 季报 "));
+    boxes.answer(msg::Yes);
+    w.cb_2->click();
+    ASSERT_FALSE(w.adding());
+    EXPECT_EQ(grid().text(QStringLiteral("t_biaoti")), QStringLiteral("季报统计指标"));
+
+    // A second scheme made the default: the title is its own, the delete question says so.
+    w.cb_1->click();
+    boxes.answer(msg::Yes);
+    w.cb_2->click();
+    ASSERT_EQ(w.ddlb_1->currentText(), QStringLiteral("方案2"));
+    w.ddlb_1->setCurrentIndex(w.ddlb_1->findText(QStringLiteral("季报")));
+    grid().setText(QStringLiteral("t_biaoti"), QString());
+    boxes.answer(msg::Yes);
+    w.cb_5->click();
+    EXPECT_EQ(lastBox().text, QStringLiteral("季报已设置为默认方案组"));
+    EXPECT_EQ(grid().text(QStringLiteral("t_biaoti")), QStringLiteral("季报统计指标"));
+    boxes.answer(msg::No);
+    w.cb_3->click();
+    EXPECT_EQ(lastBox().title, kNotice);
+    EXPECT_EQ(lastBox().text, QStringLiteral("确认删除当前方案信息吗?\n\n方案：季报（默认方案）"));
+    EXPECT_EQ(stored(7, 1).size(), 4) << "answered no";
+    w.ddlb_1->setCurrentIndex(w.ddlb_1->findText(QStringLiteral("方案2")));
+    emit w.ddlb_1->activated(w.ddlb_1->currentIndex());
+    boxes.answer(msg::Yes);
+    w.cb_3->click();
+    EXPECT_EQ(lastBox().text, QStringLiteral("确认删除当前方案信息吗?\n\n方案：方案2"));
+    EXPECT_TRUE(stored(7, 2).isEmpty());
+    EXPECT_EQ(grid().text(QStringLiteral("t_biaoti")), QStringLiteral("季报统计指标"));
+
+    // Opened on a scheme by name (the report's "..."): that one; a name the kind lacks: the first.
+    window->close();
+    settle();
+    host->message.clear();
+    host->message.numberParm = 1;
+    host->message.stringParm = QStringLiteral("简要方案");
+    window = new w_zbfa_set(*host);
+    ASSERT_TRUE(window->Open());
+    EXPECT_EQ(window->ddlb_1->currentText(), QStringLiteral("简要方案"));
+    EXPECT_EQ(shown().size(), 2);
+    delete window.data();
+    host->message.stringParm = QStringLiteral("没有的方案");
+    window = new w_zbfa_set(*host);
+    ASSERT_TRUE(window->Open());
+    EXPECT_EQ(window->ddlb_1->currentText(), QStringLiteral("预设方案"));
+}
+
 TEST_P(SchemeEditorTest, AFailedAddLeavesNothingAndTheScreenAsItWas)
 {
     w_zbfa_set& w = open();
@@ -324,7 +377,7 @@ TEST_P(SchemeEditorTest, DeleteRefusesThePresetSchemeAndShowsWhatFails)
     emit w.ddlb_1->activated(1);
     boxes.answer(msg::No);
     w.cb_3->click();
-    EXPECT_EQ(lastBox().text, QStringLiteral("确认删除当前方案信息吗?"));
+    EXPECT_EQ(lastBox().text, QStringLiteral("确认删除当前方案信息吗?\n\n方案：简要方案"));
     EXPECT_EQ(stored(1, 2).size(), 2);
 
     // A delete the database refuses says so; the scheme stays and the first scheme is loaded.
@@ -617,6 +670,11 @@ TEST_P(SchemeEditorTest, ASchemeBuiltFromTheReportScreenDrivesTheReport)
     report.cb_2->click();
     ASSERT_TRUE(window);
     EXPECT_EQ(window->li_falx, 1);
+    // On the scheme chosen in the report, as it is: not topped up like the first scheme.
+    EXPECT_EQ(window->ddlb_1->currentText(), QStringLiteral("简要方案"));
+    EXPECT_EQ(grid().text(QStringLiteral("t_biaoti")), QStringLiteral("简要方案统计指标"));
+    EXPECT_EQ(shown(), (QStringList{QStringLiteral("0002 10"), QStringLiteral("0001 20")}));
+    EXPECT_TRUE(window->cb_2->isEnabled() && window->cb_3->isEnabled() && window->cb_5->isEnabled());
 
     // Add, name, untick one, move one up by its row order, save, make it the default.
     window->cb_1->click();

@@ -295,9 +295,11 @@ TEST_P(SignInTest, TheDatabasesRefusalOfASaveIsShownInTheUsersWords)
     ASSERT_EQ(grid.SetText(1, QStringLiteral("zbmc"), QStringLiteral("改过")), 1);
     box.clear();
     static_cast<m_guide_set*>(catalogue->menu())->m_save->click();
-    ASSERT_EQ(box.shown().size(), 1);
-    EXPECT_TRUE(box.shown()[0].text.contains(QStringLiteral("你无权限执行该操作,请询问系统管理员")))
-        << box.shown()[0].text.toStdString();
+    // The renamed indicator is in the schemes: the question about their copies, then the refusal.
+    ASSERT_EQ(box.shown().size(), 2);
+    EXPECT_EQ(box.shown()[0].text, QStringLiteral("是否同时更新各方案中的指标名称？"));
+    EXPECT_TRUE(box.shown()[1].text.contains(QStringLiteral("你无权限执行该操作,请询问系统管理员")))
+        << box.shown()[1].text.toStdString();
     EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT zbmc FROM s_zbbm")).toString(),
               QStringLiteral("互助金总额"));
 }

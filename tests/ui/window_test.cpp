@@ -5,12 +5,14 @@
 #include "testwindows.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QWindow>
 
 namespace {
 
@@ -167,6 +169,32 @@ TEST(MessageService, DialogAnswersWithThePressedButton)
     EXPECT_EQ(dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("是否保存？"), msg::Icon::Question,
                                 msg::Buttons::YesNoCancel),
               msg::Cancel);
+}
+
+// The real dialog's title bar: an empty title stays blank (the window system
+// would show the program's name), a title has room beside the bar's buttons.
+TEST(MessageService, DialogTitlesAreBlankOrWholeNeverTheProgramsName)
+{
+    QString title;
+    int width = 0;
+    auto look = [&] {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            title = box->windowHandle() ? box->windowHandle()->title() : box->windowTitle();
+            width = box->width();
+            box->button(QMessageBox::Ok)->click();
+        });
+    };
+    DialogMessageService dialog;
+    look();
+    dialog.MessageBox(QString(), QStringLiteral("保存成功"));
+    EXPECT_FALSE(title.isEmpty()) << "an empty title would show the program's name";
+    EXPECT_TRUE(title.trimmed().isEmpty()) << title.toStdString();
+    look();
+    dialog.MessageBox(QStringLiteral("提示信息"), QStringLiteral("好"));
+    EXPECT_EQ(title, QStringLiteral("提示信息"));
+    EXPECT_GE(width, QFontMetrics(QApplication::font()).horizontalAdvance(title) + 150);
 }
 
 TEST(MessageService, ScopesNestAndRestoreThePreviousService)
