@@ -5,6 +5,7 @@
 #include "foundation/dbname.h"
 #include "foundation/demo.h"
 #include "foundation/host.h"
+#include "foundation/rollup.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
 #include "foundation/users.h"
@@ -193,6 +194,7 @@ int runInitDb(const QStringList& args)
         return ExitDatabase;
     }
     const batch::Watchdog watchdog(*sqlca, limits, QStringLiteral("init-db"));
+    const bool newDatabase = schema::missingTables(*sqlca).contains(QStringLiteral("H_stat"));
     if (!schema::create(*sqlca, &error)) {
         err() << "init-db: " << error << Qt::endl;
         return ExitDatabase;
@@ -217,6 +219,21 @@ int runInitDb(const QStringList& args)
             QTextStream(stdout) << "roles ready: " << groups->catalogue << " (catalogue and schemes), "
                                 << groups->report << " (reports), " << groups->users << " (users)"
                                 << Qt::endl;
+    }
+    // A database made here keeps per-level figures; a host's keeps what it has.
+    if (newDatabase) {
+        if (const Status s = rollup::enable(*sqlca); !s) {
+            err() << "init-db: " << s.error << Qt::endl;
+            return ExitDatabase;
+        }
+        const auto stale = rollup::stalePeriods(*sqlca, &error);
+        for (const QString& period : stale.value_or(QStringList{})) {
+            if (const auto r = rollup::rebuild(*sqlca, period, QString(), false, rollup::Wait::Yes);
+                r.kind != rollup::Rebuilt::Done) {
+                err() << "init-db: " << r.error << Qt::endl;
+                return ExitDatabase;
+            }
+        }
     }
     QTextStream(stdout) << "database ready: " << sqlca->description() << Qt::endl;
     return ExitDone;

@@ -126,56 +126,6 @@ QString refusal(FigureRead read, const QString& column, const QString& value, co
                      .arg(column, value, where);
 }
 
-QString unitsText(Units units)
-{
-    // Whole ten-thousandths as "-123.4567": exact, whatever the size.
-    const bool negative = units < 0;
-    Units rest = negative ? -units : units;
-    char buffer[64];
-    int at = sizeof buffer;
-    buffer[--at] = '\0';
-    for (int digit = 0; digit < 4 || rest > 0 || digit < 5; ++digit) {
-        if (digit == 4)
-            buffer[--at] = '.';
-        buffer[--at] = char('0' + int(rest % 10));
-        rest /= 10;
-    }
-    if (negative)
-        buffer[--at] = '-';
-    return QString::fromLatin1(buffer + at);
-}
-
-std::optional<Units> textUnits(const char* text)
-{
-    if (!text)
-        return std::nullopt;
-    // The form unitsText writes, read straight; anything else as a decimal number.
-    const char* p = text;
-    const bool negative = *p == '-';
-    if (negative)
-        ++p;
-    Units units = 0;
-    int digits = 0;
-    int decimals = -1;
-    for (; *p; ++p) {
-        if (*p == '.' && decimals < 0) {
-            decimals = 0;
-            continue;
-        }
-        if (*p < '0' || *p > '9' || ++digits > 36)
-            break;
-        units = units * 10 + (*p - '0');
-        if (decimals >= 0)
-            ++decimals;
-    }
-    if (*p == '\0' && digits > 0 && decimals == Decimal::Scale)
-        return negative ? -units : units;
-    const auto d = Decimal::parse(QString::fromLatin1(text));
-    if (!d)
-        return std::nullopt;
-    return d->units();
-}
-
 } // namespace sqlitefigures
 
 namespace {
@@ -299,31 +249,25 @@ void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
     finishFigure(ctx, acc, argv[1], argv[2], argv[3]);
 }
 
-// kept_figure(sum, count, max, min, flag1, indicator, column): the same figure
-// from the running figures the kept per-level table holds for a region (the
-// sum, maximum and minimum as exact decimal text, see sqliterollup.cpp).
-void keptFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
+// kind_merge(acc): the running figures of several regions as those of their
+// union, for the kept figures of a level from those of the level below.
+void kindMergeStep(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
-    KindFigures acc{0, 0, 0, sqlite3_value_int64(argv[1])};
-    if (acc.count <= 0) {
-        sqlite3_result_null(ctx);
+    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB || sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures)))
         return;
-    }
-    const auto read = [](sqlite3_value* v, Units* out) {
-        const auto units = sqlitefigures::textUnits(reinterpret_cast<const char*>(sqlite3_value_text(v)));
-        if (units)
-            *out = *units;
-        return units.has_value();
-    };
-    if (!read(argv[0], &acc.units) || !read(argv[2], &acc.max) || !read(argv[3], &acc.min)) {
-        const QByteArray text = QStringLiteral("the kept figures of indicator %1 (%2) are not readable: "
-                                               "allstats rollup rebuild makes them again")
-                                    .arg(argText(argv[5]), argText(argv[6]))
-                                    .toUtf8();
-        sqlite3_result_error(ctx, text.constData(), int(text.size()));
+    KindFigures part;
+    std::memcpy(&part, sqlite3_value_blob(argv[0]), sizeof part);
+    if (part.count <= 0)
         return;
-    }
-    finishFigure(ctx, acc, argv[4], argv[5], argv[6]);
+    auto* acc = static_cast<KindFigures*>(sqlite3_aggregate_context(ctx, sizeof(KindFigures)));
+    if (!acc)
+        return;
+    acc->units += part.units;
+    if (acc->count == 0 || part.max > acc->max)
+        acc->max = part.max;
+    if (acc->count == 0 || part.min < acc->min)
+        acc->min = part.min;
+    acc->count += part.count;
 }
 
 } // namespace
@@ -343,6 +287,6 @@ bool registerSqliteFunctions(QSqlDatabase& db)
                                    kindFiguresFinal) == SQLITE_OK &&
            sqlite3_create_function(h, "kind_figure", 4, flags, nullptr, kindFigure, nullptr, nullptr) ==
                SQLITE_OK &&
-           sqlite3_create_function(h, "kept_figure", 7, flags, nullptr, keptFigure, nullptr, nullptr) ==
+           sqlite3_create_function(h, "kind_merge", 1, flags, nullptr, nullptr, kindMergeStep, kindFiguresFinal) ==
                SQLITE_OK;
 }

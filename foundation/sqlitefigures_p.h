@@ -6,7 +6,6 @@
 #include "foundation/decimal.h"
 
 #include <QString>
-#include <optional>
 
 struct sqlite3_value;
 
@@ -30,10 +29,5 @@ FigureRead figureUnits(sqlite3_value* v, Units* out);
 // The refusal of a figure that figureUnits did not take, naming unit, indicator and period.
 QString refusal(FigureRead read, const QString& column, const QString& value, const QString& unit,
                 const QString& indicator, const QString& period);
-
-// Whole ten-thousandths as exact decimal text with four decimals ("-123.4500"),
-// and back (other decimal forms are read too); nullopt for what is no number.
-QString unitsText(Units units);
-std::optional<Units> textUnits(const char* text);
 
 } // namespace sqlitefigures
