@@ -546,7 +546,7 @@ Rebuilt rebuild(Sqlca& sqlca, const QString& period, const QString& region, bool
             return failure(Rebuilt::Failed);
     } else {
         const QVariant n = sqlca.selectValue(
-            QStringLiteral("SELECT h_statqy_rebuild(CAST(? AS text), CAST(? AS text), CAST(? AS boolean), "
+            QStringLiteral("SELECT h_statqy_rebuild(CAST(? AS text), coalesce(CAST(? AS text), ''), CAST(? AS boolean), "
                            "CAST(? AS boolean))"),
             {period, region, whole ? QStringLiteral("true") : QStringLiteral("false"),
              wait == Wait::Yes ? QStringLiteral("true") : QStringLiteral("false")});
