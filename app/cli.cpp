@@ -12,6 +12,7 @@
 #include "foundation/version.h"
 #include "host/batchrun.h"
 #include "host/options.h"
+#include "host/rollupcommand.h"
 #include "host/usercommand.h"
 #include "report/batch.h"
 
@@ -46,6 +47,7 @@ constexpr Command kCommands[] = {
     {u"trend", runTrend, u"follows indicators of a region over months"},
     {u"rank", runRank, u"ranks the sub-regions of a region by an indicator in one month"},
     {u"user", runUser, u"adds, changes, removes and lists the users of a shared PostgreSQL database"},
+    {u"rollup", runRollup, u"enables, rebuilds and shows the figures kept per region level"},
 };
 // clang-format on
 

@@ -39,7 +39,8 @@ QString schemaOf(Sqlca& sqlca)
 
 Status failed(Sqlca& sqlca, const QString& what = QString())
 {
-    return Status::failure(what.isEmpty() ? sqlca.SQLErrText : what + QStringLiteral(": ") + sqlca.SQLErrText);
+    return Status::failure(what.isEmpty() ? sqlca.SQLErrText
+                                          : what + QStringLiteral(": ") + sqlca.SQLErrText);
 }
 
 bool runAll(Sqlca& sqlca, const QStringList& statements, QString* error)
@@ -56,7 +57,8 @@ bool runAll(Sqlca& sqlca, const QStringList& statements, QString* error)
 const QStringList kSqliteTriggers = {QStringLiteral("h_statbj_insert"), QStringLiteral("h_statbj_update"),
                                      QStringLiteral("h_statbj_delete")};
 const QStringList kPostgresTriggers = {QStringLiteral("h_statbj_insert"), QStringLiteral("h_statbj_update"),
-                                       QStringLiteral("h_statbj_delete"), QStringLiteral("h_statbj_truncate")};
+                                       QStringLiteral("h_statbj_delete"),
+                                       QStringLiteral("h_statbj_truncate")};
 
 // The marks of a period in or over a region: the parts that start with it,
 // and the part that holds a town. An empty region: every mark of the period.
@@ -92,8 +94,9 @@ QStringList sqliteTables()
 QStringList sqliteTriggers()
 {
     const auto mark = [](const QString& row) {
-        return QStringLiteral("INSERT OR IGNORE INTO H_statbj (kjqj, qybm) VALUES (%1.kjqj, substr(CAST(%1.number "
-                              "AS TEXT), 1, 6));")
+        return QStringLiteral(
+                   "INSERT OR IGNORE INTO H_statbj (kjqj, qybm) VALUES (%1.kjqj, substr(CAST(%1.number "
+                   "AS TEXT), 1, 6));")
             .arg(row);
     };
     QStringList out;
@@ -124,7 +127,8 @@ QString sqliteMerged()
     return out.join(QStringLiteral(", "));
 }
 
-const QString kSqliteInsert = QStringLiteral("INSERT INTO H_statqy (kjqj, jb, qybm, zbbm, qichu, fasheng, leiji) ");
+const QString kSqliteInsert =
+    QStringLiteral("INSERT INTO H_statqy (kjqj, jb, qybm, zbbm, qichu, fasheng, leiji) ");
 
 // The city and province rows of a period over the given areas, from their county rows.
 bool sqliteAreas(Sqlca& sqlca, const QString& period, const QSet<QString>& areas)
@@ -147,9 +151,10 @@ bool sqliteWhole(Sqlca& sqlca, const QString& period, int* parts)
     const Dialect& d = sqlca.dialect();
     const QString code = codeOf(d, QStringLiteral("h.number"));
     const auto fromUnits = [&](int length, const QString& more) {
-        return kSqliteInsert + QStringLiteral("SELECT ?, %1, substr(%2, 1, %1), h.zbbm, %3 FROM H_stat h "
-                                              "WHERE h.kjqj = ? %4 GROUP BY substr(%2, 1, %1), h.zbbm")
-                                   .arg(QString::number(length), code, sqliteFigures(QStringLiteral("h")), more);
+        return kSqliteInsert +
+               QStringLiteral("SELECT ?, %1, substr(%2, 1, %1), h.zbbm, %3 FROM H_stat h "
+                              "WHERE h.kjqj = ? %4 GROUP BY substr(%2, 1, %1), h.zbbm")
+                   .arg(QString::number(length), code, sqliteFigures(QStringLiteral("h")), more);
     };
     const auto fromCounties = [&](int length) {
         return kSqliteInsert +
@@ -166,8 +171,9 @@ bool sqliteWhole(Sqlca& sqlca, const QString& period, int* parts)
         !sqlca.execute(fromCounties(4), twice) || !sqlca.execute(fromCounties(2), twice))
         return false;
     *parts = sqlca
-                 .selectValue(QStringLiteral("SELECT count(DISTINCT qybm) FROM H_statqy WHERE kjqj = ? AND jb = 6"),
-                              {period})
+                 .selectValue(
+                     QStringLiteral("SELECT count(DISTINCT qybm) FROM H_statqy WHERE kjqj = ? AND jb = 6"),
+                     {period})
                  .toInt();
     return sqlca.SQLCode != -1;
 }
@@ -175,7 +181,8 @@ bool sqliteWhole(Sqlca& sqlca, const QString& period, int* parts)
 bool sqliteParts(Sqlca& sqlca, const QString& period, const QString& region, int* count)
 {
     const Dialect& d = sqlca.dialect();
-    const auto rows = sqlca.selectAll(QStringLiteral("SELECT b.qybm FROM H_statbj b WHERE ") + marksOf(QStringLiteral("b"), region),
+    const auto rows = sqlca.selectAll(QStringLiteral("SELECT b.qybm FROM H_statbj b WHERE ") +
+                                          marksOf(QStringLiteral("b"), region),
                                       marksBinds(period, region));
     if (!rows)
         return false;
@@ -197,19 +204,20 @@ bool sqliteParts(Sqlca& sqlca, const QString& period, const QString& region, int
                            QVariantList{period, part} + where))
             return false;
         if (towns &&
-            !sqlca.execute(kSqliteInsert + QStringLiteral("SELECT ?, 9, substr(%1, 1, 9), h.zbbm, %2 FROM H_stat h "
-                                                          "WHERE %3 AND length(%1) >= 9 "
-                                                          "GROUP BY substr(%1, 1, 9), h.zbbm")
-                                               .arg(code, sqliteFigures(QStringLiteral("h")), inPart),
+            !sqlca.execute(kSqliteInsert +
+                               QStringLiteral("SELECT ?, 9, substr(%1, 1, 9), h.zbbm, %2 FROM H_stat h "
+                                              "WHERE %3 AND length(%1) >= 9 "
+                                              "GROUP BY substr(%1, 1, 9), h.zbbm")
+                                   .arg(code, sqliteFigures(QStringLiteral("h")), inPart),
                            QVariantList{period} + where))
             return false;
         for (const int level : {4, 2})
             if (part.size() >= level)
                 areas.insert(part.left(level));
     }
-    if (!sqliteAreas(sqlca, period, areas) ||
-        !sqlca.execute(QStringLiteral("DELETE FROM H_statbj WHERE ") + marksOf(QStringLiteral("H_statbj"), region),
-                       marksBinds(period, region)))
+    if (!sqliteAreas(sqlca, period, areas) || !sqlca.execute(QStringLiteral("DELETE FROM H_statbj WHERE ") +
+                                                                 marksOf(QStringLiteral("H_statbj"), region),
+                                                             marksBinds(period, region)))
         return false;
     *count = int(rows->size());
     return true;
@@ -229,8 +237,9 @@ QStringList postgresTables()
                        "qybm text COLLATE \"C\" NOT NULL, zbbm text NOT NULL, %1, "
                        "PRIMARY KEY (kjqj, jb, qybm, zbbm))")
             .arg(columns.join(QStringLiteral(", "))),
-        QStringLiteral("CREATE TABLE IF NOT EXISTS h_statbj (kjqj text NOT NULL, qybm text COLLATE \"C\" NOT NULL, "
-                       "PRIMARY KEY (kjqj, qybm))"),
+        QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS h_statbj (kjqj text NOT NULL, qybm text COLLATE \"C\" NOT NULL, "
+            "PRIMARY KEY (kjqj, qybm))"),
     };
 }
 
@@ -256,7 +265,8 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
 {
     const QString path = QStringLiteral("SET search_path = %1, pg_temp").arg(quoteIdent(schema));
     const QString code = codeOf(d, QStringLiteral("h.number"));
-    const QString range = QStringLiteral("%1 >= v_part AND %1 < v_up").arg(d.unitCodeText(QStringLiteral("h.number")));
+    const QString range =
+        QStringLiteral("%1 >= v_part AND %1 < v_up").arg(d.unitCodeText(QStringLiteral("h.number")));
     const QString units = postgresFigures(QStringLiteral("h"));
     const QString merged = postgresMerged();
     const QString insert = QStringLiteral("INSERT INTO h_statqy ");
@@ -264,28 +274,31 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
     // writes nothing): a rebuild claiming them waits for its commit, so it
     // never removes a mark whose change its scan cannot see.
     const QString mark =
-        QStringLiteral(
-            "CREATE OR REPLACE FUNCTION h_statbj_mark() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER %1 AS $f$\n"
-            "BEGIN\n"
-            "  IF TG_OP = 'TRUNCATE' THEN\n"
-            "    DELETE FROM h_statqy;\n"
-            "    DELETE FROM h_statbj;\n"
-            "    RETURN NULL;\n"
-            "  END IF;\n"
-            "  IF TG_OP <> 'DELETE' THEN\n"
-            "    INSERT INTO h_statbj AS b (kjqj, qybm) SELECT DISTINCT n.kjqj, substr(%2, 1, 6) FROM h_statbj_new n\n"
-            "      ON CONFLICT (kjqj, qybm) DO UPDATE SET kjqj = EXCLUDED.kjqj WHERE false;\n"
-            "  END IF;\n"
-            "  IF TG_OP <> 'INSERT' THEN\n"
-            "    INSERT INTO h_statbj AS b (kjqj, qybm) SELECT DISTINCT o.kjqj, substr(%3, 1, 6) FROM h_statbj_old o\n"
-            "      ON CONFLICT (kjqj, qybm) DO UPDATE SET kjqj = EXCLUDED.kjqj WHERE false;\n"
-            "  END IF;\n"
-            "  RETURN NULL;\n"
-            "END $f$")
+        QStringLiteral("CREATE OR REPLACE FUNCTION h_statbj_mark() RETURNS trigger LANGUAGE plpgsql SECURITY "
+                       "DEFINER %1 AS $f$\n"
+                       "BEGIN\n"
+                       "  IF TG_OP = 'TRUNCATE' THEN\n"
+                       "    DELETE FROM h_statqy;\n"
+                       "    DELETE FROM h_statbj;\n"
+                       "    RETURN NULL;\n"
+                       "  END IF;\n"
+                       "  IF TG_OP <> 'DELETE' THEN\n"
+                       "    INSERT INTO h_statbj AS b (kjqj, qybm) SELECT DISTINCT n.kjqj, substr(%2, 1, 6) "
+                       "FROM h_statbj_new n\n"
+                       "      ON CONFLICT (kjqj, qybm) DO UPDATE SET kjqj = EXCLUDED.kjqj WHERE false;\n"
+                       "  END IF;\n"
+                       "  IF TG_OP <> 'INSERT' THEN\n"
+                       "    INSERT INTO h_statbj AS b (kjqj, qybm) SELECT DISTINCT o.kjqj, substr(%3, 1, 6) "
+                       "FROM h_statbj_old o\n"
+                       "      ON CONFLICT (kjqj, qybm) DO UPDATE SET kjqj = EXCLUDED.kjqj WHERE false;\n"
+                       "  END IF;\n"
+                       "  RETURN NULL;\n"
+                       "END $f$")
             .arg(path, codeOf(d, QStringLiteral("n.number")), codeOf(d, QStringLiteral("o.number")));
-    const QString marks = QStringLiteral("b.kjqj = p_kjqj AND (p_region = '' OR (b.qybm >= p_region AND b.qybm < %1) "
-                                         "OR b.qybm = substr(p_region, 1, 6))")
-                              .arg(d.aboveCodesOf(QStringLiteral("p_region")));
+    const QString marks =
+        QStringLiteral("b.kjqj = p_kjqj AND (p_region = '' OR (b.qybm >= p_region AND b.qybm < %1) "
+                       "OR b.qybm = substr(p_region, 1, 6))")
+            .arg(d.aboveCodesOf(QStringLiteral("p_region")));
     const QString rebuild =
         QStringLiteral(
             "CREATE OR REPLACE FUNCTION h_statqy_rebuild(p_kjqj text, p_region text, p_whole boolean, p_wait "
@@ -308,9 +321,11 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
             "      GROUP BY substr(%3, 1, 6), h.zbbm;\n"
             "    %2 SELECT p_kjqj, 9, substr(%3, 1, 9), h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj\n"
             "      AND length(%3) >= 9 GROUP BY substr(%3, 1, 9), h.zbbm;\n"
-            "    %2 SELECT p_kjqj, 4, substr(k.qybm, 1, 4), k.zbbm, %5 FROM h_statqy k WHERE k.kjqj = p_kjqj\n"
+            "    %2 SELECT p_kjqj, 4, substr(k.qybm, 1, 4), k.zbbm, %5 FROM h_statqy k WHERE k.kjqj = "
+            "p_kjqj\n"
             "      AND k.jb = 6 AND length(k.qybm) >= 4 GROUP BY substr(k.qybm, 1, 4), k.zbbm;\n"
-            "    %2 SELECT p_kjqj, 2, substr(k.qybm, 1, 2), k.zbbm, %5 FROM h_statqy k WHERE k.kjqj = p_kjqj\n"
+            "    %2 SELECT p_kjqj, 2, substr(k.qybm, 1, 2), k.zbbm, %5 FROM h_statqy k WHERE k.kjqj = "
+            "p_kjqj\n"
             "      AND k.jb = 6 AND length(k.qybm) >= 2 GROUP BY substr(k.qybm, 1, 2), k.zbbm;\n"
             "    RETURN (SELECT count(DISTINCT qybm) FROM h_statqy WHERE kjqj = p_kjqj AND jb = 6);\n"
             "  END IF;\n"
@@ -321,7 +336,8 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
             "      RETURN -1;\n"
             "    END;\n"
             "  END IF;\n"
-            "  WITH d AS (DELETE FROM h_statbj b WHERE %6 RETURNING b.qybm) SELECT array_agg(d.qybm) INTO v_parts FROM d;\n"
+            "  WITH d AS (DELETE FROM h_statbj b WHERE %6 RETURNING b.qybm) SELECT array_agg(d.qybm) INTO "
+            "v_parts FROM d;\n"
             "  IF v_parts IS NULL THEN\n"
             "    RETURN 0;\n"
             "  END IF;\n"
@@ -332,7 +348,8 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
             "    %2 SELECT p_kjqj, 6, v_part, h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj AND %8\n"
             "      AND substr(%3, 1, 6) = v_part GROUP BY h.zbbm;\n"
             "    IF length(v_part) = 6 THEN\n"
-            "      %2 SELECT p_kjqj, 9, substr(%3, 1, 9), h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj AND %8\n"
+            "      %2 SELECT p_kjqj, 9, substr(%3, 1, 9), h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj AND "
+            "%8\n"
             "        AND substr(%3, 1, 6) = v_part AND length(%3) >= 9 GROUP BY substr(%3, 1, 9), h.zbbm;\n"
             "    END IF;\n"
             "  END LOOP;\n"
@@ -351,8 +368,9 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
         out << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON h_stat").arg(t);
     out << QStringLiteral("CREATE TRIGGER h_statbj_insert AFTER INSERT ON h_stat REFERENCING NEW TABLE AS "
                           "h_statbj_new FOR EACH STATEMENT EXECUTE FUNCTION h_statbj_mark()")
-        << QStringLiteral("CREATE TRIGGER h_statbj_update AFTER UPDATE ON h_stat REFERENCING OLD TABLE AS "
-                          "h_statbj_old NEW TABLE AS h_statbj_new FOR EACH STATEMENT EXECUTE FUNCTION h_statbj_mark()")
+        << QStringLiteral(
+               "CREATE TRIGGER h_statbj_update AFTER UPDATE ON h_stat REFERENCING OLD TABLE AS "
+               "h_statbj_old NEW TABLE AS h_statbj_new FOR EACH STATEMENT EXECUTE FUNCTION h_statbj_mark()")
         << QStringLiteral("CREATE TRIGGER h_statbj_delete AFTER DELETE ON h_stat REFERENCING OLD TABLE AS "
                           "h_statbj_old FOR EACH STATEMENT EXECUTE FUNCTION h_statbj_mark()")
         << QStringLiteral("CREATE TRIGGER h_statbj_truncate AFTER TRUNCATE ON h_stat FOR EACH STATEMENT "
@@ -368,18 +386,19 @@ Status mayCreateTriggers(Sqlca& sqlca)
 {
     if (sqlca.dialect().isSQLite())
         return Status::success();
-    const auto row = sqlca.selectRow(
-        QStringLiteral("SELECT CAST(pg_get_userbyid(c.relowner) AS text), "
-                       "CASE WHEN pg_has_role(current_user, c.relowner, 'USAGE') THEN 1 ELSE 0 END, "
-                       "CAST(current_user AS text) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
-                       "WHERE n.nspname = current_schema() AND c.relname = 'h_stat'"));
+    const auto row = sqlca.selectRow(QStringLiteral(
+        "SELECT CAST(pg_get_userbyid(c.relowner) AS text), "
+        "CASE WHEN pg_has_role(current_user, c.relowner, 'USAGE') THEN 1 ELSE 0 END, "
+        "CAST(current_user AS text) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE n.nspname = current_schema() AND c.relname = 'h_stat'"));
     if (!row)
         return sqlca.SQLCode == 100 ? Status::failure(QStringLiteral("the database has no table H_stat"))
                                     : failed(sqlca);
     if (row->at(1).toInt() != 1)
-        return Status::failure(QStringLiteral("the role %1 may not create triggers on H_stat: the kept figures are "
-                                              "enabled by the owner of H_stat (%2)")
-                                   .arg(row->at(2).toString(), row->at(0).toString()));
+        return Status::failure(
+            QStringLiteral("the role %1 may not create triggers on H_stat: the kept figures are "
+                           "enabled by the owner of H_stat (%2)")
+                .arg(row->at(2).toString(), row->at(0).toString()));
     return Status::success();
 }
 
@@ -399,10 +418,14 @@ std::optional<bool> isEnabled(Sqlca& sqlca, QString* error)
                    "'h_statbj')) OR (type = 'trigger' AND lower(tbl_name) = 'h_stat' AND name IN "
                    "('h_statbj_insert', 'h_statbj_update', 'h_statbj_delete'))"))
              : sqlca.selectValue(QStringLiteral(
-                   "SELECT (SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
-                   "c.relnamespace WHERE n.nspname = current_schema() AND c.relname IN ('h_statqy', 'h_statbj')) + "
-                   "(SELECT count(*) FROM pg_catalog.pg_trigger t JOIN pg_catalog.pg_class c ON c.oid = t.tgrelid "
-                   "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = current_schema() "
+                   "SELECT (SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON "
+                   "n.oid = "
+                   "c.relnamespace WHERE n.nspname = current_schema() AND c.relname IN ('h_statqy', "
+                   "'h_statbj')) + "
+                   "(SELECT count(*) FROM pg_catalog.pg_trigger t JOIN pg_catalog.pg_class c ON c.oid = "
+                   "t.tgrelid "
+                   "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = "
+                   "current_schema() "
                    "AND c.relname = 'h_stat' AND t.tgenabled <> 'D' AND t.tgname IN ('h_statbj_insert', "
                    "'h_statbj_update', 'h_statbj_delete', 'h_statbj_truncate'))"));
     if (sqlca.SQLCode == -1) {
@@ -442,9 +465,10 @@ Status enable(Sqlca& sqlca, Enabled* enabled)
         // stale anywhere: every part of every period is built again.
         if (!sqlca.execute(QStringLiteral("DELETE FROM H_statqy")) ||
             !sqlca.execute(QStringLiteral("DELETE FROM H_statbj")) ||
-            !sqlca.execute(QStringLiteral("INSERT INTO H_statbj (kjqj, qybm) SELECT DISTINCT h.kjqj, substr(%1, 1, 6) "
-                                          "FROM H_stat h")
-                               .arg(codeOf(d, QStringLiteral("h.number")))))
+            !sqlca.execute(
+                QStringLiteral("INSERT INTO H_statbj (kjqj, qybm) SELECT DISTINCT h.kjqj, substr(%1, 1, 6) "
+                               "FROM H_stat h")
+                    .arg(codeOf(d, QStringLiteral("h.number")))))
             return failed(sqlca);
         parts = int(sqlca.SQLNRows);
     }
@@ -452,7 +476,8 @@ Status enable(Sqlca& sqlca, Enabled* enabled)
         const auto users = users::hasUsersTable(sqlca, &error);
         if (!users)
             return Status::failure(error);
-        if (*users && !users::applyRegionPolicy(sqlca, QStringLiteral("h_statqy"), QStringLiteral("qybm"), &error))
+        if (*users &&
+            !users::applyRegionPolicy(sqlca, QStringLiteral("h_statqy"), QStringLiteral("qybm"), &error))
             return Status::failure(error);
     }
     if (!tx.commit())
@@ -479,9 +504,11 @@ Status disable(Sqlca& sqlca)
         for (const QString& t : kPostgresTriggers)
             statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON h_stat").arg(t);
         statements << QStringLiteral("DROP FUNCTION IF EXISTS h_statbj_mark()")
-                   << QStringLiteral("DROP FUNCTION IF EXISTS h_statqy_rebuild(text, text, boolean, boolean)");
+                   << QStringLiteral(
+                          "DROP FUNCTION IF EXISTS h_statqy_rebuild(text, text, boolean, boolean)");
     }
-    statements << QStringLiteral("DROP TABLE IF EXISTS H_statqy") << QStringLiteral("DROP TABLE IF EXISTS H_statbj");
+    statements << QStringLiteral("DROP TABLE IF EXISTS H_statqy")
+               << QStringLiteral("DROP TABLE IF EXISTS H_statbj");
     QString error;
     if (!runAll(sqlca, statements, &error))
         return Status::failure(error);
@@ -496,8 +523,9 @@ std::optional<QList<PeriodState>> status(Sqlca& sqlca, QString* error)
         return std::nullopt;
     };
     QMap<QString, PeriodState> periods;
-    const auto kept = sqlca.selectAll(QStringLiteral("SELECT kjqj, count(*), count(DISTINCT CASE WHEN jb = 6 THEN "
-                                                     "qybm END) FROM H_statqy GROUP BY kjqj"));
+    const auto kept =
+        sqlca.selectAll(QStringLiteral("SELECT kjqj, count(*), count(DISTINCT CASE WHEN jb = 6 THEN "
+                                       "qybm END) FROM H_statqy GROUP BY kjqj"));
     if (!kept)
         return fail();
     for (const QVariantList& r : *kept) {
@@ -511,10 +539,10 @@ std::optional<QList<PeriodState>> status(Sqlca& sqlca, QString* error)
     for (const QVariantList& r : *marks)
         periods[r[0].toString()].staleParts = r[1].toInt();
     // The periods of H_stat, one index probe each.
-    const auto figures = sqlca.selectAll(QStringLiteral(
-        "WITH RECURSIVE p (k) AS (SELECT min(kjqj) FROM H_stat UNION ALL "
-        "SELECT (SELECT min(kjqj) FROM H_stat WHERE kjqj > p.k) FROM p WHERE p.k IS NOT NULL) "
-        "SELECT k FROM p WHERE k IS NOT NULL"));
+    const auto figures = sqlca.selectAll(
+        QStringLiteral("WITH RECURSIVE p (k) AS (SELECT min(kjqj) FROM H_stat UNION ALL "
+                       "SELECT (SELECT min(kjqj) FROM H_stat WHERE kjqj > p.k) FROM p WHERE p.k IS NOT NULL) "
+                       "SELECT k FROM p WHERE k IS NOT NULL"));
     if (!figures)
         return fail();
     for (const QVariantList& r : *figures)
@@ -541,13 +569,15 @@ Rebuilt rebuild(Sqlca& sqlca, const QString& period, const QString& region, bool
     if (!tx.active())
         return failure(wait == Wait::No ? Rebuilt::Busy : Rebuilt::Failed);
     if (d.isSQLite()) {
-        const bool ok = whole ? sqliteWhole(sqlca, period, &out.parts) : sqliteParts(sqlca, period, region, &out.parts);
+        const bool ok =
+            whole ? sqliteWhole(sqlca, period, &out.parts) : sqliteParts(sqlca, period, region, &out.parts);
         if (!ok)
             return failure(Rebuilt::Failed);
     } else {
         const QVariant n = sqlca.selectValue(
-            QStringLiteral("SELECT h_statqy_rebuild(CAST(? AS text), coalesce(CAST(? AS text), ''), CAST(? AS boolean), "
-                           "CAST(? AS boolean))"),
+            QStringLiteral(
+                "SELECT h_statqy_rebuild(CAST(? AS text), coalesce(CAST(? AS text), ''), CAST(? AS boolean), "
+                "CAST(? AS boolean))"),
             {period, region, whole ? QStringLiteral("true") : QStringLiteral("false"),
              wait == Wait::Yes ? QStringLiteral("true") : QStringLiteral("false")});
         if (sqlca.SQLCode != 0)
@@ -612,10 +642,12 @@ bool fillWorkingRows(Sqlca& sqlca, const QString& period, const QString& region)
                                                           "ELSE k.%1_zx END")
                                                .arg(f)));
     }
-    const QString select = QStringLiteral("SELECT k.zbbm, %1 FROM H_statqy k, S_zbbm WHERE k.kjqj = ? AND k.jb = ? "
-                                          "AND k.qybm = ? AND k.zbbm = S_zbbm.number AND S_zbbm.flag1 IN (1, 2, 3, 4)")
-                               .arg(figures.join(QStringLiteral(", ")));
-    return sqlca.execute(d.insertSelect(QStringLiteral("t_stat"), QStringLiteral("zbbm, qichu, fasheng, leiji"),
+    const QString select =
+        QStringLiteral("SELECT k.zbbm, %1 FROM H_statqy k, S_zbbm WHERE k.kjqj = ? AND k.jb = ? "
+                       "AND k.qybm = ? AND k.zbbm = S_zbbm.number AND S_zbbm.flag1 IN (1, 2, 3, 4)")
+            .arg(figures.join(QStringLiteral(", ")));
+    return sqlca.execute(d.insertSelect(QStringLiteral("t_stat"),
+                                        QStringLiteral("zbbm, qichu, fasheng, leiji"),
                                         select + QStringLiteral(" UNION ALL ") + kZeroRows),
                          {period, int(region.size()), region});
 }

@@ -120,9 +120,11 @@ QString refusal(FigureRead read, const QString& column, const QString& value, co
 {
     const QString where = QStringLiteral("unit %1, indicator %2, period %3").arg(unit, indicator, period);
     return read == FigureRead::NotANumber
-               ? QStringLiteral("H_stat holds a %1 figure that is not a number (%2) for %3").arg(column, value, where)
-               : QStringLiteral("H_stat holds a %1 figure (%2) for %3 beyond the 16 integer digits the report can "
-                                "hold")
+               ? QStringLiteral("H_stat holds a %1 figure that is not a number (%2) for %3")
+                     .arg(column, value, where)
+               : QStringLiteral(
+                     "H_stat holds a %1 figure (%2) for %3 beyond the 16 integer digits the report can "
+                     "hold")
                      .arg(column, value, where);
 }
 
@@ -161,8 +163,8 @@ void kindFiguresStep(sqlite3_context* ctx, int, sqlite3_value** argv)
         return;
     Units x = 0;
     if (const FigureRead r = figureUnits(argv[0], &x); r != FigureRead::Ok) {
-        const QByteArray utf8 = sqlitefigures::refusal(r, argText(argv[4]), argText(argv[0]), argText(argv[1]),
-                                                       argText(argv[2]), argText(argv[3]))
+        const QByteArray utf8 = sqlitefigures::refusal(r, argText(argv[4]), argText(argv[0]),
+                                                       argText(argv[1]), argText(argv[2]), argText(argv[3]))
                                     .toUtf8();
         sqlite3_result_error(ctx, utf8.constData(), int(utf8.size()));
         return;
@@ -190,8 +192,8 @@ void kindFiguresFinal(sqlite3_context* ctx)
 
 // The figure of the indicator's kind from its running figures, in cents, as
 // kind_figure and kept_figure give it; flag1, indicator and column as passed.
-void finishFigure(sqlite3_context* ctx, const KindFigures& acc, sqlite3_value* flag1, sqlite3_value* indicator,
-                  sqlite3_value* column)
+void finishFigure(sqlite3_context* ctx, const KindFigures& acc, sqlite3_value* flag1,
+                  sqlite3_value* indicator, sqlite3_value* column)
 {
     if (acc.count <= 0) {
         sqlite3_result_null(ctx);
@@ -253,7 +255,8 @@ void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
 // union, for the kept figures of a level from those of the level below.
 void kindMergeStep(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
-    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB || sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures)))
+    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB ||
+        sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures)))
         return;
     KindFigures part;
     std::memcpy(&part, sqlite3_value_blob(argv[0]), sizeof part);
@@ -287,6 +290,6 @@ bool registerSqliteFunctions(QSqlDatabase& db)
                                    kindFiguresFinal) == SQLITE_OK &&
            sqlite3_create_function(h, "kind_figure", 4, flags, nullptr, kindFigure, nullptr, nullptr) ==
                SQLITE_OK &&
-           sqlite3_create_function(h, "kind_merge", 1, flags, nullptr, nullptr, kindMergeStep, kindFiguresFinal) ==
-               SQLITE_OK;
+           sqlite3_create_function(h, "kind_merge", 1, flags, nullptr, nullptr, kindMergeStep,
+                                   kindFiguresFinal) == SQLITE_OK;
 }

@@ -9,11 +9,13 @@
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
 #include "report/tidy.h"
+#include "support/commandline.h"
 #include "support/hosts.h"
 #include "support/seed.h"
 #include "support/testdb.h"
 #include "support/testroles.h"
 
+#include <QFile>
 #include <QThread>
 #include <thread>
 
@@ -32,8 +34,9 @@ protected:
             return;
         seed::monthlyReport(*db);
         // A minimum besides the seed's sum, average and maximum; two figures of it are NULL.
-        db->exec(QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES ('0005', 'x', 'x', "
-                                "4, 0)"));
+        db->exec(
+            QStringLiteral("INSERT INTO s_zbbm (number, zblx, zbmc, flag1, flag2) VALUES ('0005', 'x', 'x', "
+                           "4, 0)"));
         db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES "
                                 "('410101001001', '202409', '0005', 50, NULL, NULL), "
                                 "('410101001002', '202409', '0005', 20, NULL, NULL)"));
@@ -90,14 +93,15 @@ protected:
 
     QString truncate() const
     {
-        return GetParam() == Backend::SQLite ? QStringLiteral("DELETE FROM H_stat") : QStringLiteral("TRUNCATE H_stat");
+        return GetParam() == Backend::SQLite ? QStringLiteral("DELETE FROM H_stat")
+                                             : QStringLiteral("TRUNCATE H_stat");
     }
 };
 
 QStringList levels(const QString& province, const QString& city, const QString& county, const QString& town)
 {
-    return {QStringLiteral("41:") + province, QStringLiteral("4101:") + city, QStringLiteral("410101:") + county,
-            QStringLiteral("410101001:") + town};
+    return {QStringLiteral("41:") + province, QStringLiteral("4101:") + city,
+            QStringLiteral("410101:") + county, QStringLiteral("410101001:") + town};
 }
 
 TEST_P(KeptFiguresTest, AReportReadsTheKeptFiguresOnceBuilt)
@@ -112,7 +116,8 @@ TEST_P(KeptFiguresTest, AReportReadsTheKeptFiguresOnceBuilt)
     EXPECT_EQ(figure(QStringLiteral("4101"), QStringLiteral("0002")), QStringLiteral("0.88 0.00 0.50"));
     EXPECT_EQ(figure(QStringLiteral("4101"), QStringLiteral("0003")), QStringLiteral("9000.00 0.00 9000.00"));
     EXPECT_EQ(figure(QStringLiteral("4101"), QStringLiteral("0005")), QStringLiteral("20.00 - -"));
-    EXPECT_EQ(figure(QStringLiteral("41"), QStringLiteral("0004")), QStringLiteral("0.00 0.00 0.00")); // the zero row
+    EXPECT_EQ(figure(QStringLiteral("41"), QStringLiteral("0004")),
+              QStringLiteral("0.00 0.00 0.00")); // the zero row
 
     // What the report shows comes from the kept row: a kept figure changed by
     // hand (here the sum of 0003's figures, 17000) is what it shows, until the
@@ -122,7 +127,8 @@ TEST_P(KeptFiguresTest, AReportReadsTheKeptFiguresOnceBuilt)
                                 "'202409' AND k.jb = 4 AND k.qybm = '4101' AND k.zbbm = '0003') "
                                 "WHERE jb = 4 AND qybm = '4101' AND zbbm = '0001'"));
     else
-        db->exec(QStringLiteral("UPDATE H_statqy SET qichu_he = 17000 WHERE jb = 4 AND qybm = '4101' AND zbbm = '0001'"));
+        db->exec(QStringLiteral(
+            "UPDATE H_statqy SET qichu_he = 17000 WHERE jb = 4 AND qybm = '4101' AND zbbm = '0001'"));
     EXPECT_EQ(figure(QStringLiteral("4101"), QStringLiteral("0001")), QStringLiteral("17000.00 5.00 312.00"));
     const auto r = rollup::rebuild(sqlca(), seed::kPeriod, QString(), true, rollup::Wait::Yes);
     ASSERT_EQ(r.kind, rollup::Rebuilt::Done) << r.error.toStdString();
@@ -172,7 +178,8 @@ TEST_P(KeptFiguresTest, EveryChangeIsInTheVeryNextReport)
     EXPECT_EQ(everyLevel(QStringLiteral("0005")), levels(fifty, fifty, fifty, fifty));
     EXPECT_EQ(figure(QStringLiteral("410102"), QStringLiteral("0005")), QString());
     EXPECT_EQ(everyLevel(QStringLiteral("0003")),
-              levels(QStringLiteral("1.00 0.00 9000.00"), QStringLiteral("1.00 0.00 9000.00"), QString(), QString()));
+              levels(QStringLiteral("1.00 0.00 9000.00"), QStringLiteral("1.00 0.00 9000.00"), QString(),
+                     QString()));
 
     // Emptied at once (TRUNCATE on PostgreSQL), then one figure again.
     db->exec(truncate());
@@ -196,9 +203,10 @@ TEST_P(KeptFiguresTest, AVillageUsersRefreshIsInTheNextReportOfItsCounty)
         host.gs_userqybm = QStringLiteral("410101001002");
         host.effect = [&](const QString& routine, const QStringList& args) {
             if (routine == u"uf_allstats" &&
-                !village->execute(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
-                                                 "VALUES (?, ?, '0001', 1000, 0, 0)"),
-                                  {args[0] + QStringLiteral("999"), args[1]}))
+                !village->execute(
+                    QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) "
+                                   "VALUES (?, ?, '0001', 1000, 0, 0)"),
+                    {args[0] + QStringLiteral("999"), args[1]}))
                 return Status::failure(village->SQLErrText);
             return Status::success();
         };
@@ -216,13 +224,17 @@ TEST_P(KeptFiguresTest, AVillageUsersRefreshIsInTheNextReportOfItsCounty)
     // own figures only, allowed by the host to write them; a county role reads
     // its county's kept figures, made from every unit.
     TestRoles roles(*db);
-    const QString villageRole = roles.add(QStringLiteral("village"), QStringLiteral("410101001001"), TestRoles::all());
-    const QString countyRole = roles.add(QStringLiteral("county"), QStringLiteral("410101"), TestRoles::all());
-    db->exec(QStringLiteral("GRANT INSERT, UPDATE, DELETE ON H_stat TO %1").arg(TestRoles::quote(villageRole)));
+    const QString villageRole =
+        roles.add(QStringLiteral("village"), QStringLiteral("410101001001"), TestRoles::all());
+    const QString countyRole =
+        roles.add(QStringLiteral("county"), QStringLiteral("410101"), TestRoles::all());
+    db->exec(
+        QStringLiteral("GRANT INSERT, UPDATE, DELETE ON H_stat TO %1").arg(TestRoles::quote(villageRole)));
     auto user = roles.connect(villageRole);
     ASSERT_TRUE(user);
-    ASSERT_TRUE(user->execute(QStringLiteral("UPDATE H_stat SET qichu = qichu + 10 WHERE number = '410101001001' "
-                                             "AND zbbm = '0001'")))
+    ASSERT_TRUE(
+        user->execute(QStringLiteral("UPDATE H_stat SET qichu = qichu + 10 WHERE number = '410101001001' "
+                                     "AND zbbm = '0001'")))
         << user->SQLErrText.toStdString();
     EXPECT_EQ(user->SQLNRows, 1);
     auto county = roles.connect(countyRole);
@@ -230,8 +242,10 @@ TEST_P(KeptFiguresTest, AVillageUsersRefreshIsInTheNextReportOfItsCounty)
     const QString plusTen = QStringLiteral("1317.00 5.00 312.00");
     EXPECT_EQ(figure(*county, QStringLiteral("410101"), QStringLiteral("0001")), plusTen);
     EXPECT_EQ(figure(*county, QStringLiteral("410101001"), QStringLiteral("0001")), plusTen);
-    EXPECT_EQ(county->selectValue(QStringLiteral("SELECT count(*) FROM H_statqy WHERE qybm IN ('41', '4101')")).toInt(),
-              0)
+    EXPECT_EQ(
+        county->selectValue(QStringLiteral("SELECT count(*) FROM H_statqy WHERE qybm IN ('41', '4101')"))
+            .toInt(),
+        0)
         << "a county role reads no kept figure above its county";
     EXPECT_EQ(figure(QStringLiteral("41"), QStringLiteral("0001")), plusTen);
 }
@@ -241,8 +255,9 @@ TEST_P(KeptFiguresTest, WritersAndRebuildsInOtherSessionsNeverShowStaleFigures)
     const QString seeded = QStringLiteral("307.00 5.00 312.00");
     ASSERT_EQ(everyLevel(QStringLiteral("0001")), levels(seeded, seeded, seeded, seeded));
     ASSERT_TRUE(sqlca().setTimeLimits(2, 0));
-    const QString add = QStringLiteral("UPDATE H_stat SET qichu = qichu + %1 WHERE number = '410101001001' AND "
-                                       "zbbm = '0001'");
+    const QString add =
+        QStringLiteral("UPDATE H_stat SET qichu = qichu + %1 WHERE number = '410101001001' AND "
+                       "zbbm = '0001'");
 
     // A committed change waits to be built while a writer holds another
     // change of the same county open: the report shows what is committed.
@@ -312,7 +327,8 @@ TEST_P(KeptFiguresTest, WritersAndRebuildsInOtherSessionsNeverShowStaleFigures)
     ASSERT_EQ(a.outcome().kind, RunOutcome::Done) << a.outcome().message.toStdString();
     ASSERT_EQ(b.outcome().kind, RunOutcome::Done) << b.outcome().message.toStdString();
     for (Sqlca* s : {&sqlca(), reader.get()})
-        EXPECT_EQ(Decimal::fromVariant(s->selectValue(QStringLiteral("SELECT qichu FROM t_stat WHERE zbbm = '0001'")))
+        EXPECT_EQ(Decimal::fromVariant(
+                      s->selectValue(QStringLiteral("SELECT qichu FROM t_stat WHERE zbbm = '0001'")))
                       ->toString(2),
                   QStringLiteral("4321308.00"));
     EXPECT_EQ(marks(), 0);
@@ -334,12 +350,14 @@ TEST_P(KeptFiguresTest, NullHugeAndUnreadableFiguresGiveWhatTheScanGives)
     // where the region holds it; a county beside it reports as before.
     QStringList rows;
     for (int i = 1; i <= 101; ++i)
-        rows << QStringLiteral("('4101030%1', '202409', '0001', 99999999999999, 0, 0)").arg(i, 5, 10, QLatin1Char('0'));
+        rows << QStringLiteral("('4101030%1', '202409', '0001', 99999999999999, 0, 0)")
+                    .arg(i, 5, 10, QLatin1Char('0'));
     db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES ") +
              rows.join(QStringLiteral(", ")));
     for (const QString& region : {QStringLiteral("41"), QStringLiteral("4101"), QStringLiteral("410103")}) {
         const QString huge = figure(region, QStringLiteral("0001"));
-        EXPECT_TRUE(huge.startsWith(QStringLiteral("failed:")) && huge.contains(QStringLiteral("indicator 0001")) &&
+        EXPECT_TRUE(huge.startsWith(QStringLiteral("failed:")) &&
+                    huge.contains(QStringLiteral("indicator 0001")) &&
                     huge.contains(QStringLiteral("16 integer digits")))
             << region.toStdString() << ": " << huge.toStdString();
     }
@@ -350,11 +368,13 @@ TEST_P(KeptFiguresTest, NullHugeAndUnreadableFiguresGiveWhatTheScanGives)
     // A figure that is no number: refused naming unit, indicator and period
     // at every level that holds it; mended, the next report has the figures.
     const QString bad = GetParam() == Backend::SQLite ? QStringLiteral("'1,000'") : QStringLiteral("'NaN'");
-    db->exec(QStringLiteral("UPDATE H_stat SET fasheng = %1 WHERE number = '410101001002' AND zbbm = '0003'").arg(bad));
+    db->exec(QStringLiteral("UPDATE H_stat SET fasheng = %1 WHERE number = '410101001002' AND zbbm = '0003'")
+                 .arg(bad));
     for (const QString& region : kLevels) {
         const QString refused = figure(region, QStringLiteral("0003"));
         for (const char* part : {"failed:", "410101001002", "0003", "202409", "not a number"})
-            EXPECT_TRUE(refused.contains(QString::fromLatin1(part))) << region.toStdString() << ": " << refused.toStdString();
+            EXPECT_TRUE(refused.contains(QString::fromLatin1(part)))
+                << region.toStdString() << ": " << refused.toStdString();
     }
     db->exec(QStringLiteral("UPDATE H_stat SET fasheng = 7 WHERE number = '410101001002' AND zbbm = '0003'"));
     const QString mended = QStringLiteral("9000.00 7.00 9000.00");
@@ -368,7 +388,8 @@ TEST_P(KeptFiguresTest, SwitchedOffAndOnAgainTheReportsStayRight)
     ASSERT_TRUE(rollup::disable(sqlca()));
     EXPECT_EQ(rollup::isEnabled(sqlca(), nullptr), std::optional<bool>(false));
     // Without them the figures are scanned: a change is there, no mark is written.
-    db->exec(QStringLiteral("UPDATE H_stat SET qichu = 1100 WHERE number = '410101001001' AND zbbm = '0001'"));
+    db->exec(
+        QStringLiteral("UPDATE H_stat SET qichu = 1100 WHERE number = '410101001001' AND zbbm = '0001'"));
     const QString changed = QStringLiteral("1307.00 5.00 312.00");
     EXPECT_EQ(everyLevel(QStringLiteral("0001")), levels(changed, changed, changed, changed));
 
@@ -389,7 +410,8 @@ TEST_P(KeptFiguresTest, SwitchedOffAndOnAgainTheReportsStayRight)
     db->exec(QStringLiteral("CREATE TABLE h_copy AS SELECT * FROM H_stat"));
     db->exec(QStringLiteral("DROP TABLE H_stat"));
     db->exec(QStringLiteral("CREATE TABLE H_stat AS SELECT * FROM h_copy"));
-    db->exec(QStringLiteral("UPDATE H_stat SET qichu = 1100 WHERE number = '410101001001' AND zbbm = '0001'"));
+    db->exec(
+        QStringLiteral("UPDATE H_stat SET qichu = 1100 WHERE number = '410101001001' AND zbbm = '0001'"));
     EXPECT_EQ(rollup::isEnabled(sqlca(), nullptr), std::optional<bool>(false));
     EXPECT_EQ(everyLevel(QStringLiteral("0001")), levels(changed, changed, changed, changed));
 }
@@ -407,35 +429,104 @@ TEST_P(KeptFiguresTest, HostMadeTablesGiveThePlainTablesFigures)
     auto figures = [&](Sqlca& s) {
         QStringList all;
         for (const QString& region : regions)
-            for (const QString& zbbm : {QStringLiteral("0001"), QStringLiteral("0003"), QStringLiteral("0005")})
+            for (const QString& zbbm :
+                 {QStringLiteral("0001"), QStringLiteral("0003"), QStringLiteral("0005")})
                 all << region + u'/' + zbbm + u':' + figure(s, region, zbbm);
         return all;
     };
     const QStringList plain = figures(sqlca());
-    EXPECT_TRUE(plain.contains(QStringLiteral("4101/0001:1310.00 105.00 322.00"))) << plain.join(u'\n').toStdString();
-    EXPECT_TRUE(plain.contains(QStringLiteral("41/0003:9500.00 0.00 9000.00"))) << plain.join(u'\n').toStdString();
+    EXPECT_TRUE(plain.contains(QStringLiteral("4101/0001:1310.00 105.00 322.00")))
+        << plain.join(u'\n').toStdString();
+    EXPECT_TRUE(plain.contains(QStringLiteral("41/0003:9500.00 0.00 9000.00")))
+        << plain.join(u'\n').toStdString();
 
     const bool lite = GetParam() == Backend::SQLite;
     if (!lite)
-        db->exec(QStringLiteral("CREATE COLLATION codes_by_value (provider = icu, locale = 'und-u-kn-true')"));
+        db->exec(
+            QStringLiteral("CREATE COLLATION codes_by_value (provider = icu, locale = 'und-u-kn-true')"));
     ASSERT_TRUE(rollup::disable(sqlca()));
     db->exec(QStringLiteral("CREATE TABLE h_plain AS SELECT * FROM H_stat"));
     db->exec(QStringLiteral("DROP TABLE H_stat"));
-    db->exec(QStringLiteral("CREATE TABLE H_stat (number %1 NOT NULL, kjqj VARCHAR(6) NOT NULL, "
-                            "zbbm VARCHAR(4) NOT NULL, qichu NUMERIC(18,4), fasheng NUMERIC(18,4), "
-                            "leiji NUMERIC(18,4))")
-                 .arg(lite ? QStringLiteral("INTEGER") : QStringLiteral("VARCHAR(40) COLLATE codes_by_value")));
+    db->exec(
+        QStringLiteral("CREATE TABLE H_stat (number %1 NOT NULL, kjqj VARCHAR(6) NOT NULL, "
+                       "zbbm VARCHAR(4) NOT NULL, qichu NUMERIC(18,4), fasheng NUMERIC(18,4), "
+                       "leiji NUMERIC(18,4))")
+            .arg(lite ? QStringLiteral("INTEGER") : QStringLiteral("VARCHAR(40) COLLATE codes_by_value")));
     db->exec(QStringLiteral("CREATE INDEX H_stat_odd ON H_stat (kjqj, number)"));
     db->exec(QStringLiteral("INSERT INTO H_stat SELECT * FROM h_plain WHERE number <> '410101001001'"));
     auto odd = db->connectAgain();
     ASSERT_TRUE(odd);
-    ASSERT_EQ(odd->dialect().unitCodes(), lite ? Dialect::UnitCodes::NotText : Dialect::UnitCodes::Linguistic);
+    ASSERT_EQ(odd->dialect().unitCodes(),
+              lite ? Dialect::UnitCodes::NotText : Dialect::UnitCodes::Linguistic);
     ASSERT_TRUE(rollup::enable(*odd));
     figures(*odd); // built
     // The last units come through the triggers of the host's table.
-    ASSERT_TRUE(odd->execute(QStringLiteral("INSERT INTO H_stat SELECT * FROM h_plain WHERE number = '410101001001'")));
+    ASSERT_TRUE(odd->execute(
+        QStringLiteral("INSERT INTO H_stat SELECT * FROM h_plain WHERE number = '410101001001'")));
     EXPECT_EQ(figures(*odd), plain);
     EXPECT_EQ(marks(*odd), 0);
+}
+
+// `allstats rollup`: the state of each period, a rebuild, off and on again;
+// usage errors, a database without kept figures, a role that may not make triggers.
+TEST_P(KeptFiguresTest, TheRollupCommandShowsRebuildsAndSwitchesTheKeptFigures)
+{
+    if (!QFile::exists(allstatsExecutable()))
+        GTEST_SKIP() << "the allstats executable is not built";
+    const auto rollupCommand = [&](const QString& action, const QStringList& more = {}) {
+        return runAllstats(QStringList{QStringLiteral("rollup"), action, QStringLiteral("--db"), db->url()} +
+                           more);
+    };
+    Outcome o = rollupCommand(QStringLiteral("status"));
+    ASSERT_EQ(o.code, 0) << o.error().toStdString();
+    EXPECT_TRUE(o.output().contains(QStringLiteral("202409\tstale\t0\t0\t2"))) << o.output().toStdString();
+
+    o = rollupCommand(QStringLiteral("rebuild"));
+    ASSERT_EQ(o.code, 0) << o.error().toStdString();
+    EXPECT_EQ(marks(), 0);
+    o = rollupCommand(QStringLiteral("status"));
+    EXPECT_TRUE(o.output().contains(QStringLiteral("202409\tfresh\t"))) << o.output().toStdString();
+    // After a load: the whole period anew.
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES "
+                            "('410102001001', '202409', '0001', 50, 0, 0)"));
+    o = rollupCommand(QStringLiteral("rebuild"), {QStringLiteral("--period"), QStringLiteral("202409")});
+    ASSERT_EQ(o.code, 0) << o.error().toStdString();
+    EXPECT_TRUE(o.output().contains(QStringLiteral("202409: 3 parts built"))) << o.output().toStdString();
+    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT count(*) FROM H_statbj")).toInt(), 0);
+
+    EXPECT_EQ(
+        rollupCommand(QStringLiteral("status"), {QStringLiteral("--period"), QStringLiteral("202409")}).code,
+        2);
+    EXPECT_EQ(
+        rollupCommand(QStringLiteral("rebuild"), {QStringLiteral("--period"), QStringLiteral("2024")}).code,
+        2);
+    EXPECT_EQ(
+        runAllstats({QStringLiteral("rollup"), QStringLiteral("on"), QStringLiteral("--db"), db->url()}).code,
+        2);
+
+    ASSERT_EQ(rollupCommand(QStringLiteral("disable")).code, 0);
+    EXPECT_EQ(rollup::isEnabled(sqlca(), nullptr), std::optional<bool>(false));
+    o = rollupCommand(QStringLiteral("status"));
+    EXPECT_EQ(o.code, 1);
+    EXPECT_TRUE(o.said().contains(QStringLiteral("rollup enable"))) << o.said().toStdString();
+    EXPECT_EQ(figure(QStringLiteral("4101"), QStringLiteral("0001")), QStringLiteral("357.00 5.00 312.00"));
+
+    std::unique_ptr<TestRoles> roles;
+    if (GetParam() == Backend::PostgreSQL) {
+        // A user of the database is no owner of H_stat: refused, naming the owner.
+        roles = std::make_unique<TestRoles>(*db);
+        const QString user = roles->add(QStringLiteral("clerk"), QStringLiteral("41"), TestRoles::all());
+        o = runAllstats(
+            {QStringLiteral("rollup"), QStringLiteral("enable"), QStringLiteral("--db"), roles->url(user)});
+        EXPECT_EQ(o.code, 3);
+        EXPECT_TRUE(o.said().contains(QStringLiteral("may not create triggers on H_stat")))
+            << o.said().toStdString();
+        EXPECT_EQ(rollup::isEnabled(sqlca(), nullptr), std::optional<bool>(false));
+    }
+    o = rollupCommand(QStringLiteral("enable"));
+    ASSERT_EQ(o.code, 0) << o.error().toStdString();
+    EXPECT_TRUE(o.output().contains(QStringLiteral("3 parts to build"))) << o.output().toStdString();
+    EXPECT_EQ(figure(QStringLiteral("4101"), QStringLiteral("0001")), QStringLiteral("357.00 5.00 312.00"));
 }
 
 ALLSTATS_ON_ALL_BACKENDS(KeptFiguresTest);

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QStringList>
+
+// `allstats rollup enable|disable|status|rebuild --db DB [--period YYYYMM]`:
+// the kept per-level figures of a database (see foundation/rollup.h).
+int runRollup(const QStringList& args);
