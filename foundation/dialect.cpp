@@ -99,7 +99,8 @@ QString Dialect::beginExclusive() const
 
 QString Dialect::beginWriteSeeingCommits() const
 {
-    return isSQLite() ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN ISOLATION LEVEL READ COMMITTED");
+    return isSQLite() ? QStringLiteral("BEGIN IMMEDIATE")
+                      : QStringLiteral("BEGIN ISOLATION LEVEL READ COMMITTED");
 }
 
 QString Dialect::beginSnapshot() const

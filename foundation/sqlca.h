@@ -211,9 +211,9 @@ public:
     explicit TransactionGuard(Sqlca& sqlca, bool exclusive = false);
     enum class Writes
     {
-        AtOnce,                  // beginWrite()
-        SeeingCommits,           // beginWriteSeeingCommits(true)
-        SeeingCommitsIfFreeNow,  // beginWriteSeeingCommits(false)
+        AtOnce,                 // beginWrite()
+        SeeingCommits,          // beginWriteSeeingCommits(true)
+        SeeingCommitsIfFreeNow, // beginWriteSeeingCommits(false)
     };
     TransactionGuard(Sqlca& sqlca, Writes);
     enum class Reads
