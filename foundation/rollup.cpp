@@ -5,6 +5,7 @@
 
 #include <QMap>
 #include <QSet>
+#include <atomic>
 
 namespace rollup {
 
@@ -605,9 +606,18 @@ std::optional<QStringList> stalePeriods(Sqlca& sqlca, QString* error)
     return out;
 }
 
+namespace {
+std::atomic<bool> g_readByReports = true;
+} // namespace
+
+void setReadByReports(bool read)
+{
+    g_readByReports = read;
+}
+
 bool prepare(Sqlca& sqlca, const QString& period, const QString& region)
 {
-    if (!isKeptLevel(region))
+    if (!g_readByReports || !isKeptLevel(region))
         return false;
     const auto enabled = isEnabled(sqlca, nullptr);
     if (!enabled || !*enabled)

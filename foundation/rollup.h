@@ -94,6 +94,10 @@ Rebuilt rebuild(Sqlca& sqlca, const QString& period, const QString& region, bool
 // The periods with marked parts.
 std::optional<QStringList> stalePeriods(Sqlca& sqlca, QString* error);
 
+// Whether this process's reports read kept figures at all (default true): the
+// benchmark times the scan beside them on one database.
+void setReadByReports(bool read);
+
 // For the statistics run. Before its snapshot, outside a transaction: whether
 // the run may read kept figures of the region (kept level, enabled), after
 // rebuilding its marked parts where that can be done at once.
