@@ -120,11 +120,11 @@ QString sqliteFigures(const QString& alias)
     return out.join(QStringLiteral(", "));
 }
 
-QString sqliteMerged()
+QString sqliteMerged(const QString& alias = QStringLiteral("k"))
 {
     QStringList out;
     for (const QString& f : kFigures)
-        out << QStringLiteral("kind_merge(k.%1)").arg(f);
+        out << QStringLiteral("kind_merge(%1.%2)").arg(alias, f);
     return out.join(QStringLiteral(", "));
 }
 
@@ -147,16 +147,38 @@ bool sqliteAreas(Sqlca& sqlca, const QString& period, const QSet<QString>& areas
     return true;
 }
 
+// The units are aggregated once, by town (codes of 9 characters or more); a
+// county's rows are its towns' rows merged with those of its units of shorter
+// codes (none where every code has its town). `where` limits the units (h) and
+// `townsWhere` the town rows (k) to what is built; the binds of each follow
+// the period.
+bool sqliteCountiesAndTowns(Sqlca& sqlca, const QString& period, const QString& where,
+                            const QVariantList& whereBinds, const QString& townsWhere,
+                            const QVariantList& townsBinds)
+{
+    const QString code = codeOf(sqlca.dialect(), QStringLiteral("h.number"));
+    const QString towns =
+        kSqliteInsert + QStringLiteral("SELECT ?, 9, substr(%1, 1, 9), h.zbbm, %2 FROM H_stat h "
+                                       "WHERE h.kjqj = ? %3 AND length(%1) >= 9 "
+                                       "GROUP BY substr(%1, 1, 9), h.zbbm")
+                            .arg(code, sqliteFigures(QStringLiteral("h")), where);
+    const QString counties =
+        kSqliteInsert +
+        QStringLiteral("SELECT ?, 6, u.part, u.zbbm, %1 FROM ("
+                       "SELECT substr(k.qybm, 1, 6) AS part, k.zbbm, k.qichu, k.fasheng, k.leiji "
+                       "FROM H_statqy k WHERE k.kjqj = ? AND k.jb = 9 %2 UNION ALL "
+                       "SELECT substr(%3, 1, 6), h.zbbm, %4 FROM H_stat h WHERE h.kjqj = ? %5 "
+                       "AND length(%3) < 9 GROUP BY substr(%3, 1, 6), h.zbbm) u "
+                       "GROUP BY u.part, u.zbbm")
+            .arg(sqliteMerged(QStringLiteral("u")), townsWhere, code, sqliteFigures(QStringLiteral("h")),
+                 where);
+    return sqlca.execute(towns, QVariantList{period, period} + whereBinds) &&
+           sqlca.execute(counties,
+                         QVariantList{period, period} + townsBinds + QVariantList{period} + whereBinds);
+}
+
 bool sqliteWhole(Sqlca& sqlca, const QString& period, int* parts)
 {
-    const Dialect& d = sqlca.dialect();
-    const QString code = codeOf(d, QStringLiteral("h.number"));
-    const auto fromUnits = [&](int length, const QString& more) {
-        return kSqliteInsert +
-               QStringLiteral("SELECT ?, %1, substr(%2, 1, %1), h.zbbm, %3 FROM H_stat h "
-                              "WHERE h.kjqj = ? %4 GROUP BY substr(%2, 1, %1), h.zbbm")
-                   .arg(QString::number(length), code, sqliteFigures(QStringLiteral("h")), more);
-    };
     const auto fromCounties = [&](int length) {
         return kSqliteInsert +
                QStringLiteral("SELECT ?, %1, substr(k.qybm, 1, %1), k.zbbm, %2 FROM H_statqy k "
@@ -167,8 +189,7 @@ bool sqliteWhole(Sqlca& sqlca, const QString& period, int* parts)
     const QVariantList twice = {period, period};
     if (!sqlca.execute(QStringLiteral("DELETE FROM H_statbj WHERE kjqj = ?"), {period}) ||
         !sqlca.execute(QStringLiteral("DELETE FROM H_statqy WHERE kjqj = ?"), {period}) ||
-        !sqlca.execute(fromUnits(6, QString()), twice) ||
-        !sqlca.execute(fromUnits(9, QStringLiteral("AND length(%1) >= 9").arg(code)), twice) ||
+        !sqliteCountiesAndTowns(sqlca, period, QString(), {}, QString(), {}) ||
         !sqlca.execute(fromCounties(4), twice) || !sqlca.execute(fromCounties(2), twice))
         return false;
     *parts = sqlca
@@ -188,33 +209,46 @@ bool sqliteParts(Sqlca& sqlca, const QString& period, const QString& region, int
     if (!rows)
         return false;
     const QString code = codeOf(d, QStringLiteral("h.number"));
-    const QString inPart = QStringLiteral("h.kjqj = ? AND %1 AND substr(%2, 1, 6) = ?")
+    const QString inPart = QStringLiteral("AND %1 AND substr(%2, 1, 6) = ?")
                                .arg(d.prefixRange(QStringLiteral("h.number")), code);
+    const QString townsInPart = QStringLiteral("AND k.qybm >= ? AND k.qybm < ? AND substr(k.qybm, 1, 6) = ?");
     QSet<QString> areas;
+    for (const QVariantList& row : *rows)
+        for (const int level : {4, 2})
+            if (row.value(0).toString().size() >= level)
+                areas.insert(row.value(0).toString().left(level));
+    if (rows->size() > 4) {
+        // Many parts at once (a month's load): one pass over the units in or
+        // over the region, those of the marked parts kept.
+        const QString lo = region.left(kPartLength);
+        const QVariantList range = {lo, Dialect::prefixUpperBound(lo)};
+        const QString marked = QStringLiteral("IN (SELECT b.qybm FROM H_statbj b WHERE %1)")
+                                   .arg(marksOf(QStringLiteral("b"), region));
+        const QVariantList where = range + marksBinds(period, region);
+        if (!sqlca.execute(
+                QStringLiteral("DELETE FROM H_statqy WHERE kjqj = ? AND jb IN (6, 9) AND qybm >= ? AND "
+                               "qybm < ? AND substr(qybm, 1, 6) ") +
+                    marked,
+                QVariantList{period} + where) ||
+            !sqliteCountiesAndTowns(
+                sqlca, period,
+                QStringLiteral("AND %1 AND substr(%2, 1, 6) %3")
+                    .arg(d.prefixRange(QStringLiteral("h.number")), code, marked),
+                where, QStringLiteral("AND k.qybm >= ? AND k.qybm < ? AND substr(k.qybm, 1, 6) ") + marked,
+                where))
+            return false;
+    }
     for (const QVariantList& row : *rows) {
+        if (rows->size() > 4)
+            break;
         const QString part = row.value(0).toString();
         const QString upper = Dialect::prefixUpperBound(part);
-        const QVariantList where = {period, part, upper, part};
-        const bool towns = part.size() == kPartLength;
+        const QVariantList where = {part, upper, part};
         if (!sqlca.execute(QStringLiteral("DELETE FROM H_statqy WHERE kjqj = ? AND ((jb = 6 AND qybm = ?) OR "
-                                          "(jb = 9 AND ? AND qybm >= ? AND qybm < ?))"),
-                           {period, part, towns ? 1 : 0, part, upper}) ||
-            !sqlca.execute(kSqliteInsert + QStringLiteral("SELECT ?, 6, ?, h.zbbm, %1 FROM H_stat h WHERE %2 "
-                                                          "GROUP BY h.zbbm")
-                                               .arg(sqliteFigures(QStringLiteral("h")), inPart),
-                           QVariantList{period, part} + where))
+                                          "(jb = 9 AND qybm >= ? AND qybm < ? AND substr(qybm, 1, 6) = ?))"),
+                           {period, part, part, upper, part}) ||
+            !sqliteCountiesAndTowns(sqlca, period, inPart, where, townsInPart, where))
             return false;
-        if (towns &&
-            !sqlca.execute(kSqliteInsert +
-                               QStringLiteral("SELECT ?, 9, substr(%1, 1, 9), h.zbbm, %2 FROM H_stat h "
-                                              "WHERE %3 AND length(%1) >= 9 "
-                                              "GROUP BY substr(%1, 1, 9), h.zbbm")
-                                   .arg(code, sqliteFigures(QStringLiteral("h")), inPart),
-                           QVariantList{period} + where))
-            return false;
-        for (const int level : {4, 2})
-            if (part.size() >= level)
-                areas.insert(part.left(level));
     }
     if (!sqliteAreas(sqlca, period, areas) || !sqlca.execute(QStringLiteral("DELETE FROM H_statbj WHERE ") +
                                                                  marksOf(QStringLiteral("H_statbj"), region),
@@ -254,11 +288,19 @@ QString postgresFigures(const QString& alias)
     return out.join(QStringLiteral(", "));
 }
 
-QString postgresMerged()
+QString postgresMerged(const QString& alias = QStringLiteral("k"))
 {
     QStringList out;
     for (const QString& f : kFigures)
-        out << QStringLiteral("sum(k.%1_he), sum(k.%1_gs), max(k.%1_zd), -max(-k.%1_zx)").arg(f);
+        out << QStringLiteral("sum(%1.%2_he), sum(%1.%2_gs), max(%1.%2_zd), -max(-%1.%2_zx)").arg(alias, f);
+    return out.join(QStringLiteral(", "));
+}
+
+QString postgresKept(const QString& alias)
+{
+    QStringList out;
+    for (const QString& f : kFigures)
+        out << QStringLiteral("%1.%2_he, %1.%2_gs, %1.%2_zd, %1.%2_zx").arg(alias, f);
     return out.join(QStringLiteral(", "));
 }
 
@@ -271,6 +313,38 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
     const QString units = postgresFigures(QStringLiteral("h"));
     const QString merged = postgresMerged();
     const QString insert = QStringLiteral("INSERT INTO h_statqy ");
+    // The units are aggregated once, by town; a county is its towns merged
+    // with its units of shorter codes. %1 limits the units (h), %2 the towns (k).
+    const QString countiesAndTowns =
+        QStringLiteral(
+            "    INSERT INTO h_statqy SELECT p_kjqj, 9, substr(%3, 1, 9), h.zbbm, %4 FROM h_stat h\n"
+            "      WHERE h.kjqj = p_kjqj %1 AND length(%3) >= 9 GROUP BY substr(%3, 1, 9), h.zbbm;\n"
+            "    INSERT INTO h_statqy SELECT p_kjqj, 6, u.part, u.zbbm, %5 FROM (\n"
+            "      SELECT substr(k.qybm, 1, 6) AS part, k.zbbm, %6 FROM h_statqy k WHERE k.kjqj = p_kjqj AND "
+            "k.jb = 9 %2\n"
+            "      UNION ALL SELECT substr(%3, 1, 6), h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj %1\n"
+            "        AND length(%3) < 9 GROUP BY substr(%3, 1, 6), h.zbbm) u GROUP BY u.part, u.zbbm;\n")
+            .arg(QStringLiteral("%1"), QStringLiteral("%2"), code, units, postgresMerged(QStringLiteral("u")),
+                 postgresKept(QStringLiteral("k")));
+    const QString wholePeriod = QString(countiesAndTowns)
+                                    .replace(QStringLiteral("%1"), QString())
+                                    .replace(QStringLiteral("%2"), QString());
+    const QString onePart =
+        QString(countiesAndTowns)
+            .replace(QStringLiteral("%1"),
+                     QStringLiteral("AND %1 AND substr(%2, 1, 6) = v_part").arg(range, code))
+            .replace(
+                QStringLiteral("%2"),
+                QStringLiteral("AND k.qybm >= v_part AND k.qybm < v_up AND substr(k.qybm, 1, 6) = v_part"));
+    // Many parts at once (a month's load): one pass over the units in or over
+    // the region, those of the claimed parts kept.
+    const QString manyParts =
+        QString(countiesAndTowns)
+            .replace(QStringLiteral("%1"),
+                     QStringLiteral("AND %1 >= v_lo AND %1 < v_hi AND substr(%2, 1, 6) = ANY(v_parts)")
+                         .arg(d.unitCodeText(QStringLiteral("h.number")), code))
+            .replace(QStringLiteral("%2"), QStringLiteral("AND k.qybm >= v_lo AND k.qybm < v_hi "
+                                                          "AND substr(k.qybm, 1, 6) = ANY(v_parts)"));
     // The writer locks the marks it finds (DO UPDATE … WHERE false locks and
     // writes nothing): a rebuild claiming them waits for its commit, so it
     // never removes a mark whose change its scan cannot see.
@@ -300,15 +374,18 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
         QStringLiteral("b.kjqj = p_kjqj AND (p_region = '' OR (b.qybm >= p_region AND b.qybm < %1) "
                        "OR b.qybm = substr(p_region, 1, 6))")
             .arg(d.aboveCodesOf(QStringLiteral("p_region")));
+    // A period's grouping fits in memory (work_mem): hashed, not sorted on disk.
     const QString rebuild =
         QStringLiteral(
             "CREATE OR REPLACE FUNCTION h_statqy_rebuild(p_kjqj text, p_region text, p_whole boolean, p_wait "
-            "boolean) RETURNS integer LANGUAGE plpgsql SECURITY DEFINER %1 AS $f$\n"
+            "boolean) RETURNS integer LANGUAGE plpgsql SECURITY DEFINER %1 SET work_mem = '64MB' AS $f$\n"
             "DECLARE\n"
             "  v_parts text[];\n"
             "  v_part text;\n"
             "  v_up text;\n"
             "  v_area text;\n"
+            "  v_lo text;\n"
+            "  v_hi text;\n"
             "BEGIN\n"
             "  IF p_wait THEN\n"
             "    PERFORM pg_advisory_xact_lock(hashtext('h_statqy'), hashtext(p_kjqj));\n"
@@ -318,52 +395,57 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
             "  IF p_whole THEN\n"
             "    DELETE FROM h_statbj WHERE kjqj = p_kjqj;\n"
             "    DELETE FROM h_statqy WHERE kjqj = p_kjqj;\n"
-            "    %2 SELECT p_kjqj, 6, substr(%3, 1, 6), h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj\n"
-            "      GROUP BY substr(%3, 1, 6), h.zbbm;\n"
-            "    %2 SELECT p_kjqj, 9, substr(%3, 1, 9), h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj\n"
-            "      AND length(%3) >= 9 GROUP BY substr(%3, 1, 9), h.zbbm;\n"
-            "    %2 SELECT p_kjqj, 4, substr(k.qybm, 1, 4), k.zbbm, %5 FROM h_statqy k WHERE k.kjqj = "
+            "%2"
+            "    %3 SELECT p_kjqj, 4, substr(k.qybm, 1, 4), k.zbbm, %4 FROM h_statqy k WHERE k.kjqj = "
             "p_kjqj\n"
             "      AND k.jb = 6 AND length(k.qybm) >= 4 GROUP BY substr(k.qybm, 1, 4), k.zbbm;\n"
-            "    %2 SELECT p_kjqj, 2, substr(k.qybm, 1, 2), k.zbbm, %5 FROM h_statqy k WHERE k.kjqj = "
+            "    %3 SELECT p_kjqj, 2, substr(k.qybm, 1, 2), k.zbbm, %4 FROM h_statqy k WHERE k.kjqj = "
             "p_kjqj\n"
             "      AND k.jb = 6 AND length(k.qybm) >= 2 GROUP BY substr(k.qybm, 1, 2), k.zbbm;\n"
             "    RETURN (SELECT count(DISTINCT qybm) FROM h_statqy WHERE kjqj = p_kjqj AND jb = 6);\n"
             "  END IF;\n"
-            "  IF NOT p_wait THEN\n"
+            // The marks claimed are those locked here; a mark committed after
+            // stays for the next rebuild (without waiting: none is waited for).
+            "  IF p_wait THEN\n"
+            "    SELECT array_agg(x.qybm) INTO v_parts FROM (SELECT b.qybm FROM h_statbj b WHERE %5 FOR "
+            "UPDATE) x;\n"
+            "  ELSE\n"
             "    BEGIN\n"
-            "      PERFORM 1 FROM h_statbj b WHERE %6 FOR UPDATE NOWAIT;\n"
+            "      SELECT array_agg(x.qybm) INTO v_parts FROM (SELECT b.qybm FROM h_statbj b WHERE %5\n"
+            "        FOR UPDATE NOWAIT) x;\n"
             "    EXCEPTION WHEN lock_not_available THEN\n"
             "      RETURN -1;\n"
             "    END;\n"
             "  END IF;\n"
-            "  WITH d AS (DELETE FROM h_statbj b WHERE %6 RETURNING b.qybm) SELECT array_agg(d.qybm) INTO "
-            "v_parts FROM d;\n"
             "  IF v_parts IS NULL THEN\n"
             "    RETURN 0;\n"
             "  END IF;\n"
+            "  DELETE FROM h_statbj WHERE kjqj = p_kjqj AND qybm = ANY(v_parts);\n"
+            "  IF array_length(v_parts, 1) > 4 THEN\n"
+            "    v_lo := substr(p_region, 1, 6);\n"
+            "    v_hi := %9;\n"
+            "    DELETE FROM h_statqy WHERE kjqj = p_kjqj AND jb IN (6, 9) AND qybm >= v_lo AND qybm < v_hi\n"
+            "      AND substr(qybm, 1, 6) = ANY(v_parts);\n"
+            "%10"
+            "  ELSE\n"
             "  FOREACH v_part IN ARRAY v_parts LOOP\n"
-            "    v_up := %7;\n"
+            "    v_up := %6;\n"
             "    DELETE FROM h_statqy WHERE kjqj = p_kjqj AND ((jb = 6 AND qybm = v_part)\n"
-            "      OR (jb = 9 AND length(v_part) = 6 AND qybm >= v_part AND qybm < v_up));\n"
-            "    %2 SELECT p_kjqj, 6, v_part, h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj AND %8\n"
-            "      AND substr(%3, 1, 6) = v_part GROUP BY h.zbbm;\n"
-            "    IF length(v_part) = 6 THEN\n"
-            "      %2 SELECT p_kjqj, 9, substr(%3, 1, 9), h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj AND "
-            "%8\n"
-            "        AND substr(%3, 1, 6) = v_part AND length(%3) >= 9 GROUP BY substr(%3, 1, 9), h.zbbm;\n"
-            "    END IF;\n"
+            "      OR (jb = 9 AND qybm >= v_part AND qybm < v_up AND substr(qybm, 1, 6) = v_part));\n"
+            "%7"
             "  END LOOP;\n"
+            "  END IF;\n"
             "  FOR v_area IN SELECT DISTINCT substr(x, 1, 4) FROM unnest(v_parts) x WHERE length(x) >= 4\n"
             "      UNION SELECT DISTINCT substr(x, 1, 2) FROM unnest(v_parts) x WHERE length(x) >= 2 LOOP\n"
             "    DELETE FROM h_statqy WHERE kjqj = p_kjqj AND jb = length(v_area) AND qybm = v_area;\n"
-            "    %2 SELECT p_kjqj, length(v_area), v_area, k.zbbm, %5 FROM h_statqy k WHERE k.kjqj = p_kjqj\n"
-            "      AND k.jb = 6 AND k.qybm >= v_area AND k.qybm < %9 GROUP BY k.zbbm;\n"
+            "    %3 SELECT p_kjqj, length(v_area), v_area, k.zbbm, %4 FROM h_statqy k WHERE k.kjqj = p_kjqj\n"
+            "      AND k.jb = 6 AND k.qybm >= v_area AND k.qybm < %8 GROUP BY k.zbbm;\n"
             "  END LOOP;\n"
             "  RETURN array_length(v_parts, 1);\n"
             "END $f$")
-            .arg(path, insert, code, units, merged, marks, d.aboveCodesOf(QStringLiteral("v_part")), range,
-                 d.aboveCodesOf(QStringLiteral("v_area")));
+            .arg(path, wholePeriod, insert, merged, marks, d.aboveCodesOf(QStringLiteral("v_part")), onePart,
+                 d.aboveCodesOf(QStringLiteral("v_area")), d.aboveCodesOf(QStringLiteral("v_lo")))
+            .arg(manyParts);
     QStringList out = {mark, rebuild};
     for (const QString& t : kPostgresTriggers)
         out << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON h_stat").arg(t);

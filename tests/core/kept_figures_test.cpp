@@ -190,6 +190,33 @@ TEST_P(KeptFiguresTest, EveryChangeIsInTheVeryNextReport)
     EXPECT_EQ(everyLevel(QStringLiteral("0001")), levels(one, one, one, one));
 }
 
+// A load that touches many counties at once is built in one pass over their
+// units; codes shorter than a village's (a county's own, a 7-character one,
+// one of 5) count where the scan counts them.
+TEST_P(KeptFiguresTest, ALoadOfManyCountiesIsInTheNextReport)
+{
+    const QString seeded = QStringLiteral("307.00 5.00 312.00");
+    ASSERT_EQ(everyLevel(QStringLiteral("0001")), levels(seeded, seeded, seeded, seeded));
+    QStringList rows;
+    for (int c = 2; c <= 8; ++c)
+        rows << QStringLiteral("('41010") + QString::number(c) +
+                    QStringLiteral("001001', '202409', '0001', ") + QString::number(c * 10) +
+                    QStringLiteral(", 0, 0)");
+    rows << QStringLiteral("('4101090', '202409', '0001', 1000, 0, 0)")
+         << QStringLiteral("('41011', '202409', '0001', 5000, 0, 0)")
+         << QStringLiteral("('410109', '202409', '0003', 9999, 0, 0)");
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES ") +
+             rows.join(QStringLiteral(", ")));
+    const QString all = QStringLiteral("6657.00 5.00 312.00");
+    EXPECT_EQ(everyLevel(QStringLiteral("0001")), levels(all, all, seeded, seeded));
+    EXPECT_EQ(marks(), 0);
+    EXPECT_EQ(figure(QStringLiteral("410105"), QStringLiteral("0001")), QStringLiteral("50.00 0.00 0.00"));
+    EXPECT_EQ(figure(QStringLiteral("410105001"), QStringLiteral("0001")), QStringLiteral("50.00 0.00 0.00"));
+    EXPECT_EQ(figure(QStringLiteral("410109"), QStringLiteral("0001")), QStringLiteral("1000.00 0.00 0.00"));
+    EXPECT_EQ(figure(QStringLiteral("4101"), QStringLiteral("0003")), QStringLiteral("9999.00 0.00 9000.00"));
+    EXPECT_EQ(figure(QStringLiteral("410109"), QStringLiteral("0003")), QStringLiteral("9999.00 0.00 0.00"));
+}
+
 TEST_P(KeptFiguresTest, AVillageUsersRefreshIsInTheNextReportOfItsCounty)
 {
     const QString seeded = QStringLiteral("307.00 5.00 312.00");
