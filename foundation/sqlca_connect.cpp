@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transaction object's connection: opening a SQLite file or a PostgreSQL
 // server, the time limits, SQLite's busy and progress handlers, and how the
 // host's unit codes compare.
@@ -58,15 +59,15 @@ QString connectOptions(const QStringList& parameters)
     return options.join(u';');
 }
 
-} // namespace
-
-sqlite3* sqliteHandleOf(const QSqlDatabase& db)
+sqlite3* sqliteHandle(const QSqlDatabase& db)
 {
     const QVariant handle = db.driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return nullptr;
     return *static_cast<sqlite3* const*>(handle.data());
 }
+
+} // namespace
 
 Sqlca::Sqlca(const QString& connectionName, Backend backend)
     : m_connectionName(connectionName), m_dialect(backend)
@@ -347,7 +348,7 @@ int Sqlca::sqliteProgress(void* self)
 
 void Sqlca::installSqliteHandlers()
 {
-    if (sqlite3* h = sqliteHandleOf(database())) {
+    if (sqlite3* h = sqliteHandle(database())) {
         sqlite3_busy_handler(h, &Sqlca::sqliteBusy, this);
         sqlite3_progress_handler(h, 10000, &Sqlca::sqliteProgress, this);
     }

@@ -1,9 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SQLite's own figure functions: exact cents over SQLite's doubles, the
 // rounding PostgreSQL does, and the refusal of a figure no number or too large.
 #include "foundation/sqlitefigures.h"
 
 #include "foundation/decimal.h"
-#include "foundation/sqlitefigures_p.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -62,9 +62,16 @@ void sqliteRound2(sqlite3_context* ctx, int, sqlite3_value** argv)
     resultCents(ctx, d->rounded(2).units() / (Decimal::One / 100));
 }
 
-} // namespace
-
-namespace sqlitefigures {
+// One figure of H_stat in whole ten-thousandths. SQLite keeps what it is
+// given: integers are exact, doubles carry 15 significant digits (read as the
+// decimal they were typed as: 12345678901.2345 stays that), and text counts
+// only when it is a plain number ('1,000' is not).
+enum class FigureRead
+{
+    Ok,
+    NotANumber,
+    OutOfRange,
+};
 
 FigureRead figureUnits(sqlite3_value* v, Units* out)
 {
@@ -115,26 +122,6 @@ FigureRead figureUnits(sqlite3_value* v, Units* out)
     }
 }
 
-QString refusal(FigureRead read, const QString& column, const QString& value, const QString& unit,
-                const QString& indicator, const QString& period)
-{
-    const QString where = QStringLiteral("unit %1, indicator %2, period %3").arg(unit, indicator, period);
-    return read == FigureRead::NotANumber
-               ? QStringLiteral("H_stat holds a %1 figure that is not a number (%2) for %3")
-                     .arg(column, value, where)
-               : QStringLiteral(
-                     "H_stat holds a %1 figure (%2) for %3 beyond the 16 integer digits the report can "
-                     "hold")
-                     .arg(column, value, where);
-}
-
-} // namespace sqlitefigures
-
-namespace {
-
-using sqlitefigures::FigureRead;
-using sqlitefigures::figureUnits;
-
 QString argText(sqlite3_value* v)
 {
     const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
@@ -163,9 +150,16 @@ void kindFiguresStep(sqlite3_context* ctx, int, sqlite3_value** argv)
         return;
     Units x = 0;
     if (const FigureRead r = figureUnits(argv[0], &x); r != FigureRead::Ok) {
-        const QByteArray utf8 = sqlitefigures::refusal(r, argText(argv[4]), argText(argv[0]),
-                                                       argText(argv[1]), argText(argv[2]), argText(argv[3]))
-                                    .toUtf8();
+        const QString where = QStringLiteral("unit %1, indicator %2, period %3")
+                                  .arg(argText(argv[1]), argText(argv[2]), argText(argv[3]));
+        const QString text =
+            r == FigureRead::NotANumber
+                ? QStringLiteral("H_stat holds a %1 figure that is not a number (%2) for %3")
+                      .arg(argText(argv[4]), argText(argv[0]), where)
+                : QStringLiteral("H_stat holds a %1 figure (%2) for %3 beyond the 16 integer digits "
+                                 "the report can hold")
+                      .arg(argText(argv[4]), argText(argv[0]), where);
+        const QByteArray utf8 = text.toUtf8();
         sqlite3_result_error(ctx, utf8.constData(), int(utf8.size()));
         return;
     }
@@ -190,11 +184,36 @@ void kindFiguresFinal(sqlite3_context* ctx)
     sqlite3_result_blob(ctx, acc, int(sizeof(KindFigures)), SQLITE_TRANSIENT);
 }
 
-// The figure of the indicator's kind from its running figures, in cents, as
-// kind_figure and kept_figure give it; flag1, indicator and column as passed.
-void finishFigure(sqlite3_context* ctx, const KindFigures& acc, sqlite3_value* flag1,
-                  sqlite3_value* indicator, sqlite3_value* column)
+// kind_merge(acc): the running figures of several regions as those of their
+// union, for the kept figures of a level from those of the level below.
+void kindMergeStep(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
+    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB || sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures)))
+        return;
+    KindFigures part;
+    std::memcpy(&part, sqlite3_value_blob(argv[0]), sizeof part);
+    if (part.count <= 0)
+        return;
+    auto* acc = static_cast<KindFigures*>(sqlite3_aggregate_context(ctx, sizeof(KindFigures)));
+    if (!acc)
+        return;
+    acc->units += part.units;
+    if (acc->count == 0 || part.max > acc->max)
+        acc->max = part.max;
+    if (acc->count == 0 || part.min < acc->min)
+        acc->min = part.min;
+    acc->count += part.count;
+}
+
+void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB ||
+        sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures))) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    KindFigures acc;
+    std::memcpy(&acc, sqlite3_value_blob(argv[0]), sizeof acc);
     if (acc.count <= 0) {
         sqlite3_result_null(ctx);
         return;
@@ -203,7 +222,7 @@ void finishFigure(sqlite3_context* ctx, const KindFigures& acc, sqlite3_value* f
     const auto abs = [](Units v) { return v < 0 ? -v : v; };
     const auto cents = [&](Units units) { return sign(units) * ((abs(units) + 50) / 100); };
     Units result = 0;
-    switch (sqlite3_value_int(flag1)) {
+    switch (sqlite3_value_int(argv[1])) {
     case 1: // the sum: ten-thousandths to cents, half away from zero
         result = cents(acc.units);
         break;
@@ -224,7 +243,7 @@ void finishFigure(sqlite3_context* ctx, const KindFigures& acc, sqlite3_value* f
         const QByteArray text =
             QStringLiteral("the %1 figure of indicator %2 (%3) is beyond the 16 integer digits the report "
                            "can hold")
-                .arg(argText(column), argText(indicator), Decimal::fromUnits(result * 100).toString(2))
+                .arg(argText(argv[3]), argText(argv[2]), Decimal::fromUnits(result * 100).toString(2))
                 .toUtf8();
         sqlite3_result_error(ctx, text.constData(), int(text.size()));
         return;
@@ -233,44 +252,10 @@ void finishFigure(sqlite3_context* ctx, const KindFigures& acc, sqlite3_value* f
         const QByteArray text =
             QStringLiteral("the %1 figure of indicator %2 (%3) has more significant digits than a SQLite "
                            "database holds exactly (15); keep such figures in PostgreSQL")
-                .arg(argText(column), argText(indicator), Decimal::fromUnits(result * 100).toString(2))
+                .arg(argText(argv[3]), argText(argv[2]), Decimal::fromUnits(result * 100).toString(2))
                 .toUtf8();
         sqlite3_result_error(ctx, text.constData(), int(text.size()));
     }
-}
-
-void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
-{
-    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB ||
-        sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures))) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    KindFigures acc;
-    std::memcpy(&acc, sqlite3_value_blob(argv[0]), sizeof acc);
-    finishFigure(ctx, acc, argv[1], argv[2], argv[3]);
-}
-
-// kind_merge(acc): the running figures of several regions as those of their
-// union, for the kept figures of a level from those of the level below.
-void kindMergeStep(sqlite3_context* ctx, int, sqlite3_value** argv)
-{
-    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB ||
-        sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures)))
-        return;
-    KindFigures part;
-    std::memcpy(&part, sqlite3_value_blob(argv[0]), sizeof part);
-    if (part.count <= 0)
-        return;
-    auto* acc = static_cast<KindFigures*>(sqlite3_aggregate_context(ctx, sizeof(KindFigures)));
-    if (!acc)
-        return;
-    acc->units += part.units;
-    if (acc->count == 0 || part.max > acc->max)
-        acc->max = part.max;
-    if (acc->count == 0 || part.min < acc->min)
-        acc->min = part.min;
-    acc->count += part.count;
 }
 
 } // namespace
@@ -290,6 +275,6 @@ bool registerSqliteFunctions(QSqlDatabase& db)
                                    kindFiguresFinal) == SQLITE_OK &&
            sqlite3_create_function(h, "kind_figure", 4, flags, nullptr, kindFigure, nullptr, nullptr) ==
                SQLITE_OK &&
-           sqlite3_create_function(h, "kind_merge", 1, flags, nullptr, nullptr, kindMergeStep,
-                                   kindFiguresFinal) == SQLITE_OK;
+           sqlite3_create_function(h, "kind_merge", 1, flags, nullptr, nullptr, kindMergeStep, kindFiguresFinal) ==
+               SQLITE_OK;
 }
