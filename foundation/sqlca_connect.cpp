@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transaction object's connection: opening a SQLite file or a PostgreSQL
 // server, the time limits, SQLite's busy and progress handlers, and how the
 // host's unit codes compare.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SQLite's own figure functions: exact cents over SQLite's doubles, the
 // rounding PostgreSQL does, and the refusal of a figure no number or too large.
 #include "foundation/sqlitefigures.h"
