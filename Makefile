@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The two set-up commands: `make run` and `make test`. Everything else is a helper.
 BUILD   ?= build
 JOBS    ?= $(shell nproc)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `allstats pack`: the report of every region of a level under a region,
 // written into one folder with the pack's summary; with --config, the
 // scheduled pack of the month before.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `allstats trend` and `allstats rank`: the trend of indicators over months and
 // the ranking of sub-regions, each figure from one statistics run, written out
 // as JSON, CSV, a spreadsheet with a live chart, or the chart as PNG or PDF.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/trend.h"
 #include "analysis/ui/trendchart.h"
 #include "app/cli.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // allstats_bench: loads the benchmark province and times the statistics run
 // against the report's original statements and the engine's floor.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "foundation/dialect.h"
 
 QString Dialect::isnull(const QString& expr, const QString& replacement) const

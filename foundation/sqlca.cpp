@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transaction object: statements with their status bookkeeping, cursors
 // and transactions.
 #include "foundation/sqlca.h"

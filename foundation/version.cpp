@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "foundation/version.h"
 
 // ALLSTATS_VERSION comes from the project version in CMakeLists.txt, set on

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: GPL-3.0-or-later
 -- uf_update_report: derives the demo's ratio indicators (aggregation kind 0)
 -- from the figures the statistics run has just summed into the working table.
 -- Runs inside the run's transaction with the arguments :table, :opening and

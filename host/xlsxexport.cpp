@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Spreadsheets written cell by cell: a grid or a table into a sheet with the
 // grid's formats, and the workbook finished whole with its document information.
 #include "host/xlsxexport.h"

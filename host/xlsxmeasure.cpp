@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text widths in a spreadsheet's columns.
 #include "host/xlsxmeasure.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A sheet's page set-up: its name as the spreadsheet accepts it, A4 in the
 // grid's orientation, fitted one page wide, repeated rows, the page footer.
 #include "host/xlsxexport.h"

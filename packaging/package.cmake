@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installing and packaging. `cmake --install` lays the program out the Debian
 # way; `make package` (CPack) wraps that same layout into a .deb. The version is
 # the project's own (project() in CMakeLists.txt); nothing here compiles anything.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `allstats report`: the statistics run without a window, written out as JSON,
 // CSV, a spreadsheet or the printed report.
 #include "report/batch.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The statistics-run benchmark: loads the benchmark province once into a cached
 # SQLite file (through `allstats init-db`, so the real indexes exist), loads it
 # again into a throwaway PostgreSQL server for this run only, and times the run

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that every include points down the layers or sideways within one, and
 # that the core (everything outside ui/ folders, menus/ and app/) uses no widgets.
 #   scripts/check-layers.sh [ROOT]      ROOT: a checkout (its tracked files) or any folder

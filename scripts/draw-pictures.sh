@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Draws the toolbar pictures of the report menu (pic/*.bmp), the report
 # screen's icon (pic/BALLOON.ico) and the application icon with ImageMagick.
 # The BMPs are 32x32, 24-bit, on silver (#C0C0C0), which the toolbar treats

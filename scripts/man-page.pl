@@ -1,4 +1,5 @@
 #!/usr/bin/perl
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the manual page allstats.1 from README.md, so the page and the README's
 # command-line reference cannot drift apart: the README's title names the page,
 # its first paragraph opens the description, "## Command line" gives the synopsis

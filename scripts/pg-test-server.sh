@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts or stops a throwaway PostgreSQL server in a temporary folder on a free
 # loopback port. "start" prints the connection URL on stdout; the folder is
 # remembered in $ALLSTATS_PGDIR_FILE (default: build/pgdir) for "stop".

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Opens the application on the demo database, creating it on first use. Without
 # a display it runs the batch report on the demo database instead.
 set -euo pipefail

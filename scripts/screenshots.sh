@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The README's pictures of the program: the main window, the report after a
 # query, the scheme editor and the trend chart, made on the demo data by the
 # picture program (tests/pictures) through the real desktop, offscreen.

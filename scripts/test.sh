@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the whole suite against SQLite and against a throwaway PostgreSQL server,
 # which is stopped whatever happens.
 set -uo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analysis/ui/w_pack.h"
 
 #include "analysis/pack.h"

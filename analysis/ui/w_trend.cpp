@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend screen 指标趋势分析: its two tabs (趋势, the indicators over months;
 // 排名, the sub-regions ranked), the region and scheme they share, and the
 // trend tab's runs, stepped one month per turn of the event loop.

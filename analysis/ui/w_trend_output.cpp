@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the trend screen gives out: its 文件 menu m_trend, the document of the
 // shown tab, its preview, printout, PDF, PNG and spreadsheet.
 #include "analysis/trendoutput.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ranking tab's runs: the sub-regions of a region, one statistics run each,
 // stepped one per turn of the event loop, then ranked into a chart and a table.
 #include "analysis/trendoutput.h"

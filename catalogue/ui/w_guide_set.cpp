@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "catalogue/ui/w_guide_set.h"
 
 #include "catalogue/d_guideline.h"

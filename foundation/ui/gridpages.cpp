@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the grid paints besides its table: the title band over it and the
 // print preview's pages.
 #include "foundation/gridprint.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The grid's table: the model over the row buffer, the cell editors and their
 // two gates on typed values, and the table with its keys and tab order.
 #include "foundation/gridprint.h"

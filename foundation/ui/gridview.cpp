@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The grid control: the table, the title band and the preview in one widget,
 // its attributes by path (Modify, Describe), printing and the spreadsheet title.
 #include "foundation/ui/gridview.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Parts of GridView: the thin model over the buffer, the table with the tab

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "schemes/ui/w_zbfa_set.h"
 
 #include "foundation/gridbuffer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch command's promises under bad input and faults: it never replaces
 // what it should not, never changes a database it only reads, never reports a
 // wrong figure as done, and says plainly what went wrong. Every case runs on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The statistics-run benchmark compares the run with the report's original
 // aggregation statements and with a single aggregating query. Those
 // comparisons only mean something if the forms compute the same rows, and if

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a save of the catalogue does to the reports, on both backends: a code
 // that schemes or figures use cannot change (the indicator would drop out of
 // every report), and renamed indicators reach the schemes' copies only when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the command line does with what it is given: a database text that
 // carries a password, the client's connection parameters, an option given
 // twice, help without a display, two fillers of the demo at once.

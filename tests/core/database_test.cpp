@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database layer on both backends: schema creation, the dialect's
 // statements, rounding of figures, status codes, transactions and the SQL hooks.
 #include "foundation/decimal.h"

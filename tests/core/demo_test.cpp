@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo province on both backends: the regions nest by prefix, the catalogue
 // and schemes are usable, the figures hang together month to month, and the
 // shipped uf_update_report hook turns summed figures into sane ratios.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The grid row buffer on both backends: retrieve with its hooks, filter, sort,
 // edits through SetItem and SetText, and Update writing changed rows by their
 // original key values, all or nothing.

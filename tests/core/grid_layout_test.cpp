@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Number masks and rounding of what the grids show, and the row colour rule.
 #include "foundation/gridbuffer.h"
 #include "foundation/gridlayout.h"

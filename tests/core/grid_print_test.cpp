@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Printed grids: pages, the column header on every page, real text, embedded
 // CJK fonts and the orientation, checked on the PDF with poppler's tools.
 #include "foundation/gridbuffer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a host routine's SQL file may run: statements on rows. One that changes
 // the schema, reaches another file or changes a setting is refused before any
 // statement of the file runs, naming file and statement; statements are split

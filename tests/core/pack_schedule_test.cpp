@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scheduled month-end pack: `--month previous` (and trend's `previous`),
 // the pack configuration file, the pack's summary index.html / index.json,
 // and how a scheduled pack fails: before any report for a folder it cannot

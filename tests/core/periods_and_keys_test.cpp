@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The figures init-db keeps are one row per period, unit and indicator, and a
 // period is a year from 1900 to 9999 and a month wherever the program takes one.
 #include "analysis/packbatch.h"

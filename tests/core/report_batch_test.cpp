@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `allstats report`: options, exit codes and the written formats. Most cases
 // call the command's function; a few run the real executable to see its
 // standard output and error.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Golden cases of the report: one folder per case under tests/data/report/
 // holding case.json (the rows of the tables, optional host routines as SQL
 // hooks, and one or more runs of `allstats report`) and the expected JSON of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `allstats pack`: the regions of a level, the file names, an empty level, a
 // stopped pack, and figures equal to the single reports.
 #include "analysis/pack.h"

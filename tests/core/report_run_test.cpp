@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The statistics run as the report screen calls it: which host routines run
 // and when, the checks, errors rolled back and shown, t_stat after the run, and
 // two users running the report at the same time.

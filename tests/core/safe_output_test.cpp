@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files appear whole or not at all: a full disk or a file-size limit leaves
 // the earlier file as it was and says which file and why; a link to a journal
 // file of the database that does not exist yet is refused; two packs into one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scheme codes under two users adding at the same moment, on both backends.
 #include "schemes/schemestore.h"
 #include "support/testdb.h"

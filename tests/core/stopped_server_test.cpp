@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A database that stops answering in the middle of a pack: the command gives
 // up within --timeout + 15 s with exit status 3 and says how many reports it
 // wrote whole; a database that is only busy (a lock another run holds) is

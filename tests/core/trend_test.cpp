@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `allstats trend` and `allstats rank`: the figures of every month equal the
 // report's, a month without figures stays blank, the ranking's order, ties
 // and level, and the spreadsheet's typed numbers and live chart.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The users of a shared PostgreSQL database: what a township role reads and
 // may change, through the program and through plain SQL; how the options may
 // narrow its region and rights but never widen them; the administration and

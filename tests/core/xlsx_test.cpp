@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The spreadsheet export read back from the .xlsx package: title and header
 // lines, figures as numbers with the grid's display format, text as text,
 // blanks as empty cells, and an earlier file replaced.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's pictures on the demo data, for the README and for a look by eye:
 //
 //   allstats_pictures OUTDIR

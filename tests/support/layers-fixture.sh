@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The layer check must fail on the fixture tree and name each offence by file and line.
 check="$1" tree="$2"
 out="$(bash "$check" "$tree" 2>&1)"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Grid layouts for the tests. Where a test shows one of the program's own grids

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The manual page (written from the README) against the program itself: every
 # command the program dispatches is in the synopsis, every option its --help
 # lists is described, every exit code it returns is under EXIT STATUS.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the .deb from the built tree, unpacks it into a temporary root with
 # dpkg -x and runs the installed program from there on a temporary database:
 # it must find its hooks in share/allstats (the ratio rows are filled) and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # scripts/screenshots.sh still runs: into a temporary folder, with the built
 # picture program, giving the README's four pictures as PNG files that are not empty.
 #   screenshots-check.sh SCRIPT BUILD

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The figures most report tests start from: 郑州市 (4101) of 河南省 (41) with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Users of a shared database on the PostgreSQL test server: `init-db --roles`

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The chart files of `allstats trend` and `allstats rank`, from the program as
 # built and without a display: a PNG picture and a PDF whose text carries the
 # title, the region and the months. Everything goes into a temporary folder.

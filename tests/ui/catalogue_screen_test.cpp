@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The catalogue screen w_guide_set on both backends: the open protocol (its
 // rights gate: rights_gate_test), the grid d_guideline, edits that survive the cells, the save and its
 // refusals, the question before unsaved edits are closed away, printing and export.

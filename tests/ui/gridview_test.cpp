@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The grid view over a real buffer: what the cells show, editing through the
 // buffer's user-edit path (hooks, limits, check boxes), the tab order, the
 // in-place preview and printing without a printer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop host: layout routines, row colours, the spreadsheet export with
 // its file seam, the wait notice, the region picker (directly and through
 // w_xmqxz), the screen opener, the main window's session,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two menus on real windows and a real database: the report menu's toggles
 // (per window), its print with the region's ReportPrint setting, the query-area
 // toggle, the export of every grid; the catalogue menu's save and preview.

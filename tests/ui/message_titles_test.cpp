@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message boxes of the catalogue, the scheme editor and the report speak as
 // one program: Chinese titles ("提示信息", the rights notice "系统提示", or the
 // empty title of database errors and "保存成功"), never the program's name; a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The report screen driven through its controls by objectName, on both backends,
 // with a scripted message service and a recording host.
 #include "foundation/decimal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rights gate, one test over every place that guards itself with a
 // character of gs_usergrant: the screens the host opens (the catalogue and the
 // schemes at 10, the report and 指标趋势分析 at 25), the main window's way in

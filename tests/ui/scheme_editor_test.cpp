@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scheme editor driven through its controls, with scripted answers to its
 // message boxes, on both backends.
 #include "foundation/gridbuffer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop on a shared database: the sign-in dialog when the server asks
 // for a password, "记住密码" through the secret store (or without one), a
 // scoped user's region box, picker and refusals, and the database's refusal

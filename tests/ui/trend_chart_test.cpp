@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend's chart and pages as the eye reads them, without a database: a
 // trend of many indicators shows every one in its legend, each in a look of
 // its own; amounts carry thousands separators and their unit; the pages after

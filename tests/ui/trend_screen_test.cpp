@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend screen on the demo province, on both backends: the figures it
 // shows against the monthly report, stopping a run, the ranking, and the files
 // and printout it writes.

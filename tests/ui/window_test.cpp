@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The open protocol every screen shares (its rights gate: rights_gate_test), the
 // close query, resizing, the ordered control list, and the scripted message
 // service the screens talk through.
