@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kept per-level figures: a report of a province, city, county or town
 // reads them once built, and every change to H_stat (insert, update, a unit
 // moved, delete, truncate, a village user's refresh) is in the very next
