@@ -380,7 +380,8 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
     const QString rebuild =
         QStringLiteral(
             "CREATE OR REPLACE FUNCTION h_statqy_rebuild(p_kjqj text, p_region text, p_whole boolean, p_wait "
-            "boolean) RETURNS integer LANGUAGE plpgsql SECURITY DEFINER %1 SET work_mem = '64MB' SET enable_sort = off AS $f$\n"
+            "boolean) RETURNS integer LANGUAGE plpgsql SECURITY DEFINER %1 SET work_mem = '64MB' SET "
+            "enable_sort = off AS $f$\n"
             "DECLARE\n"
             "  v_parts text[];\n"
             "  v_part text;\n"
@@ -462,6 +463,10 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
                           "EXECUTE FUNCTION h_statbj_mark()")
         // Every user may see which parts are stale; the kept rows follow the figures' rights.
         << QStringLiteral("GRANT SELECT ON h_statbj TO PUBLIC");
+    // A load with session_replication_role = replica (which skips ordinary
+    // triggers) still marks what it changes.
+    for (const QString& t : kPostgresTriggers)
+        out << QStringLiteral("ALTER TABLE h_stat ENABLE ALWAYS TRIGGER %1").arg(t);
     return out;
 }
 

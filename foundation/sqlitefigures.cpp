@@ -188,7 +188,8 @@ void kindFiguresFinal(sqlite3_context* ctx)
 // union, for the kept figures of a level from those of the level below.
 void kindMergeStep(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
-    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB || sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures)))
+    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB ||
+        sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures)))
         return;
     KindFigures part;
     std::memcpy(&part, sqlite3_value_blob(argv[0]), sizeof part);
@@ -275,6 +276,6 @@ bool registerSqliteFunctions(QSqlDatabase& db)
                                    kindFiguresFinal) == SQLITE_OK &&
            sqlite3_create_function(h, "kind_figure", 4, flags, nullptr, kindFigure, nullptr, nullptr) ==
                SQLITE_OK &&
-           sqlite3_create_function(h, "kind_merge", 1, flags, nullptr, nullptr, kindMergeStep, kindFiguresFinal) ==
-               SQLITE_OK;
+           sqlite3_create_function(h, "kind_merge", 1, flags, nullptr, nullptr, kindMergeStep,
+                                   kindFiguresFinal) == SQLITE_OK;
 }

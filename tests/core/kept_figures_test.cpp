@@ -182,6 +182,16 @@ TEST_P(KeptFiguresTest, EveryChangeIsInTheVeryNextReport)
               levels(QStringLiteral("1.00 0.00 9000.00"), QStringLiteral("1.00 0.00 9000.00"), QString(),
                      QString()));
 
+    // A server session that skips ordinary triggers (as loads in replica mode do) still marks.
+    if (GetParam() == Backend::PostgreSQL) {
+        db->exec(QStringLiteral("SET session_replication_role = replica"));
+        db->exec(
+            QStringLiteral("UPDATE H_stat SET qichu = 2 WHERE number = '410102001002' AND zbbm = '0003'"));
+        db->exec(QStringLiteral("SET session_replication_role = origin"));
+        const QString two = QStringLiteral("2.00 0.00 9000.00");
+        EXPECT_EQ(figure(QStringLiteral("4101"), QStringLiteral("0003")), two);
+    }
+
     // Emptied at once (TRUNCATE on PostgreSQL), then one figure again.
     db->exec(truncate());
     EXPECT_EQ(everyLevel(QStringLiteral("0001")), levels(QString(), QString(), QString(), QString()));
