@@ -381,7 +381,7 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
         QStringLiteral(
             "CREATE OR REPLACE FUNCTION h_statqy_rebuild(p_kjqj text, p_region text, p_whole boolean, p_wait "
             "boolean) RETURNS integer LANGUAGE plpgsql SECURITY DEFINER %1 SET work_mem = '64MB' SET "
-            "enable_sort = off AS $f$\n"
+            "enable_sort = off SET plan_cache_mode = force_custom_plan AS $f$\n"
             "DECLARE\n"
             "  v_parts text[];\n"
             "  v_part text;\n"
