@@ -121,11 +121,11 @@ QString sqliteFigures(const QString& alias)
     return out.join(QStringLiteral(", "));
 }
 
-QString sqliteMerged(const QString& alias = QStringLiteral("k"))
+QString sqliteMerged()
 {
     QStringList out;
     for (const QString& f : kFigures)
-        out << QStringLiteral("kind_merge(%1.%2)").arg(alias, f);
+        out << QStringLiteral("kind_merge(k.%1)").arg(f);
     return out.join(QStringLiteral(", "));
 }
 
@@ -148,11 +148,11 @@ bool sqliteAreas(Sqlca& sqlca, const QString& period, const QSet<QString>& areas
     return true;
 }
 
-// The units are aggregated once, by town (codes of 9 characters or more); a
-// county's rows are its towns' rows merged with those of its units of shorter
-// codes (none where every code has its town). `where` limits the units (h) and
-// `townsWhere` the town rows (k) to what is built; the binds of each follow
-// the period.
+// The units are aggregated once, by the first nine characters of their code:
+// the town rows (a shorter code is a row of its own, which no town's report
+// reads); a county's rows are those rows merged. `where` limits the units (h)
+// and `townsWhere` the rows merged (k) to what is built; the binds of each
+// follow the period.
 bool sqliteCountiesAndTowns(Sqlca& sqlca, const QString& period, const QString& where,
                             const QVariantList& whereBinds, const QString& townsWhere,
                             const QVariantList& townsBinds)
@@ -160,22 +160,15 @@ bool sqliteCountiesAndTowns(Sqlca& sqlca, const QString& period, const QString& 
     const QString code = codeOf(sqlca.dialect(), QStringLiteral("h.number"));
     const QString towns =
         kSqliteInsert + QStringLiteral("SELECT ?, 9, substr(%1, 1, 9), h.zbbm, %2 FROM H_stat h "
-                                       "WHERE h.kjqj = ? %3 AND length(%1) >= 9 "
-                                       "GROUP BY substr(%1, 1, 9), h.zbbm")
+                                       "WHERE h.kjqj = ? %3 GROUP BY substr(%1, 1, 9), h.zbbm")
                             .arg(code, sqliteFigures(QStringLiteral("h")), where);
     const QString counties =
-        kSqliteInsert +
-        QStringLiteral("SELECT ?, 6, u.part, u.zbbm, %1 FROM ("
-                       "SELECT substr(k.qybm, 1, 6) AS part, k.zbbm, k.qichu, k.fasheng, k.leiji "
-                       "FROM H_statqy k WHERE k.kjqj = ? AND k.jb = 9 %2 UNION ALL "
-                       "SELECT substr(%3, 1, 6), h.zbbm, %4 FROM H_stat h WHERE h.kjqj = ? %5 "
-                       "AND length(%3) < 9 GROUP BY substr(%3, 1, 6), h.zbbm) u "
-                       "GROUP BY u.part, u.zbbm")
-            .arg(sqliteMerged(QStringLiteral("u")), townsWhere, code, sqliteFigures(QStringLiteral("h")),
-                 where);
+        kSqliteInsert + QStringLiteral("SELECT ?, 6, substr(k.qybm, 1, 6), k.zbbm, %1 FROM "
+                                       "H_statqy k WHERE k.kjqj = ? AND k.jb = 9 %2 "
+                                       "GROUP BY substr(k.qybm, 1, 6), k.zbbm")
+                            .arg(sqliteMerged(), townsWhere);
     return sqlca.execute(towns, QVariantList{period, period} + whereBinds) &&
-           sqlca.execute(counties,
-                         QVariantList{period, period} + townsBinds + QVariantList{period} + whereBinds);
+           sqlca.execute(counties, QVariantList{period, period} + townsBinds);
 }
 
 bool sqliteWhole(Sqlca& sqlca, const QString& period, int* parts)
@@ -289,19 +282,11 @@ QString postgresFigures(const QString& alias)
     return out.join(QStringLiteral(", "));
 }
 
-QString postgresMerged(const QString& alias = QStringLiteral("k"))
+QString postgresMerged()
 {
     QStringList out;
     for (const QString& f : kFigures)
-        out << QStringLiteral("sum(%1.%2_he), sum(%1.%2_gs), max(%1.%2_zd), -max(-%1.%2_zx)").arg(alias, f);
-    return out.join(QStringLiteral(", "));
-}
-
-QString postgresKept(const QString& alias)
-{
-    QStringList out;
-    for (const QString& f : kFigures)
-        out << QStringLiteral("%1.%2_he, %1.%2_gs, %1.%2_zd, %1.%2_zx").arg(alias, f);
+        out << QStringLiteral("sum(k.%1_he), sum(k.%1_gs), max(k.%1_zd), -max(-k.%1_zx)").arg(f);
     return out.join(QStringLiteral(", "));
 }
 
@@ -314,19 +299,16 @@ QStringList postgresFunctions(const Dialect& d, const QString& schema)
     const QString units = postgresFigures(QStringLiteral("h"));
     const QString merged = postgresMerged();
     const QString insert = QStringLiteral("INSERT INTO h_statqy ");
-    // The units are aggregated once, by town; a county is its towns merged
-    // with its units of shorter codes. %1 limits the units (h), %2 the towns (k).
+    // The units are aggregated once, by the first nine characters of their
+    // code (see sqliteCountiesAndTowns); a county is those rows merged. %1
+    // limits the units (h), %2 the rows merged (k).
     const QString countiesAndTowns =
         QStringLiteral(
             "    INSERT INTO h_statqy SELECT p_kjqj, 9, substr(%3, 1, 9), h.zbbm, %4 FROM h_stat h\n"
-            "      WHERE h.kjqj = p_kjqj %1 AND length(%3) >= 9 GROUP BY substr(%3, 1, 9), h.zbbm;\n"
-            "    INSERT INTO h_statqy SELECT p_kjqj, 6, u.part, u.zbbm, %5 FROM (\n"
-            "      SELECT substr(k.qybm, 1, 6) AS part, k.zbbm, %6 FROM h_statqy k WHERE k.kjqj = p_kjqj AND "
-            "k.jb = 9 %2\n"
-            "      UNION ALL SELECT substr(%3, 1, 6), h.zbbm, %4 FROM h_stat h WHERE h.kjqj = p_kjqj %1\n"
-            "        AND length(%3) < 9 GROUP BY substr(%3, 1, 6), h.zbbm) u GROUP BY u.part, u.zbbm;\n")
-            .arg(QStringLiteral("%1"), QStringLiteral("%2"), code, units, postgresMerged(QStringLiteral("u")),
-                 postgresKept(QStringLiteral("k")));
+            "      WHERE h.kjqj = p_kjqj %1 GROUP BY substr(%3, 1, 9), h.zbbm;\n"
+            "    INSERT INTO h_statqy SELECT p_kjqj, 6, substr(k.qybm, 1, 6), k.zbbm, %5 FROM h_statqy k\n"
+            "      WHERE k.kjqj = p_kjqj AND k.jb = 9 %2 GROUP BY substr(k.qybm, 1, 6), k.zbbm;\n")
+            .arg(QStringLiteral("%1"), QStringLiteral("%2"), code, units, merged);
     const QString wholePeriod = QString(countiesAndTowns)
                                     .replace(QStringLiteral("%1"), QString())
                                     .replace(QStringLiteral("%2"), QString());

@@ -17,10 +17,11 @@ class Sqlca;
 // A report of such a region reads its few rows instead of scanning the units;
 // a village (12) reads its own few rows of H_stat as before.
 //
-// The county rows are the part rows: jb 6 holds every unit's figures under
-// the first six characters of its code (a shorter code under itself), so the
-// city and province rows are made from them, and a change to one village
-// costs one county's scan.
+// The units are aggregated once, by the first nine characters of their code
+// (the town rows; a shorter code is a row of its own, which no town's report
+// reads); the county rows (jb 6, keyed by the first six characters, which is
+// the part below) are those rows merged, and the city and province rows the
+// county rows merged. A change to one village costs one county's scan.
 //
 // Never stale: triggers on H_stat mark in H_statbj, in the writer's own
 // transaction, each part (period and the first six characters of the unit's
