@@ -211,7 +211,8 @@ bool sqliteParts(Sqlca& sqlca, const QString& period, const QString& region, int
         for (const int level : {4, 2})
             if (row.value(0).toString().size() >= level)
                 areas.insert(row.value(0).toString().left(level));
-    if (rows->size() > 4) {
+    constexpr qsizetype kManyParts = 4;
+    if (rows->size() > kManyParts) {
         // Many parts at once (a month's load): one pass over the units in or
         // over the region, those of the marked parts kept.
         const QString lo = region.left(kPartLength);
@@ -231,18 +232,18 @@ bool sqliteParts(Sqlca& sqlca, const QString& period, const QString& region, int
                 where, QStringLiteral("AND k.qybm >= ? AND k.qybm < ? AND substr(k.qybm, 1, 6) ") + marked,
                 where))
             return false;
-    }
-    for (const QVariantList& row : *rows) {
-        if (rows->size() > 4)
-            break;
-        const QString part = row.value(0).toString();
-        const QString upper = Dialect::prefixUpperBound(part);
-        const QVariantList where = {part, upper, part};
-        if (!sqlca.execute(QStringLiteral("DELETE FROM H_statqy WHERE kjqj = ? AND ((jb = 6 AND qybm = ?) OR "
-                                          "(jb = 9 AND qybm >= ? AND qybm < ? AND substr(qybm, 1, 6) = ?))"),
-                           {period, part, part, upper, part}) ||
-            !sqliteCountiesAndTowns(sqlca, period, inPart, where, townsInPart, where))
-            return false;
+    } else {
+        for (const QVariantList& row : *rows) {
+            const QString part = row.value(0).toString();
+            const QString upper = Dialect::prefixUpperBound(part);
+            const QVariantList where = {part, upper, part};
+            if (!sqlca.execute(
+                    QStringLiteral("DELETE FROM H_statqy WHERE kjqj = ? AND ((jb = 6 AND qybm = ?) OR "
+                                   "(jb = 9 AND qybm >= ? AND qybm < ? AND substr(qybm, 1, 6) = ?))"),
+                    {period, part, part, upper, part}) ||
+                !sqliteCountiesAndTowns(sqlca, period, inPart, where, townsInPart, where))
+                return false;
+        }
     }
     if (!sqliteAreas(sqlca, period, areas) || !sqlca.execute(QStringLiteral("DELETE FROM H_statbj WHERE ") +
                                                                  marksOf(QStringLiteral("H_statbj"), region),
