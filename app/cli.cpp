@@ -6,12 +6,14 @@
 #include "foundation/dbname.h"
 #include "foundation/demo.h"
 #include "foundation/host.h"
+#include "foundation/rollup.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
 #include "foundation/users.h"
 #include "foundation/version.h"
 #include "host/batchrun.h"
 #include "host/options.h"
+#include "host/rollupcommand.h"
 #include "host/usercommand.h"
 #include "report/batch.h"
 
@@ -46,6 +48,7 @@ constexpr Command kCommands[] = {
     {u"trend", runTrend, u"follows indicators of a region over months"},
     {u"rank", runRank, u"ranks the sub-regions of a region by an indicator in one month"},
     {u"user", runUser, u"adds, changes, removes and lists the users of a shared PostgreSQL database"},
+    {u"rollup", runRollup, u"enables, rebuilds and shows the figures kept per region level"},
 };
 // clang-format on
 
@@ -194,6 +197,7 @@ int runInitDb(const QStringList& args)
         return ExitDatabase;
     }
     const batch::Watchdog watchdog(*sqlca, limits, QStringLiteral("init-db"));
+    const bool newDatabase = schema::missingTables(*sqlca).contains(QStringLiteral("H_stat"));
     if (!schema::create(*sqlca, &error)) {
         err() << "init-db: " << error << Qt::endl;
         return ExitDatabase;
@@ -218,6 +222,21 @@ int runInitDb(const QStringList& args)
             QTextStream(stdout) << "roles ready: " << groups->catalogue << " (catalogue and schemes), "
                                 << groups->report << " (reports), " << groups->users << " (users)"
                                 << Qt::endl;
+    }
+    // A database made here keeps per-level figures; a host's keeps what it has.
+    if (newDatabase) {
+        if (const Status s = rollup::enable(*sqlca); !s) {
+            err() << "init-db: " << s.error << Qt::endl;
+            return ExitDatabase;
+        }
+        const auto stale = rollup::stalePeriods(*sqlca, &error);
+        for (const QString& period : stale.value_or(QStringList{})) {
+            if (const auto r = rollup::rebuild(*sqlca, period, QString(), false, rollup::Wait::Yes);
+                r.kind != rollup::Rebuilt::Done) {
+                err() << "init-db: " << r.error << Qt::endl;
+                return ExitDatabase;
+            }
+        }
     }
     QTextStream(stdout) << "database ready: " << sqlca->description() << Qt::endl;
     return ExitDone;

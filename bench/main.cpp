@@ -10,9 +10,11 @@
 #include "analysis/pack.h"
 #include "bench/benchdata.h"
 #include "bench/forms.h"
+#include "bench/kept.h"
 #include "bench/monthend.h"
 #include "foundation/dbname.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/rollup.h"
 #include "foundation/safefile.h"
 #include "foundation/sqlca.h"
 #include "foundation/users.h"
@@ -30,6 +32,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -157,6 +160,9 @@ bool timed(Timing& timing, const std::function<Status()>& call, QString* error)
 // repetitions with the three forms interleaved so drift hits them alike.
 bool measureBackend(const QString& db, const benchdata::Size& size, int reps, QList<Line>& lines)
 {
+    // The scan, as before the kept per-level figures (those are measured after).
+    rollup::setReadByReports(false);
+    const auto readKept = qScopeGuard([] { rollup::setReadByReports(true); });
     QString error;
     auto sqlca = Sqlca::connect(db, &error);
     if (!sqlca) {
@@ -776,6 +782,9 @@ int measure(const QStringList& args)
                       QStringLiteral("S"), QStringLiteral("0")});
     parser.addOption({QStringLiteral("clerks"), QStringLiteral("Clerks of the month-end load (default 4)."),
                       QStringLiteral("N"), QStringLiteral("4")});
+    parser.addOption(
+        {QStringLiteral("only-kept"),
+         QStringLiteral("Only the kept per-level figures against the scan (and the first table).")});
     QStringList rest = args;
     rest.removeAt(1);
     if (!parser.parse(rest)) {
@@ -801,23 +810,35 @@ int measure(const QStringList& args)
     for (const QString& db : dbs)
         if (!measureBackend(db, *size, reps, lines))
             return Failed;
+    // The kept per-level figures against the scan. It changes one village's
+    // figure and loads the last month again (the same rows).
+    QList<kept::Result> keptResults;
+    for (const QString& db : dbs) {
+        out() << "kept per-level figures ..." << Qt::endl;
+        keptResults << kept::measure(db, *size, reps);
+        if (!keptResults.last().error.isEmpty()) {
+            err() << "kept figures: " << keptResults.last().error << Qt::endl;
+            return Failed;
+        }
+    }
+    const bool onlyKept = parser.isSet(QStringLiteral("only-kept"));
 
     QList<Memory> memory;
     QList<PackLine> packs;
-    if (parser.isSet(QStringLiteral("allstats"))) {
+    if (parser.isSet(QStringLiteral("allstats")) && !onlyKept) {
         memory = measureMemory(parser.value(QStringLiteral("allstats")), dbs.first(), *size);
         packs = measurePacks(parser.value(QStringLiteral("allstats")), dbs, *size);
     }
     // Last: it sets up the users of the database (the owner's runs above see no policy either way).
     QList<SecurityLine> security;
     for (const QString& db : dbs)
-        if (!measureRowSecurity(db, *size, reps, security))
+        if (!onlyKept && !measureRowSecurity(db, *size, reps, security))
             return Failed;
 
     // Last: a child started after this process has grown (the clerks' page
     // caches) inherits its peak as its own starting peak memory.
     QList<monthend::Result> monthEnd;
-    if (loadSeconds > 0) {
+    if (loadSeconds > 0 && !onlyKept) {
         for (const QString& db : dbs) {
             out() << "month end: " << clerks << " clerks, " << loadSeconds << " s a phase ..." << Qt::endl;
             monthEnd << monthend::measure(db, *size, clerks, loadSeconds);
@@ -825,6 +846,12 @@ int measure(const QStringList& args)
     }
 
     printTable(lines);
+    out() << Qt::endl
+          << "kept per-level figures against the scan (reports of the last period, medians of " << reps
+          << "):" << Qt::endl;
+    for (const kept::Result& k : keptResults)
+        for (const QString& line : k.table)
+            out() << line << Qt::endl;
     printPacks(packs);
     printSecurity(security);
     if (!monthEnd.isEmpty()) {
@@ -852,6 +879,9 @@ int measure(const QStringList& args)
         out() << "  " << (t.met() ? "met     " : "MISSED  ") << t.what << ": "
               << QString::number(t.value, 'f', 3) << t.unit << " (limit " << (t.atLeast ? "at least " : "")
               << t.limit << t.unit << ")" << Qt::endl;
+    for (const kept::Result& k : keptResults)
+        for (const QString& line : k.targets)
+            out() << "  " << line << Qt::endl;
     bool allSame = true;
     for (const Line& l : lines)
         allSame = allSame && l.sameRows;
@@ -868,6 +898,14 @@ int measure(const QStringList& args)
         } else if (p.compared != p.equal) {
             out() << "FAILED: " << p.compared - p.equal << " of " << p.compared << " JSON files of the "
                   << p.backend << " pack of the " << p.what << " differ from the single reports" << Qt::endl;
+            packsSame = false;
+        }
+    }
+    // Kept figures give what the scan gives, everywhere compared.
+    for (const kept::Result& k : keptResults) {
+        if (k.differing > 0) {
+            out() << "FAILED: " << k.differing << " of " << k.compared << " " << k.backend
+                  << " reports from kept figures differ from the scan" << Qt::endl;
             packsSame = false;
         }
     }
@@ -926,6 +964,9 @@ int measure(const QStringList& args)
         QJsonArray lj;
         for (const monthend::Result& r : monthEnd)
             lj.append(r.json());
+        QJsonArray kj;
+        for (const kept::Result& k : keptResults)
+            kj.append(k.json);
         QJsonArray tj;
         for (const Target& t : ts)
             tj.append(QJsonObject{{QStringLiteral("target"), t.what},
@@ -946,6 +987,7 @@ int measure(const QStringList& args)
             {QStringLiteral("packs"), pj},
             {QStringLiteral("row_level_security"), sj},
             {QStringLiteral("month_end"), lj},
+            {QStringLiteral("kept_figures"), kj},
             {QStringLiteral("load_seconds"), loadSeconds},
             {QStringLiteral("targets"), tj},
         };

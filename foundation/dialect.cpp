@@ -42,23 +42,31 @@ QString Dialect::joinedUpdate(const QString& target, const QString& assignments,
     return QStringLiteral("UPDATE %1 SET %2 FROM %3 WHERE %4").arg(target, assignments, other, condition);
 }
 
-QString Dialect::prefixRange(const QString& column) const
+QString Dialect::unitCodeText(const QString& column) const
 {
-    QString code = column;
     switch (m_unitCodes) {
     case UnitCodes::Bytewise:
         break;
     case UnitCodes::Linguistic:
-        code = isSQLite() ? QStringLiteral("%1 COLLATE BINARY").arg(column)
+        return isSQLite() ? QStringLiteral("%1 COLLATE BINARY").arg(column)
                           : QStringLiteral("%1 COLLATE \"C\"").arg(column);
-        break;
     case UnitCodes::NotText:
         // A number compared with text is never within a text range; its text form is.
-        code = isSQLite() ? QStringLiteral("CAST(%1 AS TEXT) COLLATE BINARY").arg(column)
+        return isSQLite() ? QStringLiteral("CAST(%1 AS TEXT) COLLATE BINARY").arg(column)
                           : QStringLiteral("CAST(%1 AS text) COLLATE \"C\"").arg(column);
-        break;
     }
-    return QStringLiteral("%1 >= ? AND %1 < ?").arg(code);
+    return column;
+}
+
+QString Dialect::prefixRange(const QString& column) const
+{
+    return QStringLiteral("%1 >= ? AND %1 < ?").arg(unitCodeText(column));
+}
+
+QString Dialect::aboveCodesOf(const QString& expr) const
+{
+    return isSQLite() ? QStringLiteral("(%1 || char(65535))").arg(expr)
+                      : QStringLiteral("(%1 || chr(65535))").arg(expr);
 }
 
 QString Dialect::prefixUpperBound(const QString& prefix)
@@ -88,6 +96,12 @@ QString Dialect::textType(int length) const
 QString Dialect::beginExclusive() const
 {
     return isSQLite() ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
+}
+
+QString Dialect::beginWriteSeeingCommits() const
+{
+    return isSQLite() ? QStringLiteral("BEGIN IMMEDIATE")
+                      : QStringLiteral("BEGIN ISOLATION LEVEL READ COMMITTED");
 }
 
 QString Dialect::beginSnapshot() const

@@ -49,6 +49,12 @@ public:
     // The bound values are (prefix, upper).
     QString prefixRange(const QString& column) const;
     static QString prefixUpperBound(const QString& prefix);
+    // The unit code of a column as text compared byte by byte (the codes'
+    // own form where they are such text).
+    QString unitCodeText(const QString& column) const;
+    // A text expression followed by U+FFFF: the upper end of the codes that
+    // start with it (prefixUpperBound of an expression).
+    QString aboveCodesOf(const QString& expr) const;
 
     // Column types for the schema.
     QString moneyType() const;  // decimal(2)
@@ -58,6 +64,10 @@ public:
     // Starting a transaction that takes the write lock at once where one lock
     // serves every writer (SQLite); a plain BEGIN elsewhere.
     QString beginExclusive() const;
+    // Starting a transaction that writes, takes the write lock at once where one
+    // lock serves every writer (SQLite), and in which each statement sees what
+    // others committed before it (PostgreSQL READ COMMITTED, whatever the default).
+    QString beginWriteSeeingCommits() const;
     // Starting a transaction whose statements all read one snapshot and that
     // takes no lock another connection waits for: SQLite defers every lock to
     // the first statement that needs it (a read takes none a writer waits for

@@ -315,6 +315,21 @@ bool Sqlca::beginWrite()
     return true;
 }
 
+bool Sqlca::beginWriteSeeingCommits(bool waitForWriters)
+{
+    if (m_depth > 0)
+        return begin(false);
+    const int wait = m_waitSeconds;
+    if (!waitForWriters)
+        m_waitSeconds = 0;
+    const bool ok = rawExec(m_dialect.beginWriteSeeingCommits());
+    m_waitSeconds = wait;
+    if (!ok)
+        return false;
+    ++m_depth;
+    return true;
+}
+
 bool Sqlca::commit()
 {
     if (m_depth == 0) {
@@ -402,9 +417,17 @@ TransactionGuard::TransactionGuard(Sqlca& sqlca, bool exclusive) : m_sqlca(sqlca
     m_active = m_sqlca.begin(exclusive);
 }
 
-TransactionGuard::TransactionGuard(Sqlca& sqlca, Writes) : m_sqlca(sqlca)
+TransactionGuard::TransactionGuard(Sqlca& sqlca, Writes writes) : m_sqlca(sqlca)
 {
-    m_active = m_sqlca.beginWrite();
+    switch (writes) {
+    case Writes::AtOnce:
+        m_active = m_sqlca.beginWrite();
+        break;
+    case Writes::SeeingCommits:
+    case Writes::SeeingCommitsIfFreeNow:
+        m_active = m_sqlca.beginWriteSeeingCommits(writes == Writes::SeeingCommits);
+        break;
+    }
 }
 
 TransactionGuard::TransactionGuard(Sqlca& sqlca, Reads) : m_sqlca(sqlca)

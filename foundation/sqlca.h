@@ -124,6 +124,12 @@ public:
     // (SQLite), so a read and the writes that depend on it are one step for other
     // connections. Nested calls take savepoints.
     bool beginWrite();
+    // BEGIN of a transaction that writes and in which every statement sees what
+    // was committed before it (PostgreSQL: READ COMMITTED, whatever the server's
+    // default), taking SQLite's write lock at once; without waiting, SQLite gives
+    // up at once (SQLCode -1) when another connection holds the lock.
+    // Nested calls take savepoints.
+    bool beginWriteSeeingCommits(bool waitForWriters);
     bool commit();   // COMMIT; outside a transaction it does nothing and succeeds
     bool rollback(); // ROLLBACK; outside a transaction it does nothing and succeeds
 
@@ -206,7 +212,9 @@ public:
     explicit TransactionGuard(Sqlca& sqlca, bool exclusive = false);
     enum class Writes
     {
-        AtOnce, // beginWrite()
+        AtOnce,                 // beginWrite()
+        SeeingCommits,          // beginWriteSeeingCommits(true)
+        SeeingCommitsIfFreeNow, // beginWriteSeeingCommits(false)
     };
     TransactionGuard(Sqlca& sqlca, Writes);
     enum class Reads

@@ -184,6 +184,28 @@ void kindFiguresFinal(sqlite3_context* ctx)
     sqlite3_result_blob(ctx, acc, int(sizeof(KindFigures)), SQLITE_TRANSIENT);
 }
 
+// kind_merge(acc): the running figures of several regions as those of their
+// union, for the kept figures of a level from those of the level below.
+void kindMergeStep(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (sqlite3_value_type(argv[0]) != SQLITE_BLOB ||
+        sqlite3_value_bytes(argv[0]) != int(sizeof(KindFigures)))
+        return;
+    KindFigures part;
+    std::memcpy(&part, sqlite3_value_blob(argv[0]), sizeof part);
+    if (part.count <= 0)
+        return;
+    auto* acc = static_cast<KindFigures*>(sqlite3_aggregate_context(ctx, sizeof(KindFigures)));
+    if (!acc)
+        return;
+    acc->units += part.units;
+    if (acc->count == 0 || part.max > acc->max)
+        acc->max = part.max;
+    if (acc->count == 0 || part.min < acc->min)
+        acc->min = part.min;
+    acc->count += part.count;
+}
+
 void kindFigure(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
     if (sqlite3_value_type(argv[0]) != SQLITE_BLOB ||
@@ -253,5 +275,7 @@ bool registerSqliteFunctions(QSqlDatabase& db)
            sqlite3_create_function(h, "kind_figures", 5, flags, nullptr, nullptr, kindFiguresStep,
                                    kindFiguresFinal) == SQLITE_OK &&
            sqlite3_create_function(h, "kind_figure", 4, flags, nullptr, kindFigure, nullptr, nullptr) ==
-               SQLITE_OK;
+               SQLITE_OK &&
+           sqlite3_create_function(h, "kind_merge", 1, flags, nullptr, nullptr, kindMergeStep,
+                                   kindFiguresFinal) == SQLITE_OK;
 }

@@ -269,7 +269,7 @@ struct ScopedTable
     const char16_t* table;
     const char16_t* column;
 };
-const ScopedTable kScopedTables[] = {{u"h_stat", u"number"}};
+const ScopedTable kScopedTables[] = {{u"h_stat", u"number"}, {u"h_statqy", u"qybm"}};
 
 QString utf8Left(const QString& text, int bytes)
 {

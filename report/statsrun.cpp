@@ -3,6 +3,7 @@
 
 #include "foundation/decimal.h"
 #include "foundation/gridbuffer.h"
+#include "foundation/rollup.h"
 #include "foundation/schema.h"
 #include "foundation/sqlca.h"
 
@@ -249,6 +250,7 @@ enum RunStep
     CheckInputs,
     WorkingTable,
     Refresh,
+    KeptFigures,
     Begin,
     Empty,
     Fill,
@@ -350,6 +352,13 @@ bool StatisticsRun::make(int step)
         }
         return true;
 
+    case KeptFigures:
+        // A province, city, county or town reads its kept figures where the
+        // database keeps them; stale parts of it are built first when that can
+        // be done at once.
+        m_kept = rollup::prepare(sqlca, m_period, m_region);
+        return true;
+
     case Begin:
         // Every statement of the run reads the same snapshot; the run writes
         // only its own t_stat, so it takes no lock another run or user waits for.
@@ -359,8 +368,17 @@ bool StatisticsRun::make(int step)
     case Empty:
         return sqlca.execute(d.emptyOwnTable(QStringLiteral("t_stat"))) || fail(sqlca.SQLErrText);
 
-    case Fill:
-        if (!fillWorkingRows(sqlca, m_region, m_period)) {
+    case Fill: {
+        // Kept figures only where the run's snapshot holds no mark of its region.
+        bool kept = false;
+        if (m_kept) {
+            const auto fresh = rollup::freshInSnapshot(sqlca, m_period, m_region);
+            if (!fresh)
+                return fail(sqlca.SQLErrText);
+            kept = *fresh;
+        }
+        if (!(kept ? rollup::fillWorkingRows(sqlca, m_period, m_region)
+                   : fillWorkingRows(sqlca, m_region, m_period))) {
             const QString why = sqlca.SQLErrText;
             if (d.isSQLite())
                 return fail(why);
@@ -369,6 +387,7 @@ bool StatisticsRun::make(int step)
             return fail(beyond.isEmpty() ? why : beyond);
         }
         return true;
+    }
 
     case CheckFigures: {
         const auto check = checkFill(sqlca, m_region, m_period);

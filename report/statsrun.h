@@ -70,6 +70,7 @@ private:
     int m_next = 0;
     bool m_noticeOpen = false;
     bool m_noFigures = false;
+    bool m_kept = false; // the region's kept figures may serve the run
     int m_fabm = 0;
     std::unique_ptr<TransactionGuard> m_tx;
     RunOutcome m_outcome;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/testdb.h"
 
+#include "foundation/rollup.h"
 #include "foundation/schema.h"
 
 #include <QAtomicInt>
@@ -41,6 +42,11 @@ TestDb::TestDb(Backend backend, bool createTables) : m_backend(backend)
         throw std::runtime_error("cannot open the test database: " + error.toStdString());
     if (createTables && !schema::create(*m_sqlca, &error))
         throw std::runtime_error("cannot create the tables: " + error.toStdString());
+    // As init-db makes them: with the kept per-level figures.
+    if (createTables) {
+        if (const Status s = rollup::enable(*m_sqlca); !s)
+            throw std::runtime_error("cannot enable the kept figures: " + s.error.toStdString());
+    }
 }
 
 TestDb::~TestDb()
