@@ -628,6 +628,67 @@ std::optional<QList<PeriodState>> status(Sqlca& sqlca, QString* error)
     return out;
 }
 
+namespace {
+
+// Whether H_stat takes one row per period, unit and indicator: a unique key
+// on the three columns, as init-db makes it. nullopt on error.
+std::optional<bool> hasOneRowKey(Sqlca& sqlca)
+{
+    const QString sql =
+        sqlca.dialect().isSQLite()
+            ? QStringLiteral("SELECT count(*) FROM pragma_index_list('H_stat') l WHERE l.\"unique\" = 1 AND "
+                             "(SELECT count(*) FROM pragma_index_info(l.name)) = 3 AND "
+                             "(SELECT count(*) FROM pragma_index_info(l.name) i "
+                             "WHERE lower(i.name) IN ('kjqj', 'number', 'zbbm')) = 3")
+            : QStringLiteral(
+                  "SELECT count(*) FROM pg_index i WHERE i.indrelid = to_regclass('h_stat') AND "
+                  "i.indisunique AND i.indpred IS NULL AND i.indnkeyatts = 3 AND "
+                  "(SELECT count(*) FROM pg_attribute a WHERE a.attrelid = i.indrelid AND "
+                  "a.attnum = ANY(i.indkey) AND lower(a.attname) IN ('kjqj', 'number', 'zbbm')) = 3");
+    const QVariant n = sqlca.selectValue(sql);
+    if (sqlca.SQLCode == -1)
+        return std::nullopt;
+    return n.toInt() > 0;
+}
+
+// On a table without that key: the first second row (by unit and indicator)
+// among the units the rebuild reads, as the refusal's text; empty where there
+// is none. nullopt on error.
+std::optional<QString> firstDuplicate(Sqlca& sqlca, const QString& period, const QString& region, bool whole)
+{
+    const auto keyed = hasOneRowKey(sqlca);
+    if (!keyed)
+        return std::nullopt;
+    if (*keyed)
+        return QString();
+    const Dialect& d = sqlca.dialect();
+    QString where = QStringLiteral("h.kjqj = ?");
+    QVariantList binds = {period};
+    if (!whole) {
+        where += QStringLiteral(" AND substr(%1, 1, %2) IN (SELECT b.qybm FROM H_statbj b WHERE %3)")
+                     .arg(codeOf(d, QStringLiteral("h.number")), QString::number(kPartLength),
+                          marksOf(QStringLiteral("b"), region));
+        binds += marksBinds(period, region);
+    }
+    const auto rows = sqlca.selectAll(
+        QStringLiteral("SELECT %1, CAST(h.zbbm AS %2) FROM H_stat h WHERE %3 GROUP BY h.number, h.zbbm "
+                       "HAVING count(*) > 1 ORDER BY 1, 2 LIMIT 1")
+            .arg(codeOf(d, QStringLiteral("h.number")),
+                 d.isSQLite() ? QStringLiteral("TEXT") : QStringLiteral("text"), where),
+        binds);
+    if (!rows)
+        return std::nullopt;
+    if (rows->isEmpty())
+        return QString();
+    return QStringLiteral(
+               "H_stat holds a second row for unit %1, indicator %2, period %3; the figures assume "
+               "one row per unit, indicator and period: remove the duplicates (the README says how to "
+               "give H_stat that key)")
+        .arg(rows->first().value(0).toString(), rows->first().value(1).toString(), period);
+}
+
+} // namespace
+
 Rebuilt rebuild(Sqlca& sqlca, const QString& period, const QString& region, bool whole, Wait wait)
 {
     const Dialect& d = sqlca.dialect();
@@ -641,6 +702,15 @@ Rebuilt rebuild(Sqlca& sqlca, const QString& period, const QString& region, bool
                                                  : TransactionGuard::Writes::SeeingCommitsIfFreeNow);
     if (!tx.active())
         return failure(wait == Wait::No ? Rebuilt::Busy : Rebuilt::Failed);
+    const auto duplicate = firstDuplicate(sqlca, period, region, whole);
+    if (!duplicate)
+        return failure(Rebuilt::Failed);
+    if (!duplicate->isEmpty()) {
+        out.kind = Rebuilt::Failed;
+        out.duplicate = true;
+        out.error = *duplicate;
+        return out;
+    }
     if (d.isSQLite()) {
         const bool ok =
             whole ? sqliteWhole(sqlca, period, &out.parts) : sqliteParts(sqlca, period, region, &out.parts);
@@ -687,7 +757,7 @@ void setReadByReports(bool read)
     g_readByReports = read;
 }
 
-bool prepare(Sqlca& sqlca, const QString& period, const QString& region)
+bool prepare(Sqlca& sqlca, const QString& period, const QString& region, QString* refusal)
 {
     if (!g_readByReports || !isKeptLevel(region))
         return false;
@@ -697,8 +767,13 @@ bool prepare(Sqlca& sqlca, const QString& period, const QString& region)
     // Stale parts are built now where no one else is at it; else the run finds
     // their marks in its snapshot and scans.
     const auto stale = freshInSnapshot(sqlca, period, region);
-    if (stale && !*stale)
-        rebuild(sqlca, period, region, false, Wait::No);
+    if (stale && !*stale) {
+        const Rebuilt built = rebuild(sqlca, period, region, false, Wait::No);
+        if (built.duplicate) {
+            *refusal = built.error;
+            return false;
+        }
+    }
     return true;
 }
 

@@ -87,6 +87,9 @@ struct Rebuilt
     Kind kind = Done;
     int parts = 0;
     QString error;
+    // Failed at a second row for the same unit, indicator and period in a
+    // table without the key init-db gives H_stat: `error` names the first.
+    bool duplicate = false;
 };
 // Rebuilds the marked parts of a period that lie in the region or hold it (an
 // empty region: every marked part), or with `whole` the whole period from
@@ -102,8 +105,10 @@ void setReadByReports(bool read);
 
 // For the statistics run. Before its snapshot, outside a transaction: whether
 // the run may read kept figures of the region (kept level, enabled), after
-// rebuilding its marked parts where that can be done at once.
-bool prepare(Sqlca& sqlca, const QString& period, const QString& region);
+// rebuilding its marked parts where that can be done at once. Where that
+// rebuild finds a second row for a unit, indicator and period, `refusal` says
+// which (the first) and the run must not sum it.
+bool prepare(Sqlca& sqlca, const QString& period, const QString& region, QString* refusal);
 // Inside the run's snapshot: whether it holds no mark of the region.
 std::optional<bool> freshInSnapshot(Sqlca& sqlca, const QString& period, const QString& region);
 // The aggregation rows of the region from its kept figures, with the rows of

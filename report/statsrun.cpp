@@ -356,8 +356,11 @@ bool StatisticsRun::make(int step)
         // A province, city, county or town reads its kept figures where the
         // database keeps them; stale parts of it are built first when that can
         // be done at once.
-        m_kept = rollup::prepare(sqlca, m_period, m_region);
-        return true;
+        {
+            QString refusal;
+            m_kept = rollup::prepare(sqlca, m_period, m_region, &refusal);
+            return refusal.isEmpty() || fail(refusal);
+        }
 
     case Begin:
         // Every statement of the run reads the same snapshot; the run writes

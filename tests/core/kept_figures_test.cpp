@@ -507,6 +507,39 @@ TEST_P(KeptFiguresTest, HostMadeTablesGiveThePlainTablesFigures)
 
 // `allstats rollup`: the state of each period, a rebuild, off and on again;
 // usage errors, a database without kept figures, a role that may not make triggers.
+// On a host's H_stat without the key of one row per unit, indicator and
+// period, the rebuild refuses a second row, naming the first by unit and
+// indicator, where the scan would have summed it; the report says so too.
+TEST_P(KeptFiguresTest, ASecondRowForAUnitIsRefusedNamingTheFirstWhereTheTableHasNoKey)
+{
+    const QString seeded = QStringLiteral("307.00 5.00 312.00");
+    ASSERT_EQ(everyLevel(QStringLiteral("0001")), levels(seeded, seeded, seeded, seeded));
+    db->exec(QStringLiteral("DROP INDEX H_stat_period_unit"));
+    db->exec(QStringLiteral("CREATE INDEX H_stat_period_unit ON H_stat (kjqj, number, zbbm)"));
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES "
+                            "('410101001002', '202409', '0001', 7777, 0, 0), "
+                            "('410101001001', '202409', '0003', 7777, 0, 0)"));
+    const QString said =
+        QStringLiteral("failed: H_stat holds a second row for unit 410101001001, indicator 0003, "
+                       "period 202409");
+    for (const QString& region : kLevels) {
+        const QString got = figure(region, QStringLiteral("0001"));
+        EXPECT_TRUE(got.startsWith(said)) << region.toStdString() << ": " << got.toStdString();
+    }
+    if (QFile::exists(allstatsExecutable())) {
+        const Outcome o =
+            runAllstats({QStringLiteral("rollup"), QStringLiteral("rebuild"), QStringLiteral("--db"),
+                         db->url(), QStringLiteral("--period"), QStringLiteral("202409")});
+        EXPECT_NE(o.code, 0);
+        EXPECT_TRUE(o.said().contains(QStringLiteral("second row for unit 410101001001, indicator 0003")))
+            << o.said().toStdString();
+    }
+
+    // The duplicates gone, the figures are what they were.
+    db->exec(QStringLiteral("DELETE FROM H_stat WHERE qichu = 7777"));
+    EXPECT_EQ(everyLevel(QStringLiteral("0001")), levels(seeded, seeded, seeded, seeded));
+}
+
 TEST_P(KeptFiguresTest, TheRollupCommandShowsRebuildsAndSwitchesTheKeptFigures)
 {
     if (!QFile::exists(allstatsExecutable()))
