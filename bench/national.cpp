@@ -157,20 +157,25 @@ Result measure(const QString& db, int reps)
                         .arg(period, sec(keptLoadS), QString::number(qint64(keptRate)),
                              QString::number(keptLoadS / plainS, 'f', 2));
 
+    // The reported period vacuumed (its visibility map lets the village
+    // report read the index only) and the statistics of every partition; the
+    // first period stays held back from autovacuum, which would otherwise
+    // vacuum it beside the timings below.
     progress(QStringLiteral("VACUUM ANALYZE"));
     t.start();
-    if (!sqlca->executeImmediate(QStringLiteral("VACUUM ANALYZE H_stat")))
+    if (!sqlca->executeImmediate(QStringLiteral("VACUUM ANALYZE H_stat_%1").arg(period)) ||
+        !sqlca->executeImmediate(QStringLiteral("ANALYZE H_stat")) ||
+        !sqlca->executeImmediate(
+            QStringLiteral("ALTER TABLE H_stat_%1 RESET (autovacuum_enabled)").arg(period)))
         return fail(QStringLiteral("VACUUM ANALYZE"));
     const double vacuumS = seconds(t);
-    for (const QString& p : periods)
-        if (!sqlca->executeImmediate(
-                QStringLiteral("ALTER TABLE H_stat_%1 RESET (autovacuum_enabled)").arg(p)))
-            return fail(QStringLiteral("autovacuum"));
-    result.table << QStringLiteral("  VACUUM ANALYZE H_stat (both periods): %1 s").arg(sec(vacuumS));
+    result.table << QStringLiteral("  VACUUM ANALYZE of %1's partition, ANALYZE H_stat: %2 s")
+                        .arg(period, sec(vacuumS));
 
-    // The whole nation of each period, as `rollup rebuild --period` builds it.
+    // The whole nation of the reported period, as `rollup rebuild --period`
+    // builds it (the first period's marks stay: nothing below reads it).
     QList<double> nationS;
-    for (const QString& p : {period, first}) {
+    for (const QString& p : {period}) {
         progress(QStringLiteral("rollup rebuild --period %1").arg(p));
         t.start();
         const auto r = rollup::rebuild(*sqlca, p, QString(), true, rollup::Wait::Yes);
@@ -313,7 +318,6 @@ Result measure(const QString& db, int reps)
     json.insert(QStringLiteral("load_with_per_without"), keptLoadS / plainS);
     json.insert(QStringLiteral("vacuum_analyze_s"), vacuumS);
     json.insert(QStringLiteral("rebuild_nation_s"), nationS.value(0));
-    json.insert(QStringLiteral("rebuild_nation_first_period_s"), nationS.value(1));
     json.insert(QStringLiteral("levels"), levelJson);
     json.insert(QStringLiteral("province_scan_ms"), provinceScan);
     json.insert(QStringLiteral("largest_kept_ms"), worstKept);
