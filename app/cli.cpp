@@ -139,6 +139,8 @@ int runInitDb(const QStringList& args)
     parser.addOption({QStringLiteral("roles"),
                       QStringLiteral("PostgreSQL: the users table, the group roles, their grants and the "
                                      "row-level security of the figures.")});
+    parser.addOption({QStringLiteral("partitioned"),
+                      QStringLiteral("PostgreSQL: a new H_stat partitioned by period (kjqj).")});
     batch::addLimitOptions(parser); // --wait, --timeout
     QStringList rest = args;
     rest.removeAt(1);
@@ -190,6 +192,12 @@ int runInitDb(const QStringList& args)
               << Qt::endl;
         return ExitUsage;
     }
+    const bool partitioned = parser.isSet(QStringLiteral("partitioned"));
+    if (partitioned && !parseDatabaseName(o.db, &error)->isPostgres()) {
+        err() << "init-db: --partitioned: a SQLite file has no partitions; H_stat stays one table there"
+              << Qt::endl;
+        return ExitUsage;
+    }
     // The one command that creates: a new SQLite file, a missing schema.
     auto sqlca = Sqlca::connect(o.db, &error, OpenMode::Create);
     if (!sqlca) {
@@ -198,7 +206,12 @@ int runInitDb(const QStringList& args)
     }
     const batch::Watchdog watchdog(*sqlca, limits, QStringLiteral("init-db"));
     const bool newDatabase = schema::missingTables(*sqlca).contains(QStringLiteral("H_stat"));
-    if (!schema::create(*sqlca, &error)) {
+    if (partitioned && !newDatabase && !schema::isPartitioned(*sqlca, &error).value_or(true)) {
+        err() << "init-db: --partitioned: H_stat exists and is one table; it stays as it is" << Qt::endl;
+        return ExitDatabase;
+    }
+    if (!schema::create(*sqlca, &error,
+                        partitioned ? schema::Figures::PartitionedByPeriod : schema::Figures::Plain)) {
         err() << "init-db: " << error << Qt::endl;
         return ExitDatabase;
     }

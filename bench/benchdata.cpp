@@ -47,11 +47,12 @@ QStringList villageCodes(const Size& size)
 {
     QStringList codes;
     codes.reserve(size.villages());
-    for (int c = 1; c <= size.cities; ++c)
-        for (int k = 1; k <= size.countiesPerCity; ++k)
-            for (int t = 1; t <= size.townsPerCounty; ++t)
-                for (int v = 1; v <= size.villagesPerTown; ++v)
-                    codes << provinceCode() + twoDigits(c) + twoDigits(k) + threeDigits(t) + threeDigits(v);
+    for (const QString& province : provinceCodes(size))
+        for (int c = 1; c <= size.cities; ++c)
+            for (int k = 1; k <= size.countiesPerCity; ++k)
+                for (int t = 1; t <= size.townsPerCounty; ++t)
+                    for (int v = 1; v <= size.villagesPerTown; ++v)
+                        codes << province + twoDigits(c) + twoDigits(k) + threeDigits(t) + threeDigits(v);
     return codes;
 }
 
@@ -104,6 +105,8 @@ std::optional<Size> sizeByName(const QString& name)
         return Size{name, 5, 2, 5, 20, 12};
     if (name == u"full")
         return Size{name, 5, 5, 10, 20, 24};
+    if (name == u"national")
+        return Size{name, 10, 10, 20, 10, 2, 30};
     return std::nullopt;
 }
 
@@ -117,6 +120,24 @@ const QString& provinceCode()
 {
     static const QString code = QStringLiteral("41");
     return code;
+}
+
+QStringList provinceCodes(const Size& size)
+{
+    if (!isNational(size))
+        return {provinceCode()};
+    // Thirty codes of two digits, as a country numbers its provinces.
+    static const QStringList codes = {
+        QStringLiteral("11"), QStringLiteral("12"), QStringLiteral("13"), QStringLiteral("14"),
+        QStringLiteral("15"), QStringLiteral("21"), QStringLiteral("22"), QStringLiteral("23"),
+        QStringLiteral("31"), QStringLiteral("32"), QStringLiteral("33"), QStringLiteral("34"),
+        QStringLiteral("35"), QStringLiteral("36"), QStringLiteral("37"), QStringLiteral("41"),
+        QStringLiteral("42"), QStringLiteral("43"), QStringLiteral("44"), QStringLiteral("45"),
+        QStringLiteral("46"), QStringLiteral("50"), QStringLiteral("51"), QStringLiteral("52"),
+        QStringLiteral("53"), QStringLiteral("54"), QStringLiteral("61"), QStringLiteral("62"),
+        QStringLiteral("63"), QStringLiteral("64"),
+    };
+    return codes.mid(0, size.provinces);
 }
 
 QString fullSchemeName()
@@ -179,18 +200,22 @@ QList<Indicator> indicators()
 QList<Region> regions(const Size& size)
 {
     QList<Region> out;
-    out << Region{provinceCode(), QStringLiteral("示范省")};
-    for (int c = 1; c <= size.cities; ++c) {
-        const QString city = provinceCode() + twoDigits(c);
-        out << Region{city, QStringLiteral("第%1市").arg(c)};
-        for (int k = 1; k <= size.countiesPerCity; ++k) {
-            const QString county = city + twoDigits(k);
-            out << Region{county, QStringLiteral("第%1市第%2县").arg(c).arg(k)};
-            for (int t = 1; t <= size.townsPerCounty; ++t) {
-                const QString town = county + threeDigits(t);
-                out << Region{town, QStringLiteral("第%1县第%2乡").arg(k).arg(t)};
-                for (int v = 1; v <= size.villagesPerTown; ++v)
-                    out << Region{town + threeDigits(v), QStringLiteral("第%1乡第%2村").arg(t).arg(v)};
+    const QStringList provinces = provinceCodes(size);
+    for (const QString& province : provinces) {
+        out << Region{province,
+                      isNational(size) ? QStringLiteral("第%1省").arg(province) : QStringLiteral("示范省")};
+        for (int c = 1; c <= size.cities; ++c) {
+            const QString city = province + twoDigits(c);
+            out << Region{city, QStringLiteral("第%1市").arg(c)};
+            for (int k = 1; k <= size.countiesPerCity; ++k) {
+                const QString county = city + twoDigits(k);
+                out << Region{county, QStringLiteral("第%1市第%2县").arg(c).arg(k)};
+                for (int t = 1; t <= size.townsPerCounty; ++t) {
+                    const QString town = county + threeDigits(t);
+                    out << Region{town, QStringLiteral("第%1县第%2乡").arg(k).arg(t)};
+                    for (int v = 1; v <= size.villagesPerTown; ++v)
+                        out << Region{town + threeDigits(v), QStringLiteral("第%1乡第%2村").arg(t).arg(v)};
+                }
             }
         }
     }
@@ -213,13 +238,15 @@ QList<BenchRegion> benchRegions(const Size& size)
     return out;
 }
 
-void forEachFigure(const Size& size, const std::function<void(const Figure&)>& visit)
+void forEachFigure(const Size& size, const std::function<void(const Figure&)>& visit, int period)
 {
     const QStringList units = villageCodes(size);
     const QStringList ps = periods(size);
     const QList<Indicator> inds = indicators();
     Figure f{};
     for (int p = 0; p < ps.size(); ++p) {
+        if (period >= 0 && p != period)
+            continue;
         f.period = &ps[p];
         for (int u = 0; u < units.size(); ++u) {
             f.unit = &units[u];
@@ -242,12 +269,12 @@ QString centsText(std::int64_t cents)
         .arg(int(a % 100), 2, 10, QLatin1Char('0'));
 }
 
-Status fillCatalogue(Sqlca& sqlca, const Size& size)
+Status fillCatalogue(Sqlca& sqlca, const Size& size, bool withRegions)
 {
     TransactionGuard tx(sqlca);
     if (!tx.active())
         return dbError(sqlca, QStringLiteral("begin"));
-    for (const Region& r : regions(size))
+    for (const Region& r : withRegions ? regions(size) : QList<Region>{})
         if (!sqlca.execute(QStringLiteral("INSERT INTO s_qybm (qybm, qymc) VALUES (?, ?)"), {r.code, r.name}))
             return dbError(sqlca, QStringLiteral("s_qybm"));
 
@@ -346,7 +373,12 @@ Status loadSqliteFigures(const QString& path, const Size& size)
     return Status::success();
 }
 
-Status loadPostgresFigures(const QString& url, const Size& size)
+namespace {
+
+// COPY … FROM STDIN through psql: `produce` appends rows to the chunk and
+// calls `rowDone` after each, which sends the chunk on once it is large.
+Status copyRows(const QString& url, const QString& statement,
+                const std::function<void(QByteArray& chunk, const std::function<void()>& rowDone)>& produce)
 {
     // psql does not know the ?schema= of our URLs; the search path goes in PGOPTIONS.
     QUrl u(url);
@@ -358,27 +390,11 @@ Status loadPostgresFigures(const QString& url, const Size& size)
         env.insert(QStringLiteral("PGOPTIONS"), QStringLiteral("-c search_path=%1").arg(schema));
     psql.setProcessEnvironment(env);
     psql.setProcessChannelMode(QProcess::SeparateChannels);
-    psql.start(QStringLiteral("psql"),
-               {u.toString(), QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-                QStringLiteral("-c"),
-                QStringLiteral("COPY H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) FROM STDIN")});
+    psql.start(QStringLiteral("psql"), {u.toString(), QStringLiteral("-q"), QStringLiteral("-v"),
+                                        QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), statement});
     if (!psql.waitForStarted(-1))
         return Status::failure(QStringLiteral("cannot start psql: %1").arg(psql.errorString()));
 
-    QHash<const QString*, QByteArray> bytes;
-    auto utf8 = [&](const QString* s) -> const QByteArray& {
-        auto it = bytes.find(s);
-        if (it == bytes.end())
-            it = bytes.insert(s, s->toUtf8());
-        return *it;
-    };
-    auto cents = [](QByteArray& out, std::int64_t v) {
-        out += QByteArray::number(v / 100);
-        out += '.';
-        const int c = int(v % 100);
-        out += char('0' + c / 10);
-        out += char('0' + c % 10);
-    };
     QByteArray chunk;
     chunk.reserve(1 << 20);
     bool broken = false;
@@ -393,19 +409,7 @@ Status loadPostgresFigures(const QString& url, const Size& size)
             if (!psql.waitForBytesWritten(-1))
                 broken = psql.state() != QProcess::Running;
     };
-    forEachFigure(size, [&](const Figure& f) {
-        chunk += utf8(f.unit);
-        chunk += '\t';
-        chunk += utf8(f.period);
-        chunk += '\t';
-        chunk += utf8(f.indicator);
-        chunk += '\t';
-        cents(chunk, f.qichu);
-        chunk += '\t';
-        cents(chunk, f.fasheng);
-        chunk += '\t';
-        cents(chunk, f.leiji);
-        chunk += '\n';
+    produce(chunk, [&] {
         if (chunk.size() > (1 << 20))
             send();
     });
@@ -416,9 +420,65 @@ Status loadPostgresFigures(const QString& url, const Size& size)
     psql.closeWriteChannel();
     psql.waitForFinished(-1);
     if (broken || psql.exitStatus() != QProcess::NormalExit || psql.exitCode() != 0)
-        return Status::failure(QStringLiteral("psql COPY into H_stat failed: %1")
-                                   .arg(QString::fromLocal8Bit(psql.readAllStandardError()).trimmed()));
+        return Status::failure(
+            QStringLiteral("psql %1 failed: %2")
+                .arg(statement.left(40), QString::fromLocal8Bit(psql.readAllStandardError()).trimmed()));
     return Status::success();
+}
+
+} // namespace
+
+Status loadPostgresFigures(const QString& url, const Size& size, int period)
+{
+    QHash<const QString*, QByteArray> bytes;
+    auto utf8 = [&](const QString* s) -> const QByteArray& {
+        auto it = bytes.find(s);
+        if (it == bytes.end())
+            it = bytes.insert(s, s->toUtf8());
+        return *it;
+    };
+    auto cents = [](QByteArray& out, std::int64_t v) {
+        out += QByteArray::number(v / 100);
+        out += '.';
+        const int c = int(v % 100);
+        out += char('0' + c / 10);
+        out += char('0' + c % 10);
+    };
+    return copyRows(url, QStringLiteral("COPY H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) FROM STDIN"),
+                    [&](QByteArray& chunk, const std::function<void()>& rowDone) {
+                        forEachFigure(
+                            size,
+                            [&](const Figure& f) {
+                                chunk += utf8(f.unit);
+                                chunk += '\t';
+                                chunk += utf8(f.period);
+                                chunk += '\t';
+                                chunk += utf8(f.indicator);
+                                chunk += '\t';
+                                cents(chunk, f.qichu);
+                                chunk += '\t';
+                                cents(chunk, f.fasheng);
+                                chunk += '\t';
+                                cents(chunk, f.leiji);
+                                chunk += '\n';
+                                rowDone();
+                            },
+                            period);
+                    });
+}
+
+Status loadPostgresRegions(const QString& url, const Size& size)
+{
+    return copyRows(url, QStringLiteral("COPY s_qybm (qybm, qymc) FROM STDIN"),
+                    [&](QByteArray& chunk, const std::function<void()>& rowDone) {
+                        for (const Region& r : regions(size)) {
+                            chunk += r.code.toUtf8();
+                            chunk += '\t';
+                            chunk += r.name.toUtf8();
+                            chunk += '\n';
+                            rowDone();
+                        }
+                    });
 }
 
 Status load(const QString& db, const Size& size)

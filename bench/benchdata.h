@@ -31,17 +31,26 @@ struct Size
     int townsPerCounty = 1;
     int villagesPerTown = 1;
     int months = 1;
+    int provinces = 1; // more than one: the national data set
 
-    int villages() const { return cities * countiesPerCity * townsPerCounty * villagesPerTown; }
+    int villages() const { return provinces * cities * countiesPerCity * townsPerCounty * villagesPerTown; }
     std::int64_t figureRows() const;
 };
 
-// tiny (tests), small, medium, full (5,000 villages x 80 indicators x 24 months).
+// tiny (tests), small, medium, full (5,000 villages x 80 indicators x 24 months);
+// and national (600,000 villages in 30 provinces x 80 indicators x 2 months,
+// PostgreSQL only, measured by its own command).
 std::optional<Size> sizeByName(const QString& name);
 QStringList sizeNames();
+inline bool isNational(const Size& size)
+{
+    return size.provinces > 1;
+}
 
 constexpr int IndicatorCount = 80;
+// The province of the provincial sizes; the first of the national ones.
 const QString& provinceCode();
+QStringList provinceCodes(const Size& size);
 // Name of the scheme that lists every indicator (kind 1, code 1).
 QString fullSchemeName();
 
@@ -88,20 +97,25 @@ struct Figure
     std::int64_t leiji;
 };
 // Visits every H_stat row in (period, unit, indicator) order, the order in
-// which a monthly refresh writes them.
-void forEachFigure(const Size& size, const std::function<void(const Figure&)>& visit);
+// which a monthly refresh writes them; with `period` (an index of periods())
+// those of that period only.
+void forEachFigure(const Size& size, const std::function<void(const Figure&)>& visit, int period = -1);
 
 // "1234.56" from hundredths.
 QString centsText(std::int64_t cents);
 
-// s_qybm, s_zbbm and s_zbfa through bound statements, in one transaction.
-Status fillCatalogue(Sqlca& sqlca, const Size& size);
+// s_qybm (unless `regions` is false), s_zbbm and s_zbfa through bound
+// statements, in one transaction.
+Status fillCatalogue(Sqlca& sqlca, const Size& size, bool regions = true);
 // The bulk loads of H_stat. The table must exist and be empty.
 // SQLite: the file is written directly with one prepared statement, journal
 // and syncing off for the load only.
 Status loadSqliteFigures(const QString& path, const Size& size);
-// PostgreSQL: COPY FROM STDIN through psql.
-Status loadPostgresFigures(const QString& url, const Size& size);
+// PostgreSQL: COPY FROM STDIN through psql; with `period` (an index of
+// periods()) that period's rows only.
+Status loadPostgresFigures(const QString& url, const Size& size, int period = -1);
+// PostgreSQL: s_qybm through COPY (the national size's 660,000 regions).
+Status loadPostgresRegions(const QString& url, const Size& size);
 
 // Catalogue, figures and planner statistics into a database whose tables
 // exist and are empty (DB as Sqlca::connect takes it).

@@ -34,43 +34,6 @@ QString ms(double v)
     return QString::number(v, 'f', v < 10 ? 2 : 1);
 }
 
-// One report run as the screen makes it; the milliseconds, or -1 with *error.
-class Reporter final
-{
-public:
-    explicit Reporter(Sqlca& sqlca, const QString& hooks)
-        : m_sqlca(sqlca), m_host(sqlca, hooks), m_grid(d_xmjdzl())
-    {
-        attachReportTidying(m_grid);
-        m_grid.SetTransObject(&sqlca);
-    }
-    double run(const QString& region, const QString& period, bool keptFigures, QString* error)
-    {
-        ReportRequest request;
-        request.region = region;
-        request.regionName = region;
-        request.year = period.left(4);
-        request.month = QString::number(period.mid(4).toInt());
-        request.scheme = benchdata::fullSchemeName();
-        rollup::setReadByReports(keptFigures);
-        QElapsedTimer t;
-        t.start();
-        const RunOutcome o = runStatistics(m_host, m_grid, request);
-        const double elapsed = double(t.nsecsElapsed()) / 1e6;
-        rollup::setReadByReports(true);
-        if (o.kind != RunOutcome::Done) {
-            *error = QStringLiteral("report of %1 in %2: %3").arg(region, period, o.message);
-            return -1;
-        }
-        return elapsed;
-    }
-
-private:
-    Sqlca& m_sqlca;
-    SqlHost m_host;
-    GridBuffer m_grid;
-};
-
 // The month's rows loaded as a host loads them: bound inserts of 500 rows a
 // statement, in one transaction.
 bool loadMonth(Sqlca& sqlca, const benchdata::Size& size, const QString& period, QString* error)
@@ -129,6 +92,33 @@ bool buildAll(Sqlca& sqlca, QString* error)
 }
 
 } // namespace
+
+Reporter::Reporter(Sqlca& sqlca, const QString& hooks) : m_host(sqlca, hooks), m_grid(d_xmjdzl())
+{
+    attachReportTidying(m_grid);
+    m_grid.SetTransObject(&sqlca);
+}
+
+double Reporter::run(const QString& region, const QString& period, bool keptFigures, QString* error)
+{
+    ReportRequest request;
+    request.region = region;
+    request.regionName = region;
+    request.year = period.left(4);
+    request.month = QString::number(period.mid(4).toInt());
+    request.scheme = benchdata::fullSchemeName();
+    rollup::setReadByReports(keptFigures);
+    QElapsedTimer t;
+    t.start();
+    const RunOutcome o = runStatistics(m_host, m_grid, request);
+    const double elapsed = double(t.nsecsElapsed()) / 1e6;
+    rollup::setReadByReports(true);
+    if (o.kind != RunOutcome::Done) {
+        *error = QStringLiteral("report of %1 in %2: %3").arg(region, period, o.message);
+        return -1;
+    }
+    return elapsed;
+}
 
 Result measure(const QString& db, const benchdata::Size& size, int reps)
 {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "bench/benchdata.h"
+#include "foundation/gridbuffer.h"
+#include "host/sqlhost.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -15,6 +17,20 @@
 // county and city, the province and sampled towns and villages compared, kept
 // against scanned.
 namespace kept {
+
+// One report run as the screen makes it, with no host routines (an empty
+// hooks folder); the milliseconds, or -1 with *error. `keptFigures` false:
+// the scan, as without the kept figures.
+class Reporter final
+{
+public:
+    Reporter(Sqlca& sqlca, const QString& hooks);
+    double run(const QString& region, const QString& period, bool keptFigures, QString* error);
+
+private:
+    SqlHost m_host;
+    GridBuffer m_grid;
+};
 
 struct Result
 {

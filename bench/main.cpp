@@ -7,11 +7,13 @@
 //   allstats_bench measure --size SIZE --db DB [--db DB2] [--reps N]
 //                  [--json FILE] [--allstats EXE] [--label TEXT]
 //                  [--load-seconds S] [--clerks N]
+//   allstats_bench national --db URL [--reps N] [--json FILE] [--label TEXT]
 #include "analysis/pack.h"
 #include "bench/benchdata.h"
 #include "bench/forms.h"
 #include "bench/kept.h"
 #include "bench/monthend.h"
+#include "bench/national.h"
 #include "foundation/dbname.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/rollup.h"
@@ -801,6 +803,12 @@ int measure(const QStringList& args)
               << "), --db and --reps >= 1 are needed" << Qt::endl;
         return Usage;
     }
+    if (benchdata::isNational(*size)) {
+        err() << "measure: the national size is PostgreSQL only and has its own command: allstats_bench "
+                 "national --db URL"
+              << Qt::endl;
+        return Usage;
+    }
 
     out() << "statistics run benchmark: size " << size->name << ", " << size->villages() << " villages x "
           << benchdata::IndicatorCount << " indicators x " << size->months
@@ -1019,6 +1027,12 @@ int load(const QStringList& args)
         err() << "load: --size (" << benchdata::sizeNames().join(u'|') << ") and --db are needed" << Qt::endl;
         return Usage;
     }
+    if (benchdata::isNational(*size)) {
+        err() << "load: the national size is PostgreSQL only and loads in its own command: allstats_bench "
+                 "national --db URL"
+              << Qt::endl;
+        return Usage;
+    }
     QElapsedTimer t;
     t.start();
     const Status s = benchdata::load(parser.value(QStringLiteral("db")), *size);
@@ -1028,6 +1042,76 @@ int load(const QStringList& args)
     }
     out() << "loaded " << size->figureRows() << " H_stat rows in "
           << QString::number(t.elapsed() / 1000.0, 'f', 1) << " s" << Qt::endl;
+    return Done;
+}
+
+// The national size on PostgreSQL, into a database `allstats init-db --partitioned` made.
+int nationalSize(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("db"),
+                      QStringLiteral("A PostgreSQL database, made by init-db --partitioned."),
+                      QStringLiteral("URL")});
+    parser.addOption({QStringLiteral("reps"), QStringLiteral("Repetitions (default 5)."), QStringLiteral("N"),
+                      QStringLiteral("5")});
+    parser.addOption(
+        {QStringLiteral("json"), QStringLiteral("Write the results here."), QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("label"), QStringLiteral("Recorded in the JSON (e.g. the commit)."),
+                      QStringLiteral("TEXT")});
+    QStringList rest = args;
+    rest.removeAt(1);
+    if (!parser.parse(rest)) {
+        err() << parser.errorText() << Qt::endl;
+        return Usage;
+    }
+    const int reps = parser.value(QStringLiteral("reps")).toInt();
+    if (!parser.isSet(QStringLiteral("db")) || reps < 1) {
+        err() << "national: --db URL and --reps >= 1 are needed" << Qt::endl;
+        return Usage;
+    }
+    QString error;
+    const auto name = parseDatabaseName(parser.value(QStringLiteral("db")), &error);
+    if (!name || !name->isPostgres()) {
+        err() << "national: the national size is PostgreSQL only; --db takes a PostgreSQL URL" << Qt::endl;
+        return Usage;
+    }
+    out() << "national size benchmark (PostgreSQL); " << reps << " repetitions" << Qt::endl;
+    QElapsedTimer t;
+    t.start();
+    const national::Result r = national::measure(parser.value(QStringLiteral("db")), reps);
+    if (!r.error.isEmpty()) {
+        err() << "national: " << r.error << Qt::endl;
+        return Failed;
+    }
+    out() << Qt::endl;
+    for (const QString& line : r.table)
+        out() << line << Qt::endl;
+    out() << Qt::endl << "targets:" << Qt::endl;
+    for (const QString& line : r.targets)
+        out() << "  " << line << Qt::endl;
+    out() << "(" << QString::number(t.elapsed() / 1000.0, 'f', 0) << " s in all)" << Qt::endl;
+    if (parser.isSet(QStringLiteral("json"))) {
+        const QJsonObject doc{
+            {QStringLiteral("label"), parser.value(QStringLiteral("label"))},
+            {QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+            {QStringLiteral("size"), QStringLiteral("national")},
+            {QStringLiteral("generator_version"), benchdata::GeneratorVersion},
+            {QStringLiteral("repetitions"), reps},
+            {QStringLiteral("cpus"), QThread::idealThreadCount()},
+            {QStringLiteral("national"), r.json},
+        };
+        const QString json = parser.value(QStringLiteral("json"));
+        if (!writeFileWhole(json, QJsonDocument(doc).toJson(), &error)) {
+            err() << error << Qt::endl;
+            return Failed;
+        }
+        out() << Qt::endl << "results written to " << json << Qt::endl;
+    }
+    if (r.differing > 0) {
+        out() << "FAILED: " << r.differing << " of " << r.compared
+              << " national reports from kept figures differ from the scan" << Qt::endl;
+        return Failed;
+    }
     return Done;
 }
 
@@ -1046,9 +1130,13 @@ int main(int argc, char** argv)
         return load(args);
     if (command == u"measure")
         return measure(args);
+    if (command == u"national")
+        return nationalSize(args);
     err()
         << "usage: allstats_bench version | load --size SIZE --db DB | measure --size SIZE --db DB [--db DB] "
-           "[--reps N] [--json FILE] [--allstats EXE] [--label TEXT] [--load-seconds S] [--clerks N]"
+           "[--reps N] [--json FILE] [--allstats EXE] [--label TEXT] [--load-seconds S] [--clerks N] | "
+           "national "
+           "--db URL [--reps N] [--json FILE] [--label TEXT]"
         << Qt::endl;
     return Usage;
 }

@@ -3,6 +3,7 @@
 
 #include "foundation/sqlca.h"
 
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <optional>
 
@@ -147,10 +148,16 @@ QStringList missingTables(Sqlca& sqlca)
     return missing;
 }
 
-bool create(Sqlca& sqlca, QString* error)
+bool create(Sqlca& sqlca, QString* error, Figures figures)
 {
     const Dialect& d = sqlca.dialect();
     const bool pg = !d.isSQLite();
+    const bool partitioned = figures == Figures::PartitionedByPeriod;
+    if (partitioned && !pg) {
+        if (error)
+            *error = QStringLiteral("a SQLite file has no partitions");
+        return false;
+    }
     const QString figure = d.figureType();
     // Unit and region codes compare byte-wise, so a region is a range of the index.
     const QString code = pg ? QStringLiteral("VARCHAR(40) COLLATE \"C\"") : QStringLiteral("TEXT");
@@ -172,7 +179,7 @@ bool create(Sqlca& sqlca, QString* error)
         return false;
     }
 
-    const QStringList statements = {
+    QStringList statements = {
         QStringLiteral("CREATE TABLE IF NOT EXISTS s_zbbm (number %1 NOT NULL PRIMARY KEY, zblx %2, zbmc %2, "
                        "zbms %3, flag1 INTEGER, flag2 INTEGER)")
             .arg(text(4), text(50), text(120)),
@@ -187,8 +194,9 @@ bool create(Sqlca& sqlca, QString* error)
         kWorkingTableIndex,
         QStringLiteral(
             "CREATE TABLE IF NOT EXISTS H_stat (number %1 NOT NULL, kjqj %2 NOT NULL, zbbm %3 NOT NULL, "
-            "qichu %4, fasheng %4, leiji %4)")
-            .arg(code, text(6), text(4), figure),
+            "qichu %4, fasheng %4, leiji %4)%5")
+            .arg(code, text(6), text(4), figure,
+                 partitioned ? QStringLiteral(" PARTITION BY LIST (kjqj)") : QString()),
         // Period first, then the unit code: a region of a period is one range of this index.
         QStringLiteral("CREATE %1INDEX IF NOT EXISTS H_stat_period_unit ON H_stat (kjqj, number, zbbm)")
             .arg(newFigures ? QStringLiteral("UNIQUE ") : QString()),
@@ -198,6 +206,10 @@ bool create(Sqlca& sqlca, QString* error)
             .arg(code, text(50), text(200)),
         QStringLiteral("CREATE INDEX IF NOT EXISTS s_sysset_region_name ON s_sysset (qybm, csname)"),
     };
+    // The periods without a partition of their own; the index above is made
+    // on every partition, present and future.
+    if (partitioned && newFigures)
+        statements << QStringLiteral("CREATE TABLE IF NOT EXISTS H_stat_default PARTITION OF H_stat DEFAULT");
 
     for (const QString& sql : statements) {
         if (!sqlca.executeImmediate(sql)) {
@@ -211,6 +223,46 @@ bool create(Sqlca& sqlca, QString* error)
             *error = sqlca.SQLErrText;
         return false;
     }
+    return true;
+}
+
+std::optional<bool> isPartitioned(Sqlca& sqlca, QString* error)
+{
+    if (sqlca.dialect().isSQLite())
+        return false;
+    const QVariant n = sqlca.selectValue(
+        QStringLiteral("SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
+                       "c.relnamespace WHERE n.nspname = current_schema() AND c.relname = 'h_stat' AND "
+                       "c.relkind = 'p'"));
+    if (sqlca.SQLCode == -1) {
+        if (error)
+            *error = sqlca.SQLErrText;
+        return std::nullopt;
+    }
+    return n.toInt() > 0;
+}
+
+bool addPeriodPartition(Sqlca& sqlca, const QString& period, QString* error)
+{
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    // The period is part of the table's name and of the statement: digits only.
+    static const QRegularExpression yyyymm(QStringLiteral("^[0-9]{6}$"));
+    if (!yyyymm.match(period).hasMatch())
+        return fail(QStringLiteral("a period is six digits, YYYYMM: %1").arg(period));
+    QString why;
+    const auto partitioned = isPartitioned(sqlca, &why);
+    if (!partitioned)
+        return fail(why);
+    if (!*partitioned)
+        return fail(QStringLiteral("H_stat is not partitioned (init-db --partitioned makes it so)"));
+    if (!sqlca.executeImmediate(
+            QStringLiteral("CREATE TABLE IF NOT EXISTS H_stat_%1 PARTITION OF H_stat FOR VALUES IN ('%1')")
+                .arg(period)))
+        return fail(QStringLiteral("the partition of %1: %2").arg(period, sqlca.SQLErrText));
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class Dialect;
 class Sqlca;
@@ -17,7 +18,26 @@ QStringList tableNames();
 // changes existing data. Running it twice is harmless. Runs in one transaction.
 // An H_stat made here takes one row per period, unit and indicator (a unique
 // index); one that exists already gets the same index without the key.
-bool create(Sqlca& sqlca, QString* error);
+// PostgreSQL: with Figures::PartitionedByPeriod a new H_stat is partitioned by
+// kjqj (LIST, with the default partition H_stat_default taking every period
+// without a partition of its own); the key, the triggers of the kept figures
+// and the row-level security are those of the plain table. An H_stat that
+// exists stays as it is. Refused on SQLite.
+enum class Figures
+{
+    Plain,
+    PartitionedByPeriod,
+};
+bool create(Sqlca& sqlca, QString* error, Figures figures = Figures::Plain);
+
+// PostgreSQL, a partitioned H_stat: the partition of one period (YYYYMM),
+// H_stat_YYYYMM, made where it is missing. Refused where the default
+// partition already holds rows of that period (a host moves them first) and
+// where H_stat is not partitioned.
+bool addPeriodPartition(Sqlca& sqlca, const QString& period, QString* error);
+
+// Whether H_stat is partitioned (PostgreSQL); nullopt on error.
+std::optional<bool> isPartitioned(Sqlca& sqlca, QString* error);
 
 // The tables of the six that do not exist; empty when the database is complete.
 QStringList missingTables(Sqlca& sqlca);

@@ -5,11 +5,16 @@
 # again into a throwaway PostgreSQL server for this run only, and times the run
 # against the original aggregation statements and the engine's floor; then the
 # month-end load (clerks beside province reports).
-#   BENCH_SIZE=small|medium|full (default full), BENCH_REPS (default 5),
+#   BENCH_SIZE=small|medium|full|national (default full), BENCH_REPS (default 5),
 #   BENCH_LOAD_SECONDS (seconds per month-end phase, default 20; 0 leaves it out),
 #   BENCH_CLERKS (default 4), BENCH_ONLY_KEPT=1 (the first table and the kept
 #   per-level figures only).
 #   The cache lives in $XDG_CACHE_HOME/allstats-bench (default ~/.cache/...).
+# BENCH_SIZE=national is PostgreSQL only (600,000 villages, 48 M rows a period,
+# about 20 GB of disk for the server while it runs): it loads into a throwaway
+# server made with `init-db --partitioned` and measures the loads, the
+# rebuilds and the reports there (allstats_bench national); no SQLite, packs
+# or month-end load.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
@@ -22,6 +27,26 @@ bench="$build/bench/allstats_bench"
 for exe in "$allstats" "$bench"; do
   [ -x "$exe" ] || { echo "missing $exe: build first (make build)" >&2; exit 1; }
 done
+
+commit="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+if [ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ]; then commit="$commit+"; fi
+
+if [ "$size" = national ]; then
+  export ALLSTATS_PGDIR_FILE="$build/pgdir-bench"
+  "$root"/scripts/pg-test-server.sh stop
+  url="$("$root"/scripts/pg-test-server.sh start)" || { echo "could not start the PostgreSQL test server" >&2; exit 1; }
+  trap '"$root"/scripts/pg-test-server.sh stop' EXIT
+  trap 'exit 130' INT TERM
+  "$allstats" init-db --db "$url" --partitioned
+  mkdir -p "$build/bench-results"
+  json="$build/bench-results/$(date -u +%Y%m%d-%H%M%S)-$commit-national.json"
+  status=0
+  QT_QPA_PLATFORM=offscreen "$bench" national --db "$url" --reps "$reps" --label "$commit" --json "$json" \
+    || status=$?
+  [ ! -f "$json" ] || cp "$json" "$build/bench-national.json"
+  [ "$status" -eq 0 ] || echo "bench: FAILED (exit status $status)" >&2
+  exit "$status"
+fi
 
 version="$("$bench" version)"
 cache_dir="${XDG_CACHE_HOME:-$HOME/.cache}/allstats-bench"
@@ -51,8 +76,6 @@ echo "loading the $size data set into PostgreSQL ($url) ..."
 "$allstats" init-db --db "$url" >/dev/null
 "$bench" load --size "$size" --db "$url"
 
-commit="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
-if [ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ]; then commit="$commit+"; fi
 mkdir -p "$build/bench-results"
 json="$build/bench-results/$(date -u +%Y%m%d-%H%M%S)-$commit-$size.json"
 status=0

@@ -14,6 +14,7 @@
 
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <QTemporaryDir>
 
 namespace {
@@ -238,5 +239,47 @@ TEST_P(BenchFormsTest, FloorReadsExactlyTheRegionsRows)
 }
 
 ALLSTATS_ON_ALL_BACKENDS(BenchFormsTest);
+
+// The national data set: 30 provinces of distinct codes, each shaped as the
+// provincial sizes, and on PostgreSQL the loads of one period and of the
+// region table put exactly those rows in (a small country of the same shape).
+class NationalDataTest : public BackendTest
+{
+};
+
+TEST_P(NationalDataTest, EveryProvinceAndOnePeriodAtATime)
+{
+    const auto national = benchdata::sizeByName(QStringLiteral("national"));
+    ASSERT_TRUE(national);
+    EXPECT_TRUE(benchdata::isNational(*national));
+    EXPECT_EQ(national->villages(), 600000);
+    EXPECT_EQ(national->figureRows(), 600000LL * 80 * 2);
+    const QStringList provinces = benchdata::provinceCodes(*national);
+    EXPECT_EQ(QSet<QString>(provinces.begin(), provinces.end()).size(), 30);
+    EXPECT_EQ(benchdata::provinceCodes(*benchdata::sizeByName(QStringLiteral("full"))),
+              QStringList{benchdata::provinceCode()});
+    if (GetParam() == Backend::SQLite)
+        GTEST_SKIP() << "the national size is loaded into PostgreSQL only";
+
+    benchdata::Size small{QStringLiteral("country"), 2, 1, 2, 2, 2, 3};
+    const QList<benchdata::Region> regions = benchdata::regions(small);
+    const Status r = benchdata::loadPostgresRegions(db->url(), small);
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT count(*) FROM s_qybm")).toInt(), regions.size());
+    EXPECT_EQ(
+        sqlca().selectValue(QStringLiteral("SELECT count(*) FROM s_qybm WHERE length(qybm) = 2")).toInt(), 3);
+    const QString second = benchdata::periods(small).at(1);
+    const Status f = benchdata::loadPostgresFigures(db->url(), small, 1);
+    ASSERT_TRUE(f.ok) << f.error.toStdString();
+    const auto row = sqlca().selectRow(QStringLiteral(
+        "SELECT count(*), min(kjqj), max(kjqj), count(DISTINCT substr(number, 1, 2)) FROM H_stat"));
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->at(0).toInt(), small.villages() * benchdata::IndicatorCount);
+    EXPECT_EQ(row->at(1).toString(), second);
+    EXPECT_EQ(row->at(2).toString(), second);
+    EXPECT_EQ(row->at(3).toInt(), 3);
+}
+
+ALLSTATS_ON_ALL_BACKENDS(NationalDataTest);
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "foundation/decimal.h"
 #include "foundation/gridbuffer.h"
 #include "foundation/rollup.h"
+#include "foundation/schema.h"
 #include "report/d_xmjdzl.h"
 #include "report/statsrun.h"
 #include "report/tidy.h"
@@ -598,6 +599,108 @@ TEST_P(KeptFiguresTest, TheRollupCommandShowsRebuildsAndSwitchesTheKeptFigures)
     ASSERT_EQ(o.code, 0) << o.error().toStdString();
     EXPECT_TRUE(o.output().contains(QStringLiteral("3 parts to build"))) << o.output().toStdString();
     EXPECT_EQ(figure(QStringLiteral("4101"), QStringLiteral("0001")), QStringLiteral("357.00 5.00 312.00"));
+}
+
+// PostgreSQL: H_stat partitioned by period (init-db --partitioned) gives the
+// plain table's figures, at every level and for a user whose row-level
+// security shows its county only; its changes (through the partitioned table
+// into a period's partition or the default one, and a TRUNCATE) are in the
+// very next report, and it keeps one row per unit, indicator and period.
+TEST_P(KeptFiguresTest, APartitionedFiguresTableGivesThePlainTablesFigures)
+{
+    const bool exe = QFile::exists(allstatsExecutable());
+    if (GetParam() == Backend::SQLite) {
+        if (exe) {
+            EXPECT_EQ(runAllstats({QStringLiteral("init-db"), QStringLiteral("--db"), db->url(),
+                                   QStringLiteral("--partitioned")})
+                          .code,
+                      2);
+        }
+        QString error;
+        EXPECT_FALSE(schema::create(sqlca(), &error, schema::Figures::PartitionedByPeriod));
+        GTEST_SKIP() << "a SQLite file has no partitions";
+    }
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES "
+                            "('410102001001', '202409', '0001', 50, 0, 0), "
+                            "('410101001001', '202408', '0001', 7, 0, 0)"));
+    const QStringList regions = {QStringLiteral("41"), QStringLiteral("4101"), QStringLiteral("410101"),
+                                 QStringLiteral("410102"), QStringLiteral("410101001")};
+    auto figures = [&](Sqlca& s) {
+        QStringList all;
+        for (const QString& region : regions)
+            for (const QString& zbbm : {QStringLiteral("0001"), QStringLiteral("0002"),
+                                        QStringLiteral("0003"), QStringLiteral("0005")})
+                all << region + u'/' + zbbm + u':' + figure(s, region, zbbm);
+        return all;
+    };
+    const QStringList plain = figures(sqlca());
+    if (exe) {
+        const Outcome o = runAllstats(
+            {QStringLiteral("init-db"), QStringLiteral("--db"), db->url(), QStringLiteral("--partitioned")});
+        EXPECT_EQ(o.code, 3) << "an H_stat of one table stays so: " << o.said().toStdString();
+    }
+
+    // The same rows in a partitioned H_stat, as init-db --partitioned makes it.
+    ASSERT_TRUE(rollup::disable(sqlca()));
+    db->exec(QStringLiteral("CREATE TABLE h_plain AS SELECT * FROM H_stat"));
+    db->exec(QStringLiteral("DROP TABLE H_stat"));
+    if (exe) {
+        const Outcome o = runAllstats(
+            {QStringLiteral("init-db"), QStringLiteral("--db"), db->url(), QStringLiteral("--partitioned")});
+        ASSERT_EQ(o.code, 0) << o.said().toStdString();
+    } else {
+        QString error;
+        ASSERT_TRUE(schema::create(sqlca(), &error, schema::Figures::PartitionedByPeriod))
+            << error.toStdString();
+        ASSERT_TRUE(rollup::enable(sqlca()));
+    }
+    ASSERT_EQ(schema::isPartitioned(sqlca(), nullptr), std::optional<bool>(true));
+    ASSERT_EQ(rollup::isEnabled(sqlca(), nullptr), std::optional<bool>(true));
+    QString error;
+    ASSERT_TRUE(schema::addPeriodPartition(sqlca(), seed::kPeriod, &error)) << error.toStdString();
+    EXPECT_FALSE(schema::addPeriodPartition(sqlca(), QStringLiteral("2024'9"), &error));
+    db->exec(QStringLiteral("INSERT INTO H_stat SELECT * FROM h_plain"));
+    EXPECT_GT(sqlca().selectValue(QStringLiteral("SELECT count(*) FROM H_stat_202409")).toInt(), 0);
+    EXPECT_EQ(sqlca().selectValue(QStringLiteral("SELECT count(*) FROM H_stat_default")).toInt(), 1);
+    EXPECT_EQ(figures(sqlca()), plain);
+    EXPECT_EQ(
+        sqlca()
+            .selectValue(QStringLiteral("SELECT count(*) FROM H_statbj WHERE kjqj = ? AND qybm LIKE '41%'"),
+                         {seed::kPeriod})
+            .toInt(),
+        0);
+
+    // One row per unit, indicator and period, as the plain table.
+    EXPECT_FALSE(sqlca().execute(
+        QStringLiteral("INSERT INTO H_stat SELECT * FROM h_plain WHERE number = '410102001001'")));
+
+    // Changes in the period's partition and in the default one.
+    db->exec(QStringLiteral("UPDATE H_stat SET qichu = qichu + 1000 WHERE number = '410101001001' AND "
+                            "zbbm = '0001'"));
+    const QString more = QStringLiteral("1357.00 5.00 312.00");
+    const QString county = QStringLiteral("1307.00 5.00 312.00");
+    EXPECT_EQ(everyLevel(QStringLiteral("0001")), levels(more, more, county, county));
+    db->exec(QStringLiteral("DELETE FROM H_stat WHERE number = '410101001002' AND zbbm = '0003'"));
+    EXPECT_EQ(figure(QStringLiteral("41"), QStringLiteral("0003")), QStringLiteral("8000.00 0.00 8000.00"));
+
+    // A county user under row-level security reads its county's kept figures, made from every unit.
+    TestRoles roles(*db);
+    const QString countyRole =
+        roles.add(QStringLiteral("county"), QStringLiteral("410101"), TestRoles::all());
+    auto user = roles.connect(countyRole);
+    ASSERT_TRUE(user);
+    EXPECT_EQ(figure(*user, QStringLiteral("410101"), QStringLiteral("0001")), county);
+    EXPECT_EQ(
+        user->selectValue(QStringLiteral("SELECT count(*) FROM H_stat WHERE number LIKE '410102%'")).toInt(),
+        0);
+
+    // Emptied at once, then one figure again.
+    db->exec(QStringLiteral("TRUNCATE H_stat"));
+    EXPECT_EQ(everyLevel(QStringLiteral("0001")), levels(QString(), QString(), QString(), QString()));
+    db->exec(QStringLiteral("INSERT INTO H_stat (number, kjqj, zbbm, qichu, fasheng, leiji) VALUES "
+                            "('410101001001', '202409', '0001', 1, 2, 3)"));
+    const QString one = QStringLiteral("1.00 2.00 3.00");
+    EXPECT_EQ(everyLevel(QStringLiteral("0001")), levels(one, one, one, one));
 }
 
 ALLSTATS_ON_ALL_BACKENDS(KeptFiguresTest);
