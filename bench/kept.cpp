@@ -18,8 +18,6 @@
 
 namespace kept {
 
-namespace {
-
 double median(QList<double> s)
 {
     if (s.isEmpty())
@@ -33,6 +31,8 @@ QString ms(double v)
 {
     return QString::number(v, 'f', v < 10 ? 2 : 1);
 }
+
+namespace {
 
 // The month's rows loaded as a host loads them: bound inserts of 500 rows a
 // statement, in one transaction.

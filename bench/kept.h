@@ -18,6 +18,10 @@
 // against scanned.
 namespace kept {
 
+// The median of timings (0 for none), and milliseconds as the tables print them.
+double median(QList<double> s);
+QString ms(double v);
+
 // One report run as the screen makes it, with no host routines (an empty
 // hooks folder); the milliseconds, or -1 with *error. `keptFigures` false:
 // the scan, as without the kept figures.

@@ -18,20 +18,6 @@ namespace national {
 
 namespace {
 
-double median(QList<double> s)
-{
-    if (s.isEmpty())
-        return 0;
-    std::sort(s.begin(), s.end());
-    const qsizetype n = s.size();
-    return n % 2 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
-}
-
-QString ms(double v)
-{
-    return QString::number(v, 'f', v < 10 ? 2 : 1);
-}
-
 QString sec(double v)
 {
     return QString::number(v, 'f', 1);
@@ -223,12 +209,13 @@ Result measure(const QString& db, int reps)
         ++result.compared;
         if (!keptRows || !scanRows || *keptRows != *scanRows)
             ++result.differing;
-        const double km = median(keptMs);
+        const double km = kept::median(keptMs);
         worstKept = std::max(worstKept, km);
         if (l.level == u"province")
             provinceScan = s;
         result.table << QStringLiteral("  %1 %2: kept %3 ms, scan %4 ms")
-                            .arg(l.level.leftJustified(9), l.code.leftJustified(12), ms(km), ms(s));
+                            .arg(l.level.leftJustified(9), l.code.leftJustified(12), kept::ms(km),
+                                 kept::ms(s));
         levelJson.append(QJsonObject{{QStringLiteral("level"), l.level},
                                      {QStringLiteral("region"), l.code},
                                      {QStringLiteral("kept_ms"), km},
@@ -272,7 +259,7 @@ Result measure(const QString& db, int reps)
                         .arg(provinceRows)
                         .arg(sec(updateS))
                         .arg(built.parts)
-                        .arg(QString::number(provinceRebuildS, 'f', 2), ms(afterRebuildMs));
+                        .arg(QString::number(provinceRebuildS, 'f', 2), kept::ms(afterRebuildMs));
 
     // One village's change, then the province report (its county rebuilt first).
     QList<double> afterChange;
@@ -287,9 +274,9 @@ Result measure(const QString& db, int reps)
             return fail(QStringLiteral("the province after a change"));
         afterChange << v;
     }
-    const double changeMs = median(afterChange);
+    const double changeMs = kept::median(afterChange);
     result.table << QStringLiteral("  province after one village's change (its county rebuilt first): %1 ms")
-                        .arg(ms(changeMs));
+                        .arg(kept::ms(changeMs));
     result.table << QStringLiteral("  kept against scanned: %1 reports, %2 differ")
                         .arg(result.compared)
                         .arg(result.differing);

@@ -69,6 +69,13 @@ QString Dialect::aboveCodesOf(const QString& expr) const
                       : QStringLiteral("(%1 || chr(65535))").arg(expr);
 }
 
+QString Dialect::quoteIdentifier(const QString& name)
+{
+    QString n = name;
+    n.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + n + u'"';
+}
+
 QString Dialect::prefixUpperBound(const QString& prefix)
 {
     // Every code that starts with the prefix sorts below prefix + U+FFFF in a

@@ -49,6 +49,8 @@ public:
     // The bound values are (prefix, upper).
     QString prefixRange(const QString& column) const;
     static QString prefixUpperBound(const QString& prefix);
+    // A name as an SQL identifier: in double quotes, a quote in it doubled.
+    static QString quoteIdentifier(const QString& name);
     // The unit code of a column as text compared byte by byte (the codes'
     // own form where they are such text).
     QString unitCodeText(const QString& column) const;

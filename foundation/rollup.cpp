@@ -25,20 +25,6 @@ QString codeOf(const Dialect& d, const QString& column)
                         : QStringLiteral("CAST(%1 AS text) COLLATE \"C\"").arg(column);
 }
 
-QString quoteIdent(const QString& name)
-{
-    QString n = name;
-    n.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + n + u'"';
-}
-
-QString schemaOf(Sqlca& sqlca)
-{
-    if (!sqlca.schemaName().isEmpty())
-        return sqlca.schemaName();
-    return sqlca.selectValue(QStringLiteral("SELECT CAST(current_schema() AS text)")).toString();
-}
-
 Status failed(Sqlca& sqlca, const QString& what = QString())
 {
     return Status::failure(what.isEmpty() ? sqlca.SQLErrText
@@ -293,7 +279,8 @@ QString postgresMerged()
 
 QStringList postgresFunctions(const Dialect& d, const QString& schema)
 {
-    const QString path = QStringLiteral("SET search_path = %1, pg_temp").arg(quoteIdent(schema));
+    const QString path =
+        QStringLiteral("SET search_path = %1, pg_temp").arg(Dialect::quoteIdentifier(schema));
     const QString code = codeOf(d, QStringLiteral("h.number"));
     const QString range =
         QStringLiteral("%1 >= v_part AND %1 < v_up").arg(d.unitCodeText(QStringLiteral("h.number")));
@@ -527,7 +514,7 @@ Status enable(Sqlca& sqlca, Enabled* enabled)
     if (d.isSQLite()) {
         statements << sqliteTriggers();
     } else {
-        const QString schema = schemaOf(sqlca);
+        const QString schema = sqlca.tablesSchema();
         statements << postgresFunctions(d, schema);
     }
     if (!runAll(sqlca, statements, &error))

@@ -468,3 +468,10 @@ void TransactionGuard::rollback()
         m_sqlca.rollback();
     }
 }
+
+QString Sqlca::tablesSchema()
+{
+    if (!m_schema.isEmpty())
+        return m_schema;
+    return selectValue(QStringLiteral("SELECT CAST(current_schema() AS text)")).toString();
+}

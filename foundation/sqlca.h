@@ -90,6 +90,8 @@ public:
     QString sqliteFile() const { return m_sqliteFile; }
     // PostgreSQL: the schema the URL named (?schema=), empty for the server's default.
     QString schemaName() const { return m_schema; }
+    // The schema of the tables: the URL's, else the server's current one.
+    QString tablesSchema();
     // PostgreSQL: the role this session signed in as; empty on SQLite.
     QString signedInRole() const { return m_role; }
     // PostgreSQL: what the server stores for a password (a SCRAM-SHA-256

@@ -33,13 +33,6 @@ namespace {
 
 QAtomicInt g_connectionCounter;
 
-QString quoteIdent(const QString& name)
-{
-    QString n = name;
-    n.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + n + u'"';
-}
-
 // The URL's client parameters as the driver takes them: "name='value'" joined
 // by semicolons, quoted as the client library reads them; a connection that
 // does not say otherwise gives up after 10 s.
@@ -140,7 +133,8 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
                 // colliding with it in the server's catalogue.
                 TransactionGuard tx(*s);
                 if (!tx.active() || !s->rawExec(s->m_dialect.schemaChangeLock()) ||
-                    !s->rawExec(QStringLiteral("CREATE SCHEMA IF NOT EXISTS %1").arg(quoteIdent(schema))) ||
+                    !s->rawExec(QStringLiteral("CREATE SCHEMA IF NOT EXISTS %1")
+                                    .arg(Dialect::quoteIdentifier(schema))) ||
                     !tx.commit())
                     return fail(s->SQLErrText);
             } else if (!s->selectRow(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ?"),
@@ -151,7 +145,7 @@ std::unique_ptr<Sqlca> Sqlca::connect(const QString& dbText, QString* error, Ope
                     QStringLiteral("the database %1 has no schema \"%2\" (allstats init-db creates it)")
                         .arg(s->m_description, schema));
             }
-            if (!s->rawExec(QStringLiteral("SET search_path TO %1").arg(quoteIdent(schema))))
+            if (!s->rawExec(QStringLiteral("SET search_path TO %1").arg(Dialect::quoteIdentifier(schema))))
                 return fail(s->SQLErrText);
             s->m_description += QStringLiteral(" (schema %1)").arg(schema);
             s->m_schema = schema;

@@ -11,26 +11,11 @@ namespace users {
 
 namespace {
 
-QString quoteIdent(const QString& name)
-{
-    QString n = name;
-    n.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + n + u'"';
-}
-
 QString quoteLiteral(const QString& text)
 {
     QString t = text;
     t.replace(u'\'', QStringLiteral("''"));
     return u'\'' + t + u'\'';
-}
-
-// The schema of the tables: the URL's, else the server's current one.
-QString schemaOf(Sqlca& sqlca)
-{
-    if (!sqlca.schemaName().isEmpty())
-        return sqlca.schemaName();
-    return sqlca.selectValue(QStringLiteral("SELECT CAST(current_schema() AS text)")).toString();
 }
 
 bool fail(Sqlca& sqlca, QString* error, const QString& text = QString())
@@ -325,7 +310,7 @@ std::optional<Groups> groupNames(Sqlca& sqlca)
     const QVariant database = sqlca.selectValue(QStringLiteral("SELECT CAST(current_database() AS text)"));
     if (sqlca.SQLCode != 0)
         return std::nullopt;
-    const QString schema = schemaOf(sqlca);
+    const QString schema = sqlca.tablesSchema();
     if (sqlca.SQLCode != 0)
         return std::nullopt;
     return groupNames(database.toString(), schema);
@@ -373,8 +358,8 @@ SignIn signIn(Sqlca& sqlca)
     if (row->at(1).toBool())
         return result;
     result.user.role = sqlca.signedInRole();
-    const auto own = sqlca.selectAll(
-        QStringLiteral("SELECT yhmc, qybm, qx FROM %1.f_yhqx()").arg(quoteIdent(row->at(0).toString())));
+    const auto own = sqlca.selectAll(QStringLiteral("SELECT yhmc, qybm, qx FROM %1.f_yhqx()")
+                                         .arg(Dialect::quoteIdentifier(row->at(0).toString())));
     if (!own) {
         result.kind = SignIn::Failed;
         result.error = sqlca.SQLErrText;
@@ -469,7 +454,7 @@ QString rightsProblem(const QString& rights)
 
 bool applyRegionPolicy(Sqlca& sqlca, const QString& table, const QString& column, QString* error)
 {
-    const QString schema = schemaOf(sqlca);
+    const QString schema = sqlca.tablesSchema();
     if (sqlca.SQLCode != 0)
         return fail(sqlca, error);
     const auto groups = groupNames(sqlca);
@@ -491,23 +476,24 @@ bool applyRegionPolicy(Sqlca& sqlca, const QString& table, const QString& column
         return fail(sqlca, error);
     if (category.isNull())
         return fail(sqlca, error, QStringLiteral("the table %1 has no column %2").arg(table, column));
-    const QString s = quoteIdent(schema) + u'.';
-    const QString target = s + quoteIdent(table.toLower());
+    const QString s = Dialect::quoteIdentifier(schema) + u'.';
+    const QString target = s + Dialect::quoteIdentifier(table.toLower());
     const QString code =
         category.toString() == u"S"
-            ? QStringLiteral("%1 COLLATE \"C\"").arg(quoteIdent(column.toLower()))
-            : QStringLiteral("CAST(%1 AS text) COLLATE \"C\"").arg(quoteIdent(column.toLower()));
+            ? QStringLiteral("%1 COLLATE \"C\"").arg(Dialect::quoteIdentifier(column.toLower()))
+            : QStringLiteral("CAST(%1 AS text) COLLATE \"C\"")
+                  .arg(Dialect::quoteIdentifier(column.toLower()));
     // The region is looked up once per statement ((SELECT …) is an init plan),
     // and codes are digits, so ':' (after '9') closes the range.
     const QString region = QStringLiteral("(SELECT %1f_userqybm())").arg(s);
     const QString range = QStringLiteral("%1 >= %2 AND %1 < %2 || ':'").arg(code, region);
-    const QString policy = quoteIdent(table.toLower() + QStringLiteral("_qybm"));
+    const QString policy = Dialect::quoteIdentifier(table.toLower() + QStringLiteral("_qybm"));
     return runAll(
         sqlca,
         {QStringLiteral("ALTER TABLE %1 ENABLE ROW LEVEL SECURITY").arg(target),
          QStringLiteral("DROP POLICY IF EXISTS %1 ON %2").arg(policy, target),
          QStringLiteral("CREATE POLICY %1 ON %2 USING (%3) WITH CHECK (%3)").arg(policy, target, range),
-         QStringLiteral("GRANT SELECT ON %1 TO %2").arg(target, quoteIdent(groups->report))},
+         QStringLiteral("GRANT SELECT ON %1 TO %2").arg(target, Dialect::quoteIdentifier(groups->report))},
         error);
 }
 
@@ -520,7 +506,7 @@ bool createRoles(Sqlca& sqlca, QString* error)
     // One init-db at a time, as for the tables.
     if (!tx.active() || !sqlca.executeImmediate(sqlca.dialect().schemaChangeLock()))
         return fail(sqlca, error);
-    const QString schema = schemaOf(sqlca);
+    const QString schema = sqlca.tablesSchema();
     if (sqlca.SQLCode != 0 || schema.isEmpty())
         return fail(sqlca, error, sqlca.SQLCode != 0 ? sqlca.SQLErrText : QStringLiteral("no schema"));
     const QVariant database = sqlca.selectValue(QStringLiteral("SELECT CAST(current_database() AS text)"));
@@ -550,10 +536,10 @@ bool createRoles(Sqlca& sqlca, QString* error)
         return fail(sqlca, error,
                     QStringLiteral("the role %1 may not create roles: as a superuser, give it the right with "
                                    "ALTER ROLE %2 CREATEROLE")
-                        .arg(role, quoteIdent(role)));
+                        .arg(role, Dialect::quoteIdentifier(role)));
 
     const Groups g = groupNames(database.toString(), schema);
-    const QString s = quoteIdent(schema) + u'.';
+    const QString s = Dialect::quoteIdentifier(schema) + u'.';
     for (const QString& text : {s, g.catalogue, g.report, g.users})
         if (text.contains(QStringLiteral("$allstats$")))
             return fail(sqlca, error, QStringLiteral("a name may not hold $allstats$: %1").arg(text));
@@ -571,7 +557,7 @@ bool createRoles(Sqlca& sqlca, QString* error)
         if (sqlca.SQLCode != 0)
             return fail(sqlca, error);
         if (there.toInt() == 0)
-            statements << QStringLiteral("CREATE ROLE %1 NOLOGIN").arg(quoteIdent(group));
+            statements << QStringLiteral("CREATE ROLE %1 NOLOGIN").arg(Dialect::quoteIdentifier(group));
     }
     for (const char16_t* f : kFunctions) {
         QString sql = QString::fromUtf16(f);
@@ -583,8 +569,9 @@ bool createRoles(Sqlca& sqlca, QString* error)
         statements << sql;
     }
     const QString everyGroup =
-        QStringList{quoteIdent(g.catalogue), quoteIdent(g.report), quoteIdent(g.users)}.join(
-            QStringLiteral(", "));
+        QStringList{Dialect::quoteIdentifier(g.catalogue), Dialect::quoteIdentifier(g.report),
+                    Dialect::quoteIdentifier(g.users)}
+            .join(QStringLiteral(", "));
     for (const char16_t* f : kEveryGroup) {
         statements << QStringLiteral("REVOKE ALL ON FUNCTION %1%2 FROM PUBLIC").arg(s, QString::fromUtf16(f));
         statements << QStringLiteral("GRANT EXECUTE ON FUNCTION %1%2 TO %3")
@@ -593,7 +580,7 @@ bool createRoles(Sqlca& sqlca, QString* error)
     for (const char16_t* f : kUsersGroup) {
         statements << QStringLiteral("REVOKE ALL ON FUNCTION %1%2 FROM PUBLIC").arg(s, QString::fromUtf16(f));
         statements << QStringLiteral("GRANT EXECUTE ON FUNCTION %1%2 TO %3")
-                          .arg(s, QString::fromUtf16(f), quoteIdent(g.users));
+                          .arg(s, QString::fromUtf16(f), Dialect::quoteIdentifier(g.users));
     }
     for (const char16_t* f : kOwnerOnly)
         statements << QStringLiteral("REVOKE ALL ON FUNCTION %1%2 FROM PUBLIC").arg(s, QString::fromUtf16(f));
@@ -601,20 +588,21 @@ bool createRoles(Sqlca& sqlca, QString* error)
     // Every user reads the region names; the groups get what their screens use.
     // TEMPORARY lets a run keep its working rows in a table of its own.
     statements
-        << QStringLiteral("GRANT USAGE ON SCHEMA %1 TO %2").arg(quoteIdent(schema), everyGroup)
+        << QStringLiteral("GRANT USAGE ON SCHEMA %1 TO %2").arg(Dialect::quoteIdentifier(schema), everyGroup)
         << QStringLiteral("GRANT TEMPORARY ON DATABASE %1 TO %2")
-               .arg(quoteIdent(database.toString()), everyGroup)
+               .arg(Dialect::quoteIdentifier(database.toString()), everyGroup)
         << QStringLiteral("GRANT SELECT ON %1s_qybm TO %2").arg(s, everyGroup)
         << QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON %1s_zbbm, %1s_zbfa TO %2")
-               .arg(s, quoteIdent(g.catalogue))
-        << QStringLiteral("GRANT SELECT ON %1s_zbbm, %1s_zbfa, %1s_sysset TO %2").arg(s, quoteIdent(g.report))
+               .arg(s, Dialect::quoteIdentifier(g.catalogue))
+        << QStringLiteral("GRANT SELECT ON %1s_zbbm, %1s_zbfa, %1s_sysset TO %2")
+               .arg(s, Dialect::quoteIdentifier(g.report))
         // The shared working table: a run works in a t_stat of its connection's
         // own (TEMPORARY above); the shared one is read only to check its
         // columns, and written by nobody but its owner (set-ups made before
         // the runs had their own table gave more: it is taken back).
         << QStringLiteral("REVOKE INSERT, UPDATE, DELETE, TRUNCATE ON %1t_stat FROM %2")
-               .arg(s, quoteIdent(g.report))
-        << QStringLiteral("GRANT SELECT ON %1t_stat TO %2").arg(s, quoteIdent(g.report));
+               .arg(s, Dialect::quoteIdentifier(g.report))
+        << QStringLiteral("GRANT SELECT ON %1t_stat TO %2").arg(s, Dialect::quoteIdentifier(g.report));
     if (!runAll(sqlca, statements, error))
         return false;
     for (const ScopedTable& t : kScopedTables) {
@@ -638,14 +626,14 @@ namespace {
 // A call of one of the administration functions, in the tables' schema.
 Status callAdmin(Sqlca& sqlca, const QString& function, const QVariantList& binds)
 {
-    const QString schema = schemaOf(sqlca);
+    const QString schema = sqlca.tablesSchema();
     if (sqlca.SQLCode != 0)
         return Status::failure(sqlca.SQLErrText);
     QStringList marks;
     for (qsizetype i = 0; i < binds.size(); ++i)
         marks << QStringLiteral("CAST(? AS text)");
     if (!sqlca.execute(QStringLiteral("SELECT %1.%2(%3)")
-                           .arg(quoteIdent(schema), function, marks.join(QStringLiteral(", "))),
+                           .arg(Dialect::quoteIdentifier(schema), function, marks.join(QStringLiteral(", "))),
                        binds))
         return callFailed(sqlca);
     return Status::success();
@@ -731,9 +719,9 @@ std::optional<QList<User>> listUsers(Sqlca& sqlca, QString* error)
         *error = s.error;
         return std::nullopt;
     }
-    const QString schema = schemaOf(sqlca);
-    const auto rows = sqlca.selectAll(
-        QStringLiteral("SELECT yhm, yhmc, qybm, qx, dl FROM %1.f_yh_list()").arg(quoteIdent(schema)));
+    const QString schema = sqlca.tablesSchema();
+    const auto rows = sqlca.selectAll(QStringLiteral("SELECT yhm, yhmc, qybm, qx, dl FROM %1.f_yh_list()")
+                                          .arg(Dialect::quoteIdentifier(schema)));
     if (!rows) {
         *error = callFailed(sqlca).error;
         return std::nullopt;
