@@ -93,7 +93,8 @@ bool buildAll(Sqlca& sqlca, QString* error)
 
 } // namespace
 
-Reporter::Reporter(Sqlca& sqlca, const QString& hooks) : m_host(sqlca, hooks), m_grid(d_xmjdzl())
+Reporter::Reporter(Sqlca& sqlca, const QString& hooks)
+    : m_sqlca(sqlca), m_host(sqlca, hooks), m_grid(d_xmjdzl())
 {
     attachReportTidying(m_grid);
     m_grid.SetTransObject(&sqlca);
@@ -118,6 +119,21 @@ double Reporter::run(const QString& region, const QString& period, bool keptFigu
         return -1;
     }
     return elapsed;
+}
+
+std::optional<bool> Reporter::keptEqualsScan(const QString& region, const QString& period, QString* error,
+                                             double* scanMs)
+{
+    if (run(region, period, true, error) < 0)
+        return std::nullopt;
+    const auto keptRows = benchforms::workingRows(m_sqlca);
+    const double scan = run(region, period, false, error);
+    if (scan < 0)
+        return std::nullopt;
+    if (scanMs)
+        *scanMs = scan;
+    const auto scanRows = benchforms::workingRows(m_sqlca);
+    return keptRows && scanRows && *keptRows == *scanRows;
 }
 
 Result measure(const QString& db, const benchdata::Size& size, int reps)
@@ -307,14 +323,11 @@ Result measure(const QString& db, const benchdata::Size& size, int reps)
     sample(towns, 100);
     sample(villages, 100);
     for (const QString& code : compare) {
-        if (reporter.run(code, period, true, &error) < 0)
+        const auto equal = reporter.keptEqualsScan(code, period, &error);
+        if (!equal)
             return fail(QStringLiteral("comparing"));
-        const auto keptRows = benchforms::workingRows(*sqlca);
-        if (reporter.run(code, period, false, &error) < 0)
-            return fail(QStringLiteral("comparing"));
-        const auto scanRows = benchforms::workingRows(*sqlca);
         ++result.compared;
-        if (!keptRows || !scanRows || *keptRows != *scanRows)
+        if (!*equal)
             ++result.differing;
     }
     result.table << QStringLiteral("  kept against scanned: %1 regions, %2 differ")

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // The kept per-level figures against the scan, on one loaded database: the
 // report of each level with the period built and scanned; the province report
@@ -30,8 +31,14 @@ class Reporter final
 public:
     Reporter(Sqlca& sqlca, const QString& hooks);
     double run(const QString& region, const QString& period, bool keptFigures, QString* error);
+    // The region's report from the kept figures and by the scan: whether their
+    // t_stat rows are equal; nullopt with *error where a run failed. The
+    // scan's milliseconds into *scanMs where given.
+    std::optional<bool> keptEqualsScan(const QString& region, const QString& period, QString* error,
+                                       double* scanMs = nullptr);
 
 private:
+    Sqlca& m_sqlca;
     SqlHost m_host;
     GridBuffer m_grid;
 };

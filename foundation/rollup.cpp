@@ -16,6 +16,16 @@ constexpr int kPartLength = 6;
 const QList<int> kLevels = {2, 4, 6, 9};
 const QStringList kFigures = {QStringLiteral("qichu"), QStringLiteral("fasheng"), QStringLiteral("leiji")};
 
+// A select list of one expression per figure column: `pattern` with %1 the
+// table's alias and %2 the column.
+QString eachFigure(const QString& pattern, const QString& alias = QString())
+{
+    QStringList out;
+    for (const QString& f : kFigures)
+        out << QString(pattern).replace(QStringLiteral("%1"), alias).replace(QStringLiteral("%2"), f);
+    return out.join(QStringLiteral(", "));
+}
+
 const QString kZeroRows = QStringLiteral("SELECT S_zbbm.number, 0, 0, 0 FROM S_zbbm WHERE S_zbbm.flag1 = 0");
 
 // A unit's code as text (codes a host keeps as numbers included).
@@ -101,18 +111,12 @@ QStringList sqliteTriggers()
 
 QString sqliteFigures(const QString& alias)
 {
-    QStringList out;
-    for (const QString& f : kFigures)
-        out << QStringLiteral("kind_figures(%1.%2, %1.number, %1.zbbm, %1.kjqj, '%2')").arg(alias, f);
-    return out.join(QStringLiteral(", "));
+    return eachFigure(QStringLiteral("kind_figures(%1.%2, %1.number, %1.zbbm, %1.kjqj, '%2')"), alias);
 }
 
 QString sqliteMerged()
 {
-    QStringList out;
-    for (const QString& f : kFigures)
-        out << QStringLiteral("kind_merge(k.%1)").arg(f);
-    return out.join(QStringLiteral(", "));
+    return eachFigure(QStringLiteral("kind_merge(k.%2)"));
 }
 
 const QString kSqliteInsert =
@@ -263,18 +267,12 @@ QStringList postgresTables()
 // in the scan, a NaN is passed on rather than stepped over).
 QString postgresFigures(const QString& alias)
 {
-    QStringList out;
-    for (const QString& f : kFigures)
-        out << QStringLiteral("sum(%1.%2), count(%1.%2), max(%1.%2), -max(-%1.%2)").arg(alias, f);
-    return out.join(QStringLiteral(", "));
+    return eachFigure(QStringLiteral("sum(%1.%2), count(%1.%2), max(%1.%2), -max(-%1.%2)"), alias);
 }
 
 QString postgresMerged()
 {
-    QStringList out;
-    for (const QString& f : kFigures)
-        out << QStringLiteral("sum(k.%1_he), sum(k.%1_gs), max(k.%1_zd), -max(-k.%1_zx)").arg(f);
-    return out.join(QStringLiteral(", "));
+    return eachFigure(QStringLiteral("sum(k.%2_he), sum(k.%2_gs), max(k.%2_zd), -max(-k.%2_zx)"));
 }
 
 QStringList postgresFunctions(const Dialect& d, const QString& schema)
